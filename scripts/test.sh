@@ -1,0 +1,10 @@
+#!/bin/sh
+# Sets up, builds from nothing and runs every test.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/setup.sh
+rm -rf build/test
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/test -j2
+cd build/test
+QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure --timeout 600

@@ -1,0 +1,51 @@
+// lumora-cli: the engine without a window.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli_commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(const lumora::cli::Args&);
+    const char* usage;
+};
+
+const Command kCommands[] = {
+    {"record", lumora::cli::RunRecord,
+     "record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format] [--local-time 0|1] [--counter 0|1] "
+     "[--interval MS] [--seconds S]"},
+    {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
+    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite]"},
+    {"send", lumora::cli::RunSend, "send [--ip IP] [--port N] TEXT"},
+    {"discover", lumora::cli::RunDiscover, "discover [--seconds N]"},
+    {"hdaq", lumora::cli::RunHighSpeedDaq, "hdaq PORT COUNT SECONDS INTERVAL FILE"},
+    {"hconvert", lumora::cli::RunHighSpeedConvert, "hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE"},
+};
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out, "usage: lumora-cli COMMAND [ARGS]\n\ncommands:\n");
+    for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    for (const Command& c : kCommands) {
+        if (name == c.name) return c.run(lumora::cli::Args(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "lumora-cli: unknown command '%s'\n", name.c_str());
+    PrintUsage(stderr);
+    return 2;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The only way the engine talks to a window. The desktop program implements it
+// with Qt widgets, lumora-cli with the console, tests with a recorder of calls.
+//
+// Threading: every member is called on the UI thread only, except Post(),
+// which any thread may call to run a task on the UI thread later.
+#include <functional>
+#include <string>
+
+namespace lumora {
+
+// Buttons and answers of message boxes (values as the desktop's own).
+enum MsgButtons { kMbOk = 0, kMbOkCancel = 1, kMbYesNoCancel = 3, kMbYesNo = 4 };
+enum MsgAnswer { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+enum MsgFlags { kMbDefaultButton2 = 0x100, kMbIconQuestion = 0x20, kMbIconWarning = 0x30 };
+
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    // Controls are named by their numeric identifiers (1005 "RCV Port", ...).
+    virtual void SetText(int controlId, const std::string& utf8) = 0;
+    virtual std::string GetText(int controlId) = 0;
+    virtual void SetCheck(int controlId, bool checked) = 0;
+    virtual bool GetCheck(int controlId) = 0;
+    virtual void EnableControl(int controlId, bool enabled) = 0;
+    // Progress bars: range 0..upper, position pos.
+    virtual void SetProgress(int controlId, int upper, int pos) = 0;
+
+    // A modal message box; returns one of MsgAnswer. flags may add
+    // kMbDefaultButton2 and an icon.
+    virtual int MessageBox(const std::string& text, const std::string& caption, int buttons,
+                           int flags = 0) = 0;
+
+    virtual void SetActiveTab(int tab) = 0;
+    virtual void StartTimer(int timerId, int periodMs) = 0;
+    virtual void StopTimer(int timerId) = 0;
+
+    // Runs task on the UI thread (any thread may call this).
+    virtual void Post(std::function<void()> task) = 0;
+
+    // Opens a folder in the desktop's file browser, or a web address in the browser.
+    virtual void OpenFolder(const std::string& path) = 0;
+    virtual void OpenUrl(const std::string& url) = 0;
+};
+
+}  // namespace lumora

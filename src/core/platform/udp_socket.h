@@ -1,0 +1,49 @@
+#pragma once
+// A thin IPv4 UDP socket over POSIX sockets.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace lumora {
+
+class UdpSocket {
+public:
+    UdpSocket() = default;
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+    UdpSocket(UdpSocket&& other) noexcept;
+    UdpSocket& operator=(UdpSocket&& other) noexcept;
+
+    // Creates the socket; false when the system refuses.
+    bool Create();
+    // Binds to 0.0.0.0 (or address) and port; port 0 lets the system choose.
+    bool Bind(uint16_t port, const std::string& address = "0.0.0.0");
+    // The port actually bound (useful after binding port 0); 0 on failure.
+    uint16_t LocalPort() const;
+    // Asks for a receive buffer of bytes; returns the size the system granted.
+    int SetReceiveBuffer(int bytes);
+    // Receive timeout for ReceiveFrom; 0 waits for ever.
+    bool SetReceiveTimeout(int milliseconds);
+    bool SetBroadcast(bool on);
+
+    // Receives one datagram. Returns its length, or -1 on error, timeout, a
+    // closed socket or a datagram longer than capacity (truncated datagrams
+    // are never handed on as if whole). sourceIp gets the sender's dotted
+    // address (at most 15 characters plus NUL), when not null.
+    long ReceiveFrom(void* buffer, size_t capacity, char* sourceIp = nullptr, uint16_t* sourcePort = nullptr);
+    // Sends one datagram to an IPv4 dotted address; false on error.
+    bool SendTo(const void* data, size_t length, const std::string& ip, uint16_t port);
+
+    // Closing from another thread makes a pending ReceiveFrom return -1.
+    void Close();
+    bool IsOpen() const { return fd_.load() >= 0; }
+    int Handle() const { return fd_.load(); }
+
+private:
+    // Atomic because Close() may run on another thread than ReceiveFrom().
+    std::atomic<int> fd_{-1};
+};
+
+}  // namespace lumora
