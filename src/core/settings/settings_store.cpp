@@ -1,19 +1,262 @@
 #include "settings/settings_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
 namespace lumora {
+namespace {
+
+// One lock for every store object: two objects may name the same file, and
+// the receive worker writes [Net] IP while the UI thread writes other keys.
+std::mutex& WriteMutex() {
+    static std::mutex m;
+    return m;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    }
+    return true;
+}
+
+// The file as lines (line ends removed). Reading never fails on content:
+// garbage simply yields lines that are neither headers nor keys.
+struct IniText {
+    std::vector<std::string> lines;
+    std::string eol = "\n";
+};
+
+enum class ReadResult { Ok, Missing, Unreadable };
+
+ReadResult ReadIni(const std::string& path, IniText& out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadResult::Unreadable;
+    }
+    std::string content;
+    char buf[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return ReadResult::Unreadable;
+        }
+        if (n == 0) break;
+        content.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+
+    size_t firstNl = content.find('\n');
+    if (firstNl != std::string::npos && firstNl > 0 && content[firstNl - 1] == '\r') out.eol = "\r\n";
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t nl = content.find('\n', start);
+        size_t end = nl == std::string::npos ? content.size() : nl;
+        size_t stop = end;
+        if (stop > start && content[stop - 1] == '\r') --stop;
+        out.lines.emplace_back(content, start, stop - start);
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    return ReadResult::Ok;
+}
+
+// The text of a line that the parser looks at: a UTF-8 byte order mark at the
+// start of the file is not part of the first line's name.
+std::string_view ParsedText(const IniText& ini, size_t index) {
+    std::string_view s = ini.lines[index];
+    if (index == 0 && s.substr(0, 3) == "\xEF\xBB\xBF") s.remove_prefix(3);
+    return s;
+}
+
+bool SectionHeader(std::string_view line, std::string_view& name) {
+    line = Trim(line);
+    if (line.empty() || line.front() != '[') return false;
+    line.remove_prefix(1);
+    size_t close = line.find(']');
+    name = Trim(close == std::string_view::npos ? line : line.substr(0, close));
+    return true;
+}
+
+bool KeyLine(std::string_view line, std::string_view& key, std::string_view& value) {
+    std::string_view t = Trim(line);
+    if (t.empty() || t.front() == ';' || t.front() == '[') return false;
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return true;
+}
+
+struct Location {
+    long sectionLine = -1;  // header of the first matching section
+    long keyLine = -1;      // first matching key inside that section
+    long lastContent = -1;  // last non-blank line of that section
+};
+
+Location Find(const IniText& ini, std::string_view section, std::string_view key) {
+    Location loc;
+    bool inside = false;
+    for (size_t i = 0; i < ini.lines.size(); ++i) {
+        std::string_view text = ParsedText(ini, i);
+        std::string_view name;
+        if (SectionHeader(text, name)) {
+            if (inside) break;  // only the first section of a name counts
+            if (SameName(name, section)) {
+                inside = true;
+                loc.sectionLine = loc.lastContent = static_cast<long>(i);
+            }
+            continue;
+        }
+        if (!inside) continue;
+        if (!Trim(text).empty()) loc.lastContent = static_cast<long>(i);
+        std::string_view k, v;
+        if (loc.keyLine < 0 && KeyLine(text, k, v) && SameName(k, key)) loc.keyLine = static_cast<long>(i);
+    }
+    return loc;
+}
+
+bool Lookup(const std::string& path, const std::string& section, const std::string& key, std::string& value) {
+    IniText ini;
+    if (ReadIni(path, ini) != ReadResult::Ok) return false;
+    Location loc = Find(ini, section, key);
+    if (loc.keyLine < 0) return false;
+    std::string_view k, v;
+    KeyLine(ParsedText(ini, static_cast<size_t>(loc.keyLine)), k, v);
+    value.assign(v);
+    return true;
+}
+
+// At most maxChars characters of UTF-8 text, never splitting a sequence.
+std::string CutUtf8(const std::string& s, int maxChars) {
+    if (maxChars <= 0) return {};
+    int chars = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        bool leadByte = (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
+        if (leadByte && ++chars > maxChars) return s.substr(0, i);
+    }
+    return s;
+}
+
+// Names and values are single lines; a NUL ends them.
+std::string OneLine(const std::string& s) {
+    std::string out(s.c_str());
+    for (char& c : out) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    return out;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Replaces the file at path by content: temporary file, flush, rename.
+bool ReplaceFile(const std::string& path, const std::string& content) {
+    std::string tmpl = path + ".XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) return false;
+    struct stat st {};
+    mode_t mode = (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 0777) : 0644;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(name.data(), path.c_str()) == 0;
+    if (!ok) ::unlink(name.data());
+    return ok;
+}
+
+}  // namespace
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 
-int SettingsStore::GetInt(const std::string&, const std::string&, int def) const { return def; }
-
-std::string SettingsStore::GetString(const std::string&, const std::string&, const std::string& def, int) const {
-    return def;
+int SettingsStore::GetInt(const std::string& section, const std::string& key, int def) const {
+    std::string value;
+    if (!Lookup(path_, section, key, value)) return def;
+    size_t i = 0;
+    bool negative = false;
+    if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
+    long long n = 0;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+        if (n <= static_cast<long long>(INT_MAX) + 1) n = n * 10 + (value[i] - '0');
+    }
+    if (negative) n = -n;
+    if (n > INT_MAX) return INT_MAX;
+    if (n < INT_MIN) return INT_MIN;
+    return static_cast<int>(n);
 }
 
-void SettingsStore::SetString(const std::string&, const std::string&, const std::string&) {}
+std::string SettingsStore::GetString(const std::string& section, const std::string& key, const std::string& def,
+                                     int capacity) const {
+    std::string value;
+    if (!Lookup(path_, section, key, value)) value = def;
+    return CutUtf8(value, capacity - 1);
+}
 
-void SettingsStore::SetInt(const std::string& section, const std::string& key, int value) {
-    SetString(section, key, std::to_string(value));
+bool SettingsStore::SetString(const std::string& section, const std::string& key, const std::string& value) {
+    const std::string sec = OneLine(section);
+    const std::string k = OneLine(key);
+    const std::string line = k + "=" + OneLine(value);
+
+    std::lock_guard<std::mutex> lock(WriteMutex());
+    IniText ini;
+    if (ReadIni(path_, ini) == ReadResult::Unreadable) return false;
+
+    Location loc = Find(ini, sec, k);
+    if (loc.keyLine >= 0) {
+        std::string& target = ini.lines[static_cast<size_t>(loc.keyLine)];
+        bool bom = loc.keyLine == 0 && target.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        target = bom ? "\xEF\xBB\xBF" + line : line;
+    } else if (loc.sectionLine >= 0) {
+        ini.lines.insert(ini.lines.begin() + loc.lastContent + 1, line);
+    } else {
+        ini.lines.push_back("[" + sec + "]");
+        ini.lines.push_back(line);
+    }
+    std::string content;
+    for (const std::string& l : ini.lines) {
+        content += l;
+        content += ini.eol;
+    }
+    return ReplaceFile(path_, content);
+}
+
+bool SettingsStore::SetInt(const std::string& section, const std::string& key, int value) {
+    return SetString(section, key, std::to_string(value));
 }
 
 }  // namespace lumora

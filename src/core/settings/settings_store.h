@@ -2,6 +2,11 @@
 // Typed access to the settings file "Lumora.ini" of the current directory:
 // sections in brackets, key=value lines, names matched without regard to case.
 // Every read goes to the file; every write rewrites the file at once.
+//
+// Writes are atomic: the new text goes to a temporary file beside the settings
+// file, which then replaces it by rename, so a crash or a kill never leaves a
+// truncated or empty file. Writes from several threads are serialised. A file
+// that cannot be read is never overwritten (that would lose its other keys).
 #include <string>
 
 namespace lumora {
@@ -12,14 +17,18 @@ public:
     explicit SettingsStore(std::string path = "./Lumora.ini");
 
     // Optional sign and leading decimal digits; no digits gives 0; a missing
-    // file or key gives def.
+    // file or key gives def. Values beyond the int range are clamped.
     int GetInt(const std::string& section, const std::string& key, int def) const;
-    // At most capacity - 1 characters; a missing key gives def.
+    // At most capacity - 1 characters (UTF-8 sequences are never split); a
+    // missing key gives def, cut the same way.
     std::string GetString(const std::string& section, const std::string& key, const std::string& def,
                           int capacity = 260) const;
-    // Writes at once, creating the file, section or key; keeps every other line.
-    void SetString(const std::string& section, const std::string& key, const std::string& value);
-    void SetInt(const std::string& section, const std::string& key, int value);
+    // Writes at once, creating the file, section or key; keeps every other
+    // line, comment and the order of the file. Line breaks inside value are
+    // written as blanks (a value is one line). Returns false when the file
+    // could not be written; the old file is then left as it was.
+    bool SetString(const std::string& section, const std::string& key, const std::string& value);
+    bool SetInt(const std::string& section, const std::string& key, int value);
 
     const std::string& Path() const { return path_; }
 
