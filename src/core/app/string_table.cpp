@@ -40,6 +40,7 @@ const StringEntry kStrings[] = {
      "align: %d\nError line number: %s\n",
      "系统依据以下参数转化，是否需要更改？\n最大文件行数：%s\n导出物理量：%d\n导出序列号：%d\n导出日期：%d\n导出Unix时间戳：%"
      "d\n标题栏对其：%d\n对其冗余行数：%s\n"},
+    {220, "Cannot create the record file %s (%s)", "无法创建记录文件 %s（%s）"},
 };
 
 std::atomic<int> g_language{0};

@@ -1,0 +1,102 @@
+#pragma once
+// Writes what the instrument sends into rotating ".dat" files.
+//
+// Binary record file: "LMRA" and the format mark 0x65, then records back to
+// back: each is one frame as assembled (starting with 0xFF 0xFF), followed by
+// a 52-byte trailer written here when the frame brings none of its own.
+// Text record file (opened by a JSON datagram): one line per datagram, either
+// the text as received or {"SysTime":[s,us],"SysData":<text>}.
+//
+// RecordData runs on the receive worker only; Close must not run while a
+// RecordData call is in progress (the receive session joins its worker first).
+// The setters may be called from any thread.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace lumora {
+
+class WindowPort;
+
+constexpr size_t kTrailerSize = 52;
+constexpr int kFileNumberControl = 1044;
+
+// Text of the "File Number" field: the number, or number/total when total is
+// not 0.
+std::string FileNumberText(int number, int total);
+// Shows it in the "File Number" field; callable from any thread.
+void ShowFileNumber(WindowPort& window, int number, int total);
+
+// True when a binary frame ends in a trailer of its own: 0xFD at length - 4
+// and length - 3. A frame too short to hold a marker and a whole trailer never
+// counts as carrying one, so every stamp offset stays inside the frame.
+bool FrameHasOwnTrailer(const uint8_t* frame, size_t length);
+
+// Fills out[0..51] with the trailer the recorder appends.
+void BuildRecorderTrailer(uint8_t* out, int64_t nowMs, uint32_t datagramCount);
+
+class RawRecorder {
+public:
+    // window may be null (no display, no failure report).
+    explicit RawRecorder(WindowPort* window, const Clock& clock = SystemClock());
+    ~RawRecorder();
+    RawRecorder(const RawRecorder&) = delete;
+    RawRecorder& operator=(const RawRecorder&) = delete;
+
+    // "Save DIR" and "File Name": read whenever a file is opened.
+    void SetDirectory(const std::string& dir);
+    void SetFilePrefix(const std::string& prefix);
+    // m_recordsPerFile ("File lines"): takes effect at the next record.
+    void SetRecordsPerFile(uint32_t n) { recordsPerFile_.store(n, std::memory_order_relaxed); }
+    // m_stampLocalTime ("Local Time") and the "Counter" box, read per record.
+    void SetStampLocalTime(bool on) { stampLocalTime_.store(on, std::memory_order_relaxed); }
+    void SetSaveCounter(bool on) { saveCounter_.store(on, std::memory_order_relaxed); }
+
+    // Records one binary frame (first two bytes 0xFF 0xFF; stamped in place
+    // when it carries its own trailer) or one text datagram. datagramCount is
+    // the session's m_datagramCount at this moment. Always returns 0.
+    int RecordData(uint8_t* data, size_t length, uint32_t datagramCount);
+
+    // Flushes and closes the current file, if any.
+    void Close();
+
+    bool IsFileOpen() const { return fileOpen_.load(std::memory_order_acquire); }
+    // m_recordsInFile: records in the current file ("Saved lines").
+    uint32_t RecordsInFile() const { return recordsInFile_.load(std::memory_order_relaxed); }
+    void ResetRecordsInFile() { recordsInFile_.store(0, std::memory_order_relaxed); }
+    // m_fileNumber: files opened since start or Reset ("File Number").
+    int FileNumber() const { return fileNumber_.load(std::memory_order_relaxed); }
+    void ResetFileNumber() { fileNumber_.store(0, std::memory_order_relaxed); }
+    // Path of the file opened last (empty before the first).
+    std::string LastPath() const;
+
+private:
+    bool OpenFile(bool binary);
+    void CloseFile();
+    void Write(const void* data, size_t length);
+
+    WindowPort* window_;
+    const Clock& clock_;
+
+    mutable std::mutex textMutex_;  // guards dir_, prefix_, lastPath_
+    std::string dir_ = ".";
+    std::string prefix_ = "sa";
+    std::string lastPath_;
+
+    std::atomic<uint32_t> recordsPerFile_{100000};
+    std::atomic<bool> stampLocalTime_{true};
+    std::atomic<bool> saveCounter_{true};
+
+    FILE* file_ = nullptr;
+    std::atomic<bool> fileOpen_{false};
+    std::atomic<uint32_t> recordsInFile_{0};
+    std::atomic<int> fileNumber_{0};
+    bool failureReported_ = false;
+};
+
+}  // namespace lumora
