@@ -1,0 +1,180 @@
+#include "views/realtime_strip.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace lumora {
+
+namespace {
+
+constexpr float kStartMin = 1660000.0f;
+constexpr float kStartMax = -1660000.0f;
+
+// Truncates toward zero, keeping values that do not fit an int inside it.
+int Trunc(double v) {
+    if (!(v > -1e9)) return -1000000000;
+    if (v > 1e9) return 1000000000;
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+RealtimeGeometry RealtimeGeometry::For(int width, int height) {
+    RealtimeGeometry g;
+    g.width = std::max(width, 0);
+    g.height = std::max(height, 0);
+    g.plotWidth = g.width - 180;
+    g.plotHeight = g.height - g.verticalMargin;
+    g.originX = g.leftMargin;
+    g.originY = g.height - 40;
+    g.tickSpacing = static_cast<float>(g.plotHeight) / 10.0f;
+    return g;
+}
+
+void RealtimeStrip::Open(int width, int height) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    geometry_ = RealtimeGeometry::For(width, height);
+    samples_.assign(length_, 0.0f);
+    min_ = kStartMin;
+    max_ = kStartMax;
+    open_ = true;
+}
+
+void RealtimeStrip::Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;
+    samples_.clear();
+    samples_.shrink_to_fit();
+}
+
+bool RealtimeStrip::IsOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_;
+}
+
+bool RealtimeStrip::SetLength(int n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n == length_ || n < kRealtimeMinLength || n > kRealtimeMaxLength) return false;
+    if (open_) samples_.assign(n, 0.0f);
+    length_ = n;
+    return true;
+}
+
+int RealtimeStrip::Length() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return length_;
+}
+
+bool RealtimeStrip::Step(const FrameRing& ring, int id, bool full, RealtimeDrawing& out) {
+    const int latest = ring.LatestIndex();
+    if (latest < 0) return false;
+    const FrameSlot& slot = ring.slots[latest];
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return false;
+    if (slot.counter == lastCounter_) return false;
+    lastCounter_ = slot.counter;
+    const int count = std::min<int>(slot.count, kMaxReadings);
+    if (id < 1 || id > count) return false;
+
+    if (id != sensorId_) {
+        std::fill(samples_.begin(), samples_.end(), 0.0f);
+        sensorId_ = id;
+    }
+    min_ = kStartMin;
+    max_ = kStartMax;
+    const int len = static_cast<int>(samples_.size());
+    for (int k = 0; k + 1 < len; ++k) {
+        samples_[k] = samples_[k + 1];
+        min_ = std::min(min_, samples_[k]);
+        max_ = std::max(max_, samples_[k]);
+    }
+    const float v = static_cast<float>(slot.readings[id - 1].physicValue);
+    samples_[len - 1] = v;
+    min_ = std::min(min_, v);
+    max_ = std::max(max_, v);
+    return LayOut(full, out);
+}
+
+bool RealtimeStrip::LayOut(bool full, RealtimeDrawing& out) {
+    const RealtimeGeometry& g = geometry_;
+    if (max_ == min_) {
+        // a flat strip sits in the middle of +-4 % of its value; a flat strip
+        // of zeros gets +-1 so that the scale never divides by zero
+        float c = 0.2f * static_cast<float>(0.2 * std::fabs(static_cast<double>(max_)));
+        if (!(c > 0.0f)) c = 1.0f;
+        max_ += c;
+        min_ -= c;
+    }
+    const int len = static_cast<int>(samples_.size());
+    if (len <= 0) return false;
+    const float xStep = static_cast<float>(g.plotWidth) / static_cast<float>(len);
+    const float yScale = static_cast<float>(g.plotHeight) / (max_ - min_);
+    if (!(yScale > 0.0f) || !std::isfinite(yScale)) return false;
+
+    out.width = g.width;
+    out.height = g.height;
+    out.scale.clear();
+    out.labels.clear();
+    if (!full) {
+        out.scale.push_back({g.originX - 1, 40, g.originX - 1, g.originY});
+        char text[64];
+        for (int u = 0; u <= 10; ++u) {
+            const int y = Trunc(40.0f + static_cast<float>(u) * g.tickSpacing);
+            const int right = u == 10 ? g.leftMargin + 1 + g.plotWidth : g.originX - 1;
+            out.scale.push_back({g.originX - 16, y, right, y});
+            const int top = Trunc(40.0f + static_cast<float>(u) * g.tickSpacing - 5.0f);
+            const float value = max_ - static_cast<float>(u) * (max_ - min_) / 10.0f;
+            std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+            out.labels.push_back({g.labelLeft, top, g.labelRight, top + 25, text});
+        }
+    }
+    out.line.resize(len);
+    for (int k = 0; k < len; ++k) {
+        const int x = Trunc(static_cast<float>(k) * xStep) + g.originX;
+        const int y = g.originY - Trunc((samples_[k] - min_) * yScale);
+        out.line[k] = {x, y};
+    }
+    return true;
+}
+
+void RealtimeStrip::CountDrawing(int64_t nowMs) {
+    ++drawCount_;
+    if (rateStartMs_ == 0) {
+        drawRate_.store(0, std::memory_order_relaxed);
+        rateStartMs_ = nowMs;
+    } else if (nowMs - rateStartMs_ >= 10000) {
+        const int64_t seconds = (nowMs - rateStartMs_) / 1000;
+        drawRate_.store(static_cast<int>(drawCount_ / seconds), std::memory_order_relaxed);
+        drawCount_ = 0;
+        rateStartMs_ = nowMs;
+    }
+}
+
+std::vector<float> RealtimeStrip::Samples() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return samples_;
+}
+
+float RealtimeStrip::Min() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return min_;
+}
+
+float RealtimeStrip::Max() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return max_;
+}
+
+int RealtimeStrip::SensorId() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sensorId_;
+}
+
+RealtimeGeometry RealtimeStrip::Geometry() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return geometry_;
+}
+
+}  // namespace lumora

@@ -1,0 +1,107 @@
+#include "views/trace_history.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace lumora {
+
+TraceHistory::TraceHistory() : entries_(kTraceHistoryCapacity) {}
+
+bool TraceHistory::Poll(const FrameRing& ring) {
+    const int latest = ring.LatestIndex();
+    if (latest < 0) return false;
+    const FrameSlot& slot = ring.slots[latest];
+    if (slot.counter == lastCounter_) return false;
+    lastCounter_ = slot.counter;
+    if (slot.count == 0) return false;
+    Append(slot);
+    return true;
+}
+
+void TraceHistory::Append(const FrameSlot& slot) {
+    int index;
+    if (size_ < kTraceHistoryCapacity) {
+        index = (first_ + size_) % kTraceHistoryCapacity;
+        ++size_;
+    } else {
+        // the oldest entry's buffers are reused for the newest frame
+        index = first_;
+        first_ = (first_ + 1) % kTraceHistoryCapacity;
+    }
+    TraceEntry& e = entries_[index];
+    e.count = slot.count;
+    e.time = slot.time;
+    e.microseconds = slot.microseconds;
+    e.counter = slot.counter;
+    e.code = slot.code;
+    std::memcpy(e.sn, slot.sn, sizeof e.sn);
+    e.sn[kSnSize - 1] = '\0';
+    const int n = std::clamp(slot.count, 0, kMaxReadings);
+    e.readings.assign(slot.readings, slot.readings + n);
+}
+
+size_t TraceHistory::MemoryBytes() const {
+    size_t bytes = entries_.capacity() * sizeof(TraceEntry);
+    for (const auto& e : entries_) bytes += e.readings.capacity() * sizeof(SensorReading);
+    return bytes;
+}
+
+TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& rows,
+                           std::vector<TraceSeries>& series) {
+    const int n = history.Size();
+    double low = 1600000.0;
+    double high = -1600000.0;
+    series.resize(rows.size());
+    for (size_t s = 0; s < rows.size(); ++s) {
+        TraceSeries& line = series[s];
+        const int r = rows[s];
+        line.row = r;
+        line.name.clear();
+        line.x.clear();
+        line.y.clear();
+        if (r < 0 || r >= kMaxReadings) continue;
+        line.x.reserve(n);
+        line.y.reserve(n);
+        for (int j = 0; j < n; ++j) {
+            const TraceEntry& e = history.Entry(j);
+            // a frame with fewer readings has no value at this row
+            if (r >= static_cast<int>(e.readings.size())) continue;
+            const double v = e.readings[r].physicValue;
+            line.x.push_back(j);
+            line.y.push_back(v);
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+        if (n > 0) {
+            const TraceEntry& oldest = history.Entry(0);
+            if (r < static_cast<int>(oldest.readings.size()) && oldest.readings[r].id != 0) {
+                char name[32];
+                std::snprintf(name, sizeof name, "%d.%d", oldest.readings[r].id, oldest.readings[r].serial);
+                line.name = name;
+            }
+        }
+    }
+
+    TraceAxes axes;
+    axes.bottomMin = 0;
+    axes.bottomMax = n;
+    if (low > high) {
+        // nothing chosen or nothing to draw
+        axes.leftMin = -1.0;
+        axes.leftMax = 1.0;
+    } else if (low == high) {
+        // a flat line sits in the middle of a range around its value
+        const double pad = std::max(0.05 * std::fabs(low), 1.0);
+        axes.leftMin = low - pad;
+        axes.leftMax = high + pad;
+    } else {
+        const double span = high - low;
+        axes.leftMin = low - 0.05 * span;
+        axes.leftMax = high + 0.05 * span;
+    }
+    return axes;
+}
+
+}  // namespace lumora
