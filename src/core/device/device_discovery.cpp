@@ -1,0 +1,228 @@
+#include "device/device_discovery.h"
+
+#include <arpa/inet.h>
+#include <cJSON.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "app/string_table.h"
+#include "app/window_port.h"
+#include "lumora_version.h"
+#include "platform/clock.h"
+#include "platform/udp_socket.h"
+
+namespace lumora {
+namespace {
+
+// The window of a run is a duration: a monotonic clock, so that a change of
+// the computer's time neither ends a run early nor keeps it open.
+class SteadyClock : public Clock {
+public:
+    int64_t NowMs() const override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+};
+
+const SteadyClock& DefaultClock() {
+    static const SteadyClock clock;
+    return clock;
+}
+
+struct ColumnSpec {
+    int stringId;  // 0: the fixed caption below
+    const char* caption;
+    int width;
+};
+
+// Captions of the last six columns come from the string table.
+const ColumnSpec kColumns[kDeviceListColumns] = {
+    {0, "#", 80},       {0, "PN", 200},     {0, "SN", 200},     {0, "IP", 240},     {240, nullptr, 240},
+    {241, nullptr, 100}, {242, nullptr, 100}, {243, nullptr, 100}, {244, nullptr, 120}, {245, nullptr, 120},
+};
+
+// The receive buffer takes up to this many bytes; a longer datagram is a
+// failed receive.
+constexpr size_t kReceiveCapacity = 1023;
+
+// The string value of the first member named name (any case), or null.
+const char* StringMember(const cJSON* object, const char* name) {
+    const cJSON* item = cJSON_GetObjectItem(object, name);
+    if (!cJSON_IsString(item) || item->valuestring == nullptr) return nullptr;
+    return item->valuestring;
+}
+
+}  // namespace
+
+AnnouncementBlock MakeAnnouncementBlock(uint32_t addressNetworkOrder, const void* data, size_t length) {
+    AnnouncementBlock block;
+    block.address = addressNetworkOrder;
+    size_t n = std::min(length, sizeof block.text - 1);
+    if (n > 0) std::memcpy(block.text, data, n);
+    block.text[n] = '\0';
+    return block;
+}
+
+std::string DeviceListColumnCaption(int column) {
+    if (column < 0 || column >= kDeviceListColumns) return {};
+    const ColumnSpec& spec = kColumns[column];
+    return spec.stringId ? LoadString(spec.stringId) : std::string(spec.caption);
+}
+
+int DeviceListColumnWidth(int column) {
+    if (column < 0 || column >= kDeviceListColumns) return 0;
+    return kColumns[column].width;
+}
+
+DeviceDiscovery::DeviceDiscovery(WindowPort& window, std::function<bool()> stopRequested, DiscoveryOptions options)
+    : window_(window), stopRequested_(std::move(stopRequested)), options_(options) {
+    if (!options_.clock) options_.clock = &DefaultClock();
+    if (options_.pollMs <= 0) options_.pollMs = 100;
+}
+
+DeviceDiscovery::~DeviceDiscovery() {
+    *alive_ = false;
+    Shutdown();
+}
+
+void DeviceDiscovery::PostGuarded(std::function<void(DeviceDiscovery&)> task) {
+    std::shared_ptr<bool> alive = alive_;
+    window_.Post([this, alive, task = std::move(task)]() {
+        if (*alive) task(*this);
+    });
+}
+
+void DeviceDiscovery::StartRun() {
+    JoinFinishedRuns();
+    auto state = std::make_shared<RunState>();
+    {
+        std::lock_guard<std::mutex> lock(runsMutex_);
+        active_.fetch_add(1);
+        runs_.push_back(Run{std::thread([this, state]() { Listen(*state); }), state});
+    }
+    window_.SetActiveTab(kTabActiveSa);
+}
+
+void DeviceDiscovery::JoinFinishedRuns() {
+    std::lock_guard<std::mutex> lock(runsMutex_);
+    for (auto it = runs_.begin(); it != runs_.end();) {
+        if (it->state->done.load()) {
+            if (it->thread.joinable()) it->thread.join();
+            it = runs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void DeviceDiscovery::Shutdown() {
+    std::vector<Run> runs;
+    {
+        std::lock_guard<std::mutex> lock(runsMutex_);
+        for (Run& run : runs_) run.state->stop.store(true);
+        runs.swap(runs_);
+    }
+    for (Run& run : runs)
+        if (run.thread.joinable()) run.thread.join();
+}
+
+void DeviceDiscovery::Listen(RunState& state) {
+    auto finish = [&]() {
+        active_.fetch_sub(1);
+        state.done.store(true);
+    };
+    UdpSocket socket;
+    if (!socket.Create()) {
+        std::string text = LoadString(214);
+        window_.Post([&w = window_, text]() { w.MessageBox(text, LUMORA_PRODUCT_NAME, kMbOk); });
+        finish();
+        return;
+    }
+    if (!socket.Bind(options_.port)) {
+        socket.Close();
+        std::string text = StringPrintf(LoadString(215).c_str(), std::to_string(options_.port).c_str());
+        window_.Post([&w = window_, text]() { w.MessageBox(text, LUMORA_PRODUCT_NAME, kMbOk); });
+        finish();
+        return;
+    }
+    socket.SetReceiveTimeout(options_.pollMs);
+
+    const Clock& clock = *options_.clock;
+    int64_t windowStart = clock.NowMs();
+    bool heardOne = false;
+    char buffer[kReceiveCapacity + 1];
+    char sourceIp[INET_ADDRSTRLEN] = {};
+    while (!state.stop.load() && !(stopRequested_ && stopRequested_())) {
+        if (clock.NowMs() - windowStart >= options_.windowMs) break;
+        long n = socket.ReceiveFrom(buffer, kReceiveCapacity, sourceIp);
+        if (n < 0) continue;  // nothing yet, a receive error or an oversized datagram
+        in_addr addr{};
+        if (::inet_pton(AF_INET, sourceIp, &addr) != 1) addr.s_addr = 0;
+        AnnouncementBlock block = MakeAnnouncementBlock(addr.s_addr, buffer, static_cast<size_t>(n));
+        PostGuarded([block](DeviceDiscovery& self) { self.HandleAnnouncement(block); });
+        if (!heardOne) {
+            heardOne = true;
+            windowStart = clock.NowMs();
+        }
+    }
+    socket.Close();
+    PostGuarded([](DeviceDiscovery& self) {
+        if (self.onRunFinished) self.onRunFinished();
+    });
+    finish();
+}
+
+bool DeviceDiscovery::HandleAnnouncement(const AnnouncementBlock& block) {
+    const char* begin = block.text;
+    const char* end = block.text + strnlen(block.text, sizeof block.text);
+    while (begin < end && static_cast<unsigned char>(*begin) <= 0x20) ++begin;
+    if (begin == end) return false;
+
+    cJSON* root = cJSON_ParseWithLength(begin, static_cast<size_t>(end - begin));
+    if (!root) return false;
+    bool added = false;
+    const char* pn = cJSON_IsObject(root) ? StringMember(root, "IDN") : nullptr;
+    const char* sn = cJSON_IsObject(root) ? StringMember(root, "SN") : nullptr;
+    if (pn && sn) {
+        in_addr addr{};
+        addr.s_addr = block.address;
+        char ip[INET_ADDRSTRLEN] = {};
+        if (!::inet_ntop(AF_INET, &addr, ip, sizeof ip)) ip[0] = '\0';
+        CSa device;
+        device.pn = pn;
+        device.sn = sn;
+        device.ip = ip;
+        bool known = std::any_of(devices_.begin(), devices_.end(), [&](const CSa& d) {
+            return d.pn == device.pn && d.sn == device.sn && d.ip == device.ip;
+        });
+        if (!known) {
+            devices_.push_back(device);
+            DeviceRow row;
+            row.cells[0] = std::to_string(devices_.size());
+            row.cells[1] = device.pn;
+            row.cells[2] = device.sn;
+            row.cells[3] = device.ip;
+            rows_.insert(rows_.begin(), std::move(row));
+            added = true;
+        }
+    }
+    cJSON_Delete(root);
+    if (added && onDeviceAdded) onDeviceAdded(devices_.back());
+    return added;
+}
+
+std::string DeviceDiscovery::RowUrl(int row) const {
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return {};
+    return "http://" + rows_[static_cast<size_t>(row)].cells[3];
+}
+
+void DeviceDiscovery::OnRowDoubleClicked(int row) {
+    std::string url = RowUrl(row);
+    if (!url.empty()) window_.OpenUrl(url);
+}
+
+}  // namespace lumora
