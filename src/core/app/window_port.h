@@ -6,6 +6,7 @@
 // which any thread may call to run a task on the UI thread later.
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace lumora {
 
@@ -42,6 +43,26 @@ public:
     // Opens a folder in the desktop's file browser, or a web address in the browser.
     virtual void OpenFolder(const std::string& path) = 0;
     virtual void OpenUrl(const std::string& url) = 0;
+
+    // ---- The main window's own needs. Every one has a harmless default, so a
+    // console or a test window need not implement them.
+
+    virtual void SetTitle(const std::string& /*utf8*/) {}
+    // Fills a drop-down list and selects index (-1: none).
+    virtual void SetComboItems(int /*controlId*/, const std::vector<std::string>& /*items*/, int /*selected*/) {}
+    // Progress bar with range low..high at position pos.
+    virtual void SetProgressRange(int controlId, int /*low*/, int high, int pos) { SetProgress(controlId, high, pos); }
+    // The folder chooser; the chosen folder, or empty when the user cancelled.
+    virtual std::string ChooseFolder(const std::string& /*title*/, const std::string& /*start*/) { return {}; }
+    virtual void ShowAboutBox() {}
+    // Ends the main window (and so the program) as its close box does.
+    virtual void CloseWindow() {}
+    // Starts a new instance of the program with the same command line; false
+    // when it could not be started.
+    virtual bool RestartProgram() { return false; }
+    // The sensor list's rows were rebuilt (rebuilt) or only their values
+    // changed: the list widget refreshes what it shows.
+    virtual void SensorListChanged(bool /*rebuilt*/) {}
 };
 
 }  // namespace lumora
