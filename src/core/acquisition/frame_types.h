@@ -10,6 +10,11 @@
 #include <memory>
 #include <mutex>
 
+// Qt defines "slots" as a macro; the ring's member of that name must survive
+// being included after Qt headers.
+#pragma push_macro("slots")
+#undef slots
+
 namespace lumora {
 
 constexpr int kMaxReadings = 320;
@@ -169,3 +174,5 @@ private:
 };
 
 }  // namespace lumora
+
+#pragma pop_macro("slots")
