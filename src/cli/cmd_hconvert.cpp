@@ -1,12 +1,73 @@
+// lumora-cli hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE
+// FILE.dat (a high-speed capture) to FILE.csv: per frame its time and counter,
+// then per reading the channel plus CHANNEL_OFFSET and the value plus
+// WAVELENGTH_OFFSET.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "cli_commands.h"
+#include "recording/high_speed_capture.h"
+#include "recording/high_speed_convert.h"
 
 namespace lumora::cli {
 
-int RunHighSpeedConvert(const Args&) {
-    std::fprintf(stderr, "lumora-cli hconvert: not available yet\n");
-    return 2;
+namespace {
+
+// A whole decimal number with an optional sign; false for anything else.
+bool ParseInteger(const std::string& text, long long* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') return false;
+    *value = v;
+    return true;
+}
+
+// The words from index first on, joined by single blanks.
+std::string JoinRest(const Args& args, size_t first) {
+    std::string s;
+    for (size_t i = first; i < args.size(); ++i) {
+        if (i > first) s += ' ';
+        s += args[i];
+    }
+    return s;
+}
+
+}  // namespace
+
+int RunHighSpeedConvert(const Args& args) {
+    const char* usage = "usage: lumora-cli hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE\n";
+    if (args.size() < 3) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    long long wavelengthOffset = 0, channelOffset = 0;
+    if (!ParseInteger(args[0], &wavelengthOffset) || !ParseInteger(args[1], &channelOffset) ||
+        wavelengthOffset < INT32_MIN || wavelengthOffset > INT32_MAX || channelOffset < INT32_MIN ||
+        channelOffset > INT32_MAX) {
+        std::fprintf(stderr, "lumora-cli hconvert: the offsets must be whole numbers\n%s", usage);
+        return 2;
+    }
+    std::string stem = JoinRest(args, 2);
+    HighSpeedConvertOptions o;
+    o.wavelengthOffset = static_cast<int32_t>(wavelengthOffset);
+    o.channelOffset = static_cast<int32_t>(channelOffset);
+    o.input = HighSpeedDataPath(stem, ".dat");
+    o.output = o.input.substr(0, o.input.size() - 4) + ".csv";
+    HighSpeedConvertStats st = ConvertHighSpeedFile(o);
+    if (!st.error.empty()) {
+        std::fprintf(stderr, "lumora-cli hconvert: %s\n", st.error.c_str());
+        return 1;
+    }
+    std::printf("hconvert: %s -> %s\n", o.input.c_str(), o.output.c_str());
+    std::printf("frames converted: %llu, readings: %llu, spectrum records skipped: %llu, malformed records: %llu\n",
+                static_cast<unsigned long long>(st.frames), static_cast<unsigned long long>(st.readings),
+                static_cast<unsigned long long>(st.spectrumRecords),
+                static_cast<unsigned long long>(st.invalidRecords));
+    return 0;
 }
 
 }  // namespace lumora::cli
