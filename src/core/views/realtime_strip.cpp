@@ -67,15 +67,21 @@ int RealtimeStrip::Length() const {
 }
 
 bool RealtimeStrip::Step(const FrameRing& ring, int id, bool full, RealtimeDrawing& out) {
-    const int latest = ring.LatestIndex();
-    if (latest < 0) return false;
-    const FrameSlot& slot = ring.slots[latest];
+    // only the few fields needed are read under the slot's lock
+    int counter = 0;
+    int count = 0;
+    double value = 0.0;
+    const bool got = ring.ReadLatest([&](const FrameSlot& slot) {
+        counter = slot.counter;
+        count = std::min<int>(slot.count, kMaxReadings);
+        if (id >= 1 && id <= count) value = slot.readings[id - 1].physicValue;
+    });
+    if (!got) return false;
 
     std::lock_guard<std::mutex> lock(mutex_);
     if (!open_) return false;
-    if (slot.counter == lastCounter_) return false;
-    lastCounter_ = slot.counter;
-    const int count = std::min<int>(slot.count, kMaxReadings);
+    if (counter == lastCounter_) return false;
+    lastCounter_ = counter;
     if (id < 1 || id > count) return false;
 
     if (id != sensorId_) {
@@ -90,7 +96,7 @@ bool RealtimeStrip::Step(const FrameRing& ring, int id, bool full, RealtimeDrawi
         min_ = std::min(min_, samples_[k]);
         max_ = std::max(max_, samples_[k]);
     }
-    const float v = static_cast<float>(slot.readings[id - 1].physicValue);
+    const float v = static_cast<float>(value);
     samples_[len - 1] = v;
     min_ = std::min(min_, v);
     max_ = std::max(max_, v);

@@ -10,14 +10,14 @@ namespace lumora {
 TraceHistory::TraceHistory() : entries_(kTraceHistoryCapacity) {}
 
 bool TraceHistory::Poll(const FrameRing& ring) {
-    const int latest = ring.LatestIndex();
-    if (latest < 0) return false;
-    const FrameSlot& slot = ring.slots[latest];
-    if (slot.counter == lastCounter_) return false;
-    lastCounter_ = slot.counter;
-    if (slot.count == 0) return false;
-    Append(slot);
-    return true;
+    bool appended = false;
+    ring.ReadLatest(lastCounter_, [&](const FrameSlot& slot) {
+        lastCounter_ = slot.counter;
+        if (slot.count == 0) return;
+        Append(slot);
+        appended = true;
+    });
+    return appended;
 }
 
 void TraceHistory::Append(const FrameSlot& slot) {

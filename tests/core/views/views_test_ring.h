@@ -12,7 +12,8 @@ inline std::unique_ptr<FrameRing> MakeRing() { return std::make_unique<FrameRing
 // 7008001 + r and the physical value value(r).
 template <typename F>
 void PublishFrame(FrameRing& ring, int counter, int count, F value) {
-    FrameSlot& s = ring.Target();
+    SlotWriter writer(ring);
+    FrameSlot& s = writer.Slot();
     s.count = count;
     s.counter = counter;
     s.time = 1700000000;
@@ -23,7 +24,7 @@ void PublishFrame(FrameRing& ring, int counter, int count, F value) {
         s.readings[r].wavelength = 1550000 + r;
         s.readings[r].physicValue = value(r);
     }
-    ring.Publish();
+    writer.Publish();
 }
 
 }  // namespace lumora::testing
