@@ -89,6 +89,22 @@ long UdpSocket::ReceiveFrom(void* buffer, size_t capacity, char* sourceIp, uint1
     return static_cast<long>(n);
 }
 
+long UdpSocket::Receive(void* buffer, size_t capacity, uint32_t* sourceAddr) {
+    int fd = fd_;
+    if (fd < 0) return -1;
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    ssize_t n = ::recvfrom(fd, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0 || static_cast<size_t>(n) > capacity) return -1;
+    if (sourceAddr) *sourceAddr = from.sin_addr.s_addr;
+    return static_cast<long>(n);
+}
+
+void UdpSocket::Shutdown() {
+    int fd = fd_;
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
 bool UdpSocket::SendTo(const void* data, size_t length, const std::string& ip, uint16_t port) {
     if (fd_ < 0) return false;
     sockaddr_in addr{};

@@ -33,9 +33,16 @@ public:
     // are never handed on as if whole). sourceIp gets the sender's dotted
     // address (at most 15 characters plus NUL), when not null.
     long ReceiveFrom(void* buffer, size_t capacity, char* sourceIp = nullptr, uint16_t* sourcePort = nullptr);
+    // As ReceiveFrom, but gives the sender's IPv4 address as a number in
+    // network byte order, leaving the text form to callers that need it.
+    long Receive(void* buffer, size_t capacity, uint32_t* sourceAddr);
     // Sends one datagram to an IPv4 dotted address; false on error.
     bool SendTo(const void* data, size_t length, const std::string& ip, uint16_t port);
 
+    // Wakes a thread blocked in ReceiveFrom (it returns at once) but keeps the
+    // descriptor, so that it cannot be reused while that thread still holds
+    // it; Close() afterwards releases it.
+    void Shutdown();
     // Closing from another thread makes a pending ReceiveFrom return -1.
     void Close();
     bool IsOpen() const { return fd_.load() >= 0; }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "acquisition/record_sink.h"
 #include "platform/clock.h"
 
 namespace lumora {
@@ -40,11 +41,11 @@ bool FrameHasOwnTrailer(const uint8_t* frame, size_t length);
 // Fills out[0..51] with the trailer the recorder appends.
 void BuildRecorderTrailer(uint8_t* out, int64_t nowMs, uint32_t datagramCount);
 
-class RawRecorder {
+class RawRecorder : public RecordSink {
 public:
     // window may be null (no display, no failure report).
     explicit RawRecorder(WindowPort* window, const Clock& clock = SystemClock());
-    ~RawRecorder();
+    ~RawRecorder() override;
     RawRecorder(const RawRecorder&) = delete;
     RawRecorder& operator=(const RawRecorder&) = delete;
 
@@ -60,15 +61,15 @@ public:
     // Records one binary frame (first two bytes 0xFF 0xFF; stamped in place
     // when it carries its own trailer) or one text datagram. datagramCount is
     // the session's m_datagramCount at this moment. Always returns 0.
-    int RecordData(uint8_t* data, size_t length, uint32_t datagramCount);
+    int RecordData(uint8_t* data, size_t length, uint32_t datagramCount) override;
 
     // Flushes and closes the current file, if any.
-    void Close();
+    void Close() override;
 
     bool IsFileOpen() const { return fileOpen_.load(std::memory_order_acquire); }
     // m_recordsInFile: records in the current file ("Saved lines").
     uint32_t RecordsInFile() const { return recordsInFile_.load(std::memory_order_relaxed); }
-    void ResetRecordsInFile() { recordsInFile_.store(0, std::memory_order_relaxed); }
+    void ResetRecordsInFile() override { recordsInFile_.store(0, std::memory_order_relaxed); }
     // m_fileNumber: files opened since start or Reset ("File Number").
     int FileNumber() const { return fileNumber_.load(std::memory_order_relaxed); }
     void ResetFileNumber() { fileNumber_.store(0, std::memory_order_relaxed); }

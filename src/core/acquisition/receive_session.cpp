@@ -1,0 +1,267 @@
+#include "acquisition/receive_session.h"
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+#include "acquisition/binary_decoder.h"
+#include "acquisition/text_decoder.h"
+#include "app/control_ids.h"
+#include "app/string_table.h"
+#include "app/window_port.h"
+#include "settings/settings_store.h"
+
+namespace lumora {
+namespace {
+
+constexpr int kSocketFailedString = 214;
+constexpr int kBindFailedString = 215;
+constexpr int kCloseCaptionString = 211;
+constexpr int kOpenCaptionString = 212;
+// The worker looks at the stop flag at least this often even if nothing
+// arrives and the wake-up by Stop() were missed.
+constexpr int kReceiveTimeoutMs = 250;
+
+}  // namespace
+
+int LeadingInt(const std::string& text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long n = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (n <= static_cast<long long>(INT_MAX) + 1) n = n * 10 + (text[i] - '0');
+    }
+    if (negative) n = -n;
+    if (n > INT_MAX) return INT_MAX;
+    if (n < INT_MIN) return INT_MIN;
+    return static_cast<int>(n);
+}
+
+bool RateWindow::Count(int64_t nowMs, int& rate) {
+    ++count_;
+    if (startMs_ == 0) {
+        startMs_ = nowMs;
+        return false;
+    }
+    const int64_t elapsed = nowMs - startMs_;
+    if (elapsed < kWindowMs) return false;  // also a clock that went back
+    rate = static_cast<int>(static_cast<double>(count_) / (static_cast<double>(elapsed) / 1000.0));
+    count_ = 0;
+    startMs_ = nowMs;
+    return true;
+}
+
+ReceiveSession::ReceiveSession(AcquisitionState& state, RecordSink& recorder, SettingsStore& settings,
+                               WindowPort& window, const Clock& clock)
+    : state_(state),
+      recorder_(recorder),
+      settings_(settings),
+      window_(window),
+      clock_(clock),
+      receiveBuffer_(std::make_unique<uint8_t[]>(kReceiveBufferSize)),
+      assembler_(&ReceiveSession::OnFrame, this),
+      sourceText_(std::make_shared<SourceTextBox>()) {}
+
+ReceiveSession::~ReceiveSession() { Stop(); }
+
+void ReceiveSession::SetPortText(const std::string& text) {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    portText_ = text;
+}
+
+std::string ReceiveSession::PortText() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return portText_;
+}
+
+void ReceiveSession::SetIntervalText(const std::string& text) {
+    // A negative interval (possible only through the settings file) counts as 0.
+    int ms = LeadingInt(text);
+    intervalMs_.store(ms > 0 ? ms : 0, std::memory_order_relaxed);
+}
+
+void ReceiveSession::SetWorkerStartHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    startHook_ = std::move(hook);
+}
+
+std::string ReceiveSession::LastSourceIp() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return lastSourceIp_;
+}
+
+void ReceiveSession::ClearLastSourceIp() {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    lastSourceIp_[0] = '\0';
+    haveAddr_ = false;
+}
+
+void ReceiveSession::ResetProgressBars() {
+    window_.SetProgress(IDC_PROGRESS_FILES, 1, 0);
+    window_.SetProgress(IDC_PROGRESS_RECORDS, 1, 0);
+}
+
+bool ReceiveSession::Open(const std::function<void()>& prepareViews) {
+    if (portOpen_.load()) return true;
+    ResetProgressBars();
+    state_.m_spectrumAutoShow.store(true, std::memory_order_release);
+
+    if (!socket_.Create()) {
+        window_.MessageBox(LoadString(kSocketFailedString), "lumora", kMbOk);
+        return false;
+    }
+    const std::string portText = PortText();
+    const int port = LeadingInt(portText);
+    // A number beyond the port range is refused rather than bound to
+    // whatever port its low 16 bits name.
+    if (port < 0 || port > 65535 || !socket_.Bind(static_cast<uint16_t>(port))) {
+        window_.MessageBox(StringPrintf(LoadString(kBindFailedString).c_str(), portText.c_str()), "lumora", kMbOk);
+        socket_.Close();
+        return false;
+    }
+    boundPort_.store(socket_.LocalPort(), std::memory_order_relaxed);
+    grantedBuffer_.store(socket_.SetReceiveBuffer(kSocketBufferRequest), std::memory_order_relaxed);
+    socket_.SetReceiveTimeout(kReceiveTimeoutMs);
+
+    if (prepareViews) prepareViews();
+
+    stop_.store(false, std::memory_order_release);
+    worker_ = std::thread(&ReceiveSession::ReceiveThreadProc, this);
+
+    window_.SetText(IDC_OPEN_CLOSE, LoadString(kCloseCaptionString));
+    portOpen_.store(true, std::memory_order_release);
+    return true;
+}
+
+void ReceiveSession::Close() {
+    window_.SetText(IDC_OPEN_CLOSE, LoadString(kOpenCaptionString));
+    ResetProgressBars();
+    Stop();
+}
+
+void ReceiveSession::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        stop_.store(true, std::memory_order_release);
+    }
+    sleepWake_.notify_all();
+    socket_.Shutdown();
+    if (worker_.joinable()) worker_.join();
+    socket_.Close();
+    recorder_.Close();
+    portOpen_.store(false, std::memory_order_release);
+}
+
+void ReceiveSession::OnFrame(void* context, const uint8_t* frame, size_t length) {
+    auto* self = static_cast<ReceiveSession*>(context);
+    if (self->recordEnabled_.load(std::memory_order_relaxed)) {
+        // The frame lies in the assembler's own buffer: the recorder stamps
+        // its trailer in place, so the decoder below sees the stamps.
+        self->recorder_.RecordData(const_cast<uint8_t*>(frame), length,
+                                   self->datagramCount_.load(std::memory_order_relaxed));
+    }
+    DecodeBinaryFrame(self->state_, frame, length);
+}
+
+void ReceiveSession::NoteSource(uint32_t addr) {
+    if (haveAddr_ && addr == lastAddr_) return;
+    lastAddr_ = addr;
+    haveAddr_ = true;
+    char ip[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = addr;
+    if (!::inet_ntop(AF_INET, &a, ip, sizeof ip)) return;
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        if (std::strcmp(ip, lastSourceIp_) == 0) return;
+        std::snprintf(lastSourceIp_, sizeof lastSourceIp_, "%s", ip);
+    }
+    // Shown in the "IP" edit and stored as [Net] IP, both on the UI thread.
+    WindowPort* window = &window_;
+    SettingsStore* settings = &settings_;
+    std::string text = ip;
+    window_.Post([window, settings, text] {
+        window->SetText(IDC_DEVICE_IP, text);
+        settings->SetString("Net", "IP", text);
+    });
+}
+
+void ReceiveSession::ShowSourceText(const char* text, size_t length) {
+    // Only the newest text matters: while a post is pending, later texts
+    // replace the one it will show instead of queueing more posts.
+    std::shared_ptr<SourceTextBox> box = sourceText_;
+    {
+        std::lock_guard<std::mutex> lock(box->mutex);
+        box->text.assign(text, length);
+        if (box->posted) return;
+        box->posted = true;
+    }
+    WindowPort* window = &window_;
+    window_.Post([window, box] {
+        std::string shown;
+        {
+            std::lock_guard<std::mutex> lock(box->mutex);
+            shown.swap(box->text);
+            box->posted = false;
+        }
+        window->SetText(IDC_RAW_TEXT, shown);
+    });
+}
+
+void ReceiveSession::SleepInterval(int ms) {
+    std::unique_lock<std::mutex> lock(sleepMutex_);
+    sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+}
+
+void ReceiveSession::ReceiveThreadProc() {
+    const int64_t cpuStart = ThreadCpuNs();
+    workerCpuNs_.store(0, std::memory_order_relaxed);
+    uint8_t* const buffer = receiveBuffer_.get();
+    std::memset(buffer, 0, kReceiveBufferSize);
+    recorder_.ResetRecordsInFile();
+    packetRate_.store(0, std::memory_order_relaxed);
+    {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(textMutex_);
+            hook = startHook_;
+        }
+        if (hook) hook();
+    }
+    rate_.Clear();
+    assembler_.Reset();
+    haveAddr_ = false;
+
+    while (!stop_.load(std::memory_order_acquire)) {
+        uint32_t addr = 0;
+        const long n = socket_.Receive(buffer, kReceiveBufferSize, &addr);
+        // A datagram that arrives with the stop already given is not handled:
+        // nothing is recorded after Close.
+        if (stop_.load(std::memory_order_acquire)) break;
+        if (n < 0) continue;
+        const size_t length = static_cast<size_t>(n);
+
+        NoteSource(addr);
+        const uint32_t count = datagramCount_.fetch_add(1, std::memory_order_relaxed) + 1;
+        int rate = 0;
+        if (rate_.Count(clock_.NowMs(), rate)) packetRate_.store(rate, std::memory_order_relaxed);
+
+        if (stringFormat_.load(std::memory_order_relaxed)) {
+            const char* text = reinterpret_cast<const char*>(buffer);
+            DecodeTextFrame(state_, text, length);
+            if (state_.m_showSourceData.load(std::memory_order_relaxed)) ShowSourceText(text, length);
+            if (recordEnabled_.load(std::memory_order_relaxed)) recorder_.RecordData(buffer, length, count);
+        } else {
+            assembler_.Feed(buffer, length);
+        }
+
+        const int interval = intervalMs_.load(std::memory_order_relaxed);
+        if (interval > 0) SleepInterval(interval);
+    }
+    workerCpuNs_.store(ThreadCpuNs() - cpuStart, std::memory_order_relaxed);
+}
+
+}  // namespace lumora

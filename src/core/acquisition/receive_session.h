@@ -1,0 +1,161 @@
+#pragma once
+// The data port: one UDP socket and one worker thread that reads datagrams,
+// cuts them into binary frames or takes them whole as JSON text, records them
+// while "Enable" is ticked and decodes them into the frame ring.
+//
+// Open, Close and Stop run on the UI thread. The worker never waits for it:
+// what it shows goes through WindowPort::Post, and what it reads of the
+// window (check boxes, "INR (ms)") are atomics set by the window's handlers.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "acquisition/acquisition_state.h"
+#include "acquisition/frame_assembler.h"
+#include "acquisition/record_sink.h"
+#include "platform/clock.h"
+#include "platform/udp_socket.h"
+
+namespace lumora {
+
+class SettingsStore;
+class WindowPort;
+
+// Leading decimal digits of text after an optional sign, as the window's
+// number edits are read; no digits gives 0; clamped to the int range.
+int LeadingInt(const std::string& text);
+
+// Datagrams per second over windows of at least 10 s (m_packetRate).
+class RateWindow {
+public:
+    static constexpr int64_t kWindowMs = 10000;
+    void Clear() {
+        count_ = 0;
+        startMs_ = 0;
+    }
+    // Counts one datagram received at nowMs (milliseconds since 1970). When a
+    // window of at least 10 s has passed, stores count / seconds (truncated)
+    // in rate, starts a new window and returns true.
+    bool Count(int64_t nowMs, int& rate);
+
+private:
+    uint32_t count_ = 0;
+    int64_t startMs_ = 0;  // 0: no window has started
+};
+
+class ReceiveSession {
+public:
+    static constexpr size_t kReceiveBufferSize = 10240;
+    // Asked of the system so that a short stall of the worker loses nothing.
+    static constexpr int kSocketBufferRequest = 4 * 1024 * 1024;
+
+    ReceiveSession(AcquisitionState& state, RecordSink& recorder, SettingsStore& settings, WindowPort& window,
+                   const Clock& clock = SystemClock());
+    ~ReceiveSession();
+    ReceiveSession(const ReceiveSession&) = delete;
+    ReceiveSession& operator=(const ReceiveSession&) = delete;
+
+    // ---- values the window's handlers set (any thread)
+    // "RCV Port" text (m_portText), read by Open.
+    void SetPortText(const std::string& text);
+    std::string PortText() const;
+    // "INR (ms)" (m_intervalText): sleep after each datagram; negative counts as 0.
+    void SetIntervalText(const std::string& text);
+    int IntervalMs() const { return intervalMs_.load(std::memory_order_relaxed); }
+    // "Enable" (1011): hand frames and texts to the recorder.
+    void SetRecordEnabled(bool on) { recordEnabled_.store(on, std::memory_order_relaxed); }
+    // m_stringFormat: datagrams are JSON text.
+    void SetStringFormat(bool on) { stringFormat_.store(on, std::memory_order_relaxed); }
+    // Run by each worker when it starts, before the first datagram (the
+    // window resets the conversion's header state there).
+    void SetWorkerStartHook(std::function<void()> hook);
+
+    // ---- Open / Close
+    // The Open path. prepareViews runs after the port is bound and before the
+    // worker starts (trace series, realtime canvas and timers). On failure a
+    // message box (214 or 215) is shown and false returned.
+    bool Open(const std::function<void()>& prepareViews = nullptr);
+    // The Close path: button caption "Open", then Stop(). The caller releases
+    // the views afterwards.
+    void Close();
+    // Ends the worker and closes the recording: the socket is shut, the worker
+    // joined and only then the file flushed and closed, so nothing is recorded
+    // after this returns. Used by Close, Reset and the window's close.
+    void Stop();
+
+    bool IsOpen() const { return portOpen_.load(std::memory_order_acquire); }   // m_portOpen
+    bool StopRequested() const { return stop_.load(std::memory_order_acquire); }  // g_stopReceive
+    uint16_t BoundPort() const { return boundPort_.load(std::memory_order_relaxed); }
+    // Receive buffer size the system granted at the last Open.
+    int GrantedSocketBuffer() const { return grantedBuffer_.load(std::memory_order_relaxed); }
+
+    // ---- counters (read from any thread)
+    int PacketRate() const { return packetRate_.load(std::memory_order_relaxed); }        // m_packetRate
+    uint32_t DatagramCount() const { return datagramCount_.load(std::memory_order_relaxed); }  // m_datagramCount
+    void ResetDatagramCount() { datagramCount_.store(0, std::memory_order_relaxed); }
+    std::string LastSourceIp() const;  // m_lastSourceIp
+    void ClearLastSourceIp();
+    // CPU time the last worker used from its start to its end (0 while running).
+    int64_t LastWorkerCpuNs() const { return workerCpuNs_.load(std::memory_order_relaxed); }
+
+    // The worker (ReceiveThreadProc).
+    void ReceiveThreadProc();
+
+private:
+    static void OnFrame(void* context, const uint8_t* frame, size_t length);
+    void NoteSource(uint32_t addr);
+    void ShowSourceText(const char* text, size_t length);
+    void SleepInterval(int ms);
+    void ResetProgressBars();
+
+    AcquisitionState& state_;
+    RecordSink& recorder_;
+    SettingsStore& settings_;
+    WindowPort& window_;
+    const Clock& clock_;
+
+    UdpSocket socket_;
+    std::thread worker_;
+    std::atomic<bool> portOpen_{false};
+    std::atomic<bool> stop_{false};
+    std::mutex sleepMutex_;
+    std::condition_variable sleepWake_;
+    std::atomic<uint16_t> boundPort_{0};
+    std::atomic<int> grantedBuffer_{0};
+
+    mutable std::mutex textMutex_;  // guards portText_, lastSourceIp_, startHook_
+    std::string portText_ = "7008";
+    char lastSourceIp_[30] = {};
+    std::function<void()> startHook_;
+
+    std::atomic<int> intervalMs_{0};
+    std::atomic<bool> recordEnabled_{false};
+    std::atomic<bool> stringFormat_{false};
+
+    std::atomic<int> packetRate_{0};
+    std::atomic<uint32_t> datagramCount_{0};
+    std::atomic<int64_t> workerCpuNs_{0};
+
+    // Worker state, fresh for every run.
+    std::unique_ptr<uint8_t[]> receiveBuffer_;
+    FrameAssembler assembler_;
+    RateWindow rate_;
+    uint32_t lastAddr_ = 0;
+    bool haveAddr_ = false;
+
+    // The newest source text waiting to be shown; one post at a time.
+    struct SourceTextBox {
+        std::mutex mutex;
+        std::string text;
+        bool posted = false;
+    };
+    std::shared_ptr<SourceTextBox> sourceText_;
+};
+
+}  // namespace lumora
