@@ -150,6 +150,7 @@ void DeviceDiscovery::Listen(RunState& state) {
         return;
     }
     socket.SetReceiveTimeout(options_.pollMs);
+    listening_.fetch_add(1);
 
     const Clock& clock = *options_.clock;
     int64_t windowStart = clock.NowMs();
@@ -170,6 +171,7 @@ void DeviceDiscovery::Listen(RunState& state) {
         }
     }
     socket.Close();
+    listening_.fetch_sub(1);
     PostGuarded([](DeviceDiscovery& self) {
         if (self.onRunFinished) self.onRunFinished();
     });

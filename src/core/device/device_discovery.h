@@ -92,6 +92,8 @@ public:
     void Shutdown();
     // Listeners still running.
     int ActiveRuns() const { return active_.load(); }
+    // Listeners that hold the port at this moment.
+    int ListeningRuns() const { return listening_.load(); }
 
     // UI thread: one announcement. Returns true when a new device was listed.
     bool HandleAnnouncement(const AnnouncementBlock& block);
@@ -123,6 +125,7 @@ private:
     std::function<bool()> stopRequested_;
     DiscoveryOptions options_;
     std::atomic<int> active_{0};
+    std::atomic<int> listening_{0};
     std::mutex runsMutex_;
     std::vector<Run> runs_;
     // Tasks posted to the UI thread check this before touching the object.
