@@ -1,0 +1,146 @@
+#include "device/high_speed.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "core/device/temp_dir.h"
+#include "platform/process.h"
+#include "settings/settings_store.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct LauncherFixture : ::testing::Test {
+    LauncherFixture() { LoadHighSpeedSettings(settings, daq, convert); }
+    std::string Ini() { return test::TempDir::Read(dir.File("Lumora.ini")); }
+
+    test::TempDir dir;
+    SettingsStore settings{dir.File("Lumora.ini")};
+    HighSpeedDaqSettings daq;
+    HighSpeedConvertSettings convert;
+};
+
+TEST_F(LauncherFixture, DefaultsGiveTheDefaultArgumentLinesAndFillingWritesNothing) {
+    HighSpeedDaqForm daqForm(settings, daq, convert);
+    HighSpeedConvertForm convertForm(settings, daq, convert);
+    EXPECT_EQ(daqForm.InitialTexts(), (std::array<std::string, 5>{"8190", "500000", "120", "10", "./Data2/test"}));
+    daqForm.Init();
+    convertForm.Init();
+    EXPECT_EQ(daqForm.ArgumentLine(), "8190 500000 120 10 ./Data2/test");
+    EXPECT_EQ(convertForm.ArgumentLine(), "1510000 0 ./Data2/test");
+    EXPECT_EQ(Ini(), "");
+}
+
+TEST_F(LauncherFixture, NumberBoxesStoreTheTextAsTypedWhenTheNumberChanges) {
+    HighSpeedDaqForm form(settings, daq, convert);
+    form.Init();
+    form.OnBoxChanged(HighSpeedDaqForm::kPort, "");
+    EXPECT_EQ(settings.GetString("HDAQ", "Port", "?"), "");
+    EXPECT_EQ(daq.port, 0);
+    EXPECT_EQ(form.ArgumentLine(), "0 500000 120 10 ./Data2/test");
+
+    form.OnBoxChanged(HighSpeedDaqForm::kPort, "0080");
+    EXPECT_EQ(settings.GetString("HDAQ", "Port", "?"), "0080");
+    EXPECT_EQ(form.ArgumentLine(), "80 500000 120 10 ./Data2/test");
+    // The same number typed differently is not written again.
+    form.OnBoxChanged(HighSpeedDaqForm::kPort, "80");
+    EXPECT_EQ(settings.GetString("HDAQ", "Port", "?"), "0080");
+
+    form.OnBoxChanged(HighSpeedDaqForm::kInterval, "5");
+    HighSpeedConvertForm convertForm(settings, daq, convert);
+    convertForm.Init();
+    convertForm.OnBoxChanged(HighSpeedConvertForm::kChannelOffset, "-4");
+    EXPECT_EQ(convertForm.ArgumentLine(), "1510000 -4 ./Data2/test");
+
+    // What was stored is what the next start reads.
+    HighSpeedDaqSettings daq2;
+    HighSpeedConvertSettings convert2;
+    LoadHighSpeedSettings(settings, daq2, convert2);
+    EXPECT_EQ(DaqArgumentLine(daq2), "80 500000 120 5 ./Data2/test");
+    EXPECT_EQ(ConvertArgumentLine(convert2), "1510000 -4 ./Data2/test");
+}
+
+TEST_F(LauncherFixture, FileNameIsSharedByBothLaunchers) {
+    HighSpeedConvertForm convertForm(settings, daq, convert);
+    convertForm.Init();
+    convertForm.OnBoxChanged(HighSpeedConvertForm::kFileName, "./run7/data");
+    EXPECT_EQ(daq.fileName, "./run7/data");
+    EXPECT_EQ(settings.GetString("HDAQ", "FileName", "?"), "./run7/data");
+    EXPECT_EQ(settings.GetString("HDAQ_CONVERT", "FileName", "none"), "none");
+
+    // An acquisition form opened afterwards shows it; its change reaches the
+    // conversion record, while the conversion form already open keeps its copy.
+    HighSpeedDaqForm daqForm(settings, daq, convert);
+    EXPECT_EQ(daqForm.InitialTexts()[4], "./run7/data");
+    daqForm.Init();
+    daqForm.OnBoxChanged(HighSpeedDaqForm::kFileName, "./run8/data");
+    EXPECT_EQ(convert.fileName, "./run8/data");
+    EXPECT_EQ(convertForm.fileName, "./run7/data");
+    EXPECT_EQ(settings.GetString("HDAQ", "FileName", "?"), "./run8/data");
+}
+
+// Runs the test in a directory of its own, so that scripts are looked up there.
+class InDirectory {
+public:
+    explicit InDirectory(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
+    ~InDirectory() { fs::current_path(old_); }
+
+private:
+    fs::path old_;
+};
+
+// Waits (bounded) for a file a started script writes.
+std::string WaitForFile(const std::string& name) {
+    for (int i = 0; i < 500; ++i) {
+        if (fs::exists(name)) return test::TempDir::Read(name);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "<no file>";
+}
+
+const char kRecordArgs[] =
+    "{ echo \"$0\"; echo \"$#\"; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > args.tmp\n"
+    "mv args.tmp args.txt\n";
+
+TEST_F(LauncherFixture, ScriptsGetTheArgumentLineAsPlainSeparateArguments) {
+    InDirectory in(dir.Path());
+    HighSpeedDaqForm form(settings, daq, convert);
+    form.Init();
+    EXPECT_EQ(form.Ok(), StartResult::NotFound);
+
+    test::TempDir::Write("daq.sh", kRecordArgs);
+    form.OnBoxChanged(HighSpeedDaqForm::kFileName, "my  data;touch pwned;$(touch pwned2)`touch pwned3` 'q\"");
+    ASSERT_EQ(form.Ok(), StartResult::Started);
+    const std::string parts = "[my]\n[data;touch]\n[pwned;$(touch]\n[pwned2)`touch]\n[pwned3`]\n['q\"]\n";
+    EXPECT_EQ(WaitForFile("args.txt"), "./daq.sh\n10\n[8190]\n[500000]\n[120]\n[10]\n" + parts);
+    EXPECT_FALSE(fs::exists("pwned"));
+    EXPECT_FALSE(fs::exists("pwned2"));
+    EXPECT_FALSE(fs::exists("pwned3"));
+
+    test::TempDir::Write("convert.sh", kRecordArgs);
+    fs::remove("args.txt");
+    HighSpeedConvertForm convertForm(settings, daq, convert);
+    convertForm.Init();
+    ASSERT_EQ(convertForm.Ok(), StartResult::Started);
+    EXPECT_EQ(WaitForFile("args.txt"), "./convert.sh\n8\n[1510000]\n[0]\n" + parts);
+}
+
+TEST(ProcessStart, SplitsAtRunsOfBlanksAndReportsWhatCannotStart) {
+    EXPECT_EQ(SplitAtBlanks("  a  b c "), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(SplitAtBlanks("10 \t x"), (std::vector<std::string>{"10", "\t", "x"}));
+    EXPECT_TRUE(SplitAtBlanks("   ").empty());
+    EXPECT_EQ(StartDetached("/nonexistent/program", {}), StartResult::NotFound);
+    EXPECT_EQ(StartShellScript("/nonexistent/script.sh", {}), StartResult::NotFound);
+    test::TempDir dir;
+    EXPECT_EQ(StartShellScript(dir.Path().string(), {}), StartResult::NotFound);  // a directory is no script
+    EXPECT_EQ(StartDetached("/bin/sh", {"-c", "exit 0"}), StartResult::Started);
+}
+
+}  // namespace
+}  // namespace lumora
