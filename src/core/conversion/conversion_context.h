@@ -1,0 +1,118 @@
+#pragma once
+// What the reader and the writers share while a run converts: the settings in
+// force, the window's "Inner sensor" state, the progress fields the status
+// refresh reads, and the state of the output file being written.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "conversion/convert_settings.h"
+#include "settings/settings_store.h"
+
+namespace lumora {
+
+// Plain counters written by the conversion thread and read by the status
+// refresh on the UI thread without a lock.
+struct ConvertProgress {
+    // Files of the run.
+    std::atomic<int> m_convRunning{0};
+    std::atomic<int> m_convFilesLow{0};
+    std::atomic<int> m_convFilesTotal{0};
+    std::atomic<int> m_convFilesDone{0};
+    std::atomic<int> m_convFilesTail{0};
+    // Records of the current source.
+    std::atomic<int> m_convFileBusy{0};
+    std::atomic<int> m_convRecordsLow{0};
+    std::atomic<int> m_convRecordsRange{0};
+    std::atomic<int> m_convRecordsPos{0};
+    std::atomic<int> m_convFileTail{0};
+};
+
+// The identity of one column group of an aligned header; two records give the
+// same header text exactly when their lists of keys are equal.
+struct HeaderKey {
+    int32_t id;
+    int32_t channel;
+    int32_t serial;
+    bool operator==(const HeaderKey&) const = default;
+};
+
+// Header of the output file now open (m_currentHeader). Empty means that the
+// next record begins a new output file. For the aligned layout the sensor keys
+// of the header are kept too, so that a record with the same sensors is
+// recognised without building its header text.
+class CurrentHeader {
+public:
+    bool Empty() const { return text_.empty(); }
+    const std::string& Text() const { return text_; }
+    void Clear() {
+        text_.clear();
+        keysValid_ = false;
+    }
+    void Set(const std::string& text) {
+        text_ = text;
+        keysValid_ = false;
+    }
+    void SetKeys(const std::vector<HeaderKey>& keys, unsigned layout) {
+        keys_ = keys;
+        keysLayout_ = layout;
+        keysValid_ = true;
+    }
+    bool KeysMatch(const std::vector<HeaderKey>& keys, unsigned layout) const {
+        return keysValid_ && !text_.empty() && layout == keysLayout_ && keys == keys_;
+    }
+
+private:
+    std::string text_;
+    std::vector<HeaderKey> keys_;
+    unsigned keysLayout_ = 0;
+    bool keysValid_ = false;
+};
+
+struct ConversionContext {
+    explicit ConversionContext(std::string settingsPath = "./Lumora.ini") : store(std::move(settingsPath)) {}
+
+    // The settings file the run reads and writes.
+    SettingsStore store;
+    // Question and dialog of the run's first source; without askChange the
+    // question is answered No without asking.
+    ConvertSettingsUi ui;
+
+    // The values in force (m_dataConvertSetting). The UI thread may change them
+    // through the menu's dialog while a run goes on; each source takes a copy
+    // when it starts.
+    ConvertSettings Settings() const {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        return settings_;
+    }
+    void SetSettings(const ConvertSettings& values) {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        settings_ = values;
+    }
+
+    // "Inner sensor" box: readings below 1523000 pm are written only while set.
+    // The box sets it from the UI thread; every record reads it anew.
+    std::atomic<bool> innerSensor{true};
+    // 1 while the run's settings question is still to be asked.
+    std::atomic<int> m_askConvertSettings{0};
+    // Set to make a run end early (the owner is going away).
+    std::atomic<bool> cancel{false};
+
+    ConvertProgress progress;
+
+    // Used by the conversion thread only.
+    CurrentHeader m_currentHeader;
+    int m_alignErrorRun = 0;
+
+private:
+    mutable std::mutex settingsMutex_;
+    ConvertSettings settings_;
+};
+
+// Asks the run's settings question once per run (when m_askConvertSettings is
+// 1): reloads the values, shows them, runs the dialog on Yes, and saves them.
+void ConfirmConvertSettings(ConversionContext& ctx);
+
+}  // namespace lumora

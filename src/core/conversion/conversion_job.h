@@ -1,0 +1,115 @@
+#pragma once
+// A conversion run: every ".dat" file of a directory converted to CSV on a
+// worker thread, with the result sorted into lists and reported at the end.
+// The menu flow (questions before the run, the report after it) is written
+// against the window interface, so the desktop only binds it.
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/window_port.h"
+#include "conversion/conversion_context.h"
+
+namespace lumora {
+
+// The script started on the data directory before a run.
+constexpr const char* kPreConvertScript = "7z.sh";
+
+// Full paths of the recordings directly in directory (regular files whose
+// extension is ".dat" in any letter case), sorted by name.
+std::vector<std::string> ListSources(const std::string& directory);
+// Number of ".csv" files directly in directory.
+int CountExports(const std::string& directory);
+// directory + "/" + name.
+std::string JoinPath(const std::string& directory, const std::string& name);
+// Whether the first output file of source (number 2 for binary recordings,
+// 1 for JSON lines) exists already.
+bool FirstOutputExists(const std::string& source);
+
+// What a finished run produced, for the report.
+struct ConversionSummary {
+    std::string directory;
+    size_t total = 0;
+    std::vector<std::string> succeeded;
+    std::vector<std::string> failed;
+    std::vector<std::string> skipped;  // outputs existed and were not to be replaced
+};
+
+// "Sucess: N" and "\nDIR: dir", with "Error: N" when a source failed and the
+// number skipped when any were.
+std::string ResultReport(const ConversionSummary& summary);
+// "Error list: \n" and "1: path\n" for every failed source.
+std::string ErrorListText(const ConversionSummary& summary);
+
+class ConversionJob {
+public:
+    explicit ConversionJob(std::string settingsPath = "./Lumora.ini");
+    // Stops a running job at its next record and waits for its thread.
+    ~ConversionJob();
+    ConversionJob(const ConversionJob&) = delete;
+    ConversionJob& operator=(const ConversionJob&) = delete;
+
+    ConversionContext& Context() { return ctx_; }
+
+    // -1 idle, 1 from the confirmation of a run until its worker has finished.
+    int State() const;
+    // Empties the three lists and sets the run's sources and directory; false
+    // (and nothing changed) while a run is active.
+    bool Prepare(const std::string& directory, const std::vector<std::string>& sources);
+    // Starts the worker over the prepared sources. With overwrite false, a
+    // source whose first output exists is skipped. onDone runs on the worker
+    // at the very end (after the state went back to idle). false while a run
+    // is active.
+    bool Start(bool overwrite, std::function<void()> onDone);
+    // Waits for the worker of the last run to end.
+    void Join();
+
+    ConversionSummary Summary() const;
+
+private:
+    void ConvertThreadProc(std::function<void()> onDone);
+
+    mutable std::mutex mutex_;  // state and the lists
+    int state_ = -1;
+    std::vector<std::string> sources_;
+    std::vector<std::string> failed_;
+    std::vector<std::string> succeeded_;
+    std::vector<std::string> skipped_;
+    std::string directory_;
+    std::atomic<int> m_overwriteExports{1};
+
+    ConversionContext ctx_;
+    std::mutex threadMutex_;
+    std::thread worker_;
+};
+
+// The parts of Tools > Data Convert that reach outside the program.
+struct DataConvertHooks {
+    // Starts the pre-conversion script with the directory as its argument
+    // line; not waited for, its result not checked.
+    std::function<void(const std::string& script, const std::string& argumentLine)> startScript;
+    // Blocks the calling (UI) thread while the script does its work.
+    std::function<void(int milliseconds)> sleep;
+};
+// Starts scripts with /bin/sh from the current directory and really sleeps.
+DataConvertHooks DefaultDataConvertHooks();
+
+// Tools > Data Convert on the UI thread: the script, the listing, the
+// questions 216/218/217, and the start of the worker. The report follows on
+// the UI thread (OnConvertDone) when the worker has finished.
+void OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& directory,
+                   const DataConvertHooks& hooks = DefaultDataConvertHooks());
+// The result report of the last run, on the UI thread.
+void OnConvertDone(ConversionJob& job, WindowPort& window);
+
+// Question and settings dialog of a run shown on the window's UI thread while
+// the conversion thread waits for the answer. dialog runs the settings dialog
+// over the values it gets and returns true for OK. While the wait goes on,
+// cancel (when given) ends it with the answer No.
+ConvertSettingsUi WindowSettingsUi(WindowPort& window, std::function<bool(ConvertSettings&)> dialog,
+                                   const std::atomic<bool>* cancel = nullptr);
+
+}  // namespace lumora

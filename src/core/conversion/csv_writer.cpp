@@ -1,0 +1,232 @@
+#include "conversion/csv_writer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "conversion/number_format.h"
+
+namespace lumora {
+namespace {
+
+// Worst case of one sensor's columns in a row or a header, and of the time
+// columns at the start of a row.
+constexpr size_t kPerReadingRoom = 96;
+constexpr size_t kRowStartRoom = 128;
+
+const char* GroupedHeader(bool listMode, bool unitTime, bool withSn) {
+    if (listMode) return unitTime ? "Time,UTime,Counter,CH,Wavelength\n" : "Time,Counter,CH,Wavelength\n";
+    if (unitTime)
+        return withSn ? "Time,UTime,Counter,ID.CH.SN,Wavelength,PhysicValue\n"
+                      : "Time,UTime,Counter,ID.CH,Wavelength,PhysicValue\n";
+    return withSn ? "Time,Counter,ID.CH.SN,Wavelength,PhysicValue\n" : "Time,Counter,ID.CH,Wavelength,PhysicValue\n";
+}
+
+}  // namespace
+
+void TextBuffer::Grow(size_t need) {
+    size_t cap = cap_ ? cap_ : 4096;
+    while (cap < need) cap *= 2;
+    std::unique_ptr<char[]> bigger(new char[cap]);
+    if (len_) std::memcpy(bigger.get(), data_.get(), len_);
+    data_ = std::move(bigger);
+    cap_ = cap;
+}
+
+CsvWriter::CsvWriter(ConversionContext& ctx, const ConvertSettings& settings)
+    : ctx_(ctx), settings_(settings), alignErrorMax_(AlignErrorMaxValue(settings.m_AlignErrorMax)) {
+    // Pick up a changed time zone once per source.
+    tzset();
+}
+
+std::string CsvWriter::TimeText(int32_t time, bool withDate) {
+    char text[64];
+    if (time < 0) {
+        // Before 1970 the local-time conversion is not trusted: the raw number.
+        std::snprintf(text, sizeof text, "%ld", static_cast<long>(time));
+        return text;
+    }
+    time_t t = time;
+    struct tm tm {};
+    if (!localtime_r(&t, &tm)) {
+        std::snprintf(text, sizeof text, "%ld", static_cast<long>(time));
+        return text;
+    }
+    if (withDate)
+        std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", tm.tm_year + 1900, tm.tm_mon + 1,
+                      tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    else
+        std::snprintf(text, sizeof text, "%2.2d:%2.2d:%2.2d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
+// "time text,UTime," or "time text," then the counter. Records of the same
+// second share their time text.
+void CsvWriter::BuildRowStart(const FrameSlot& record) {
+    if (!cachedTimeValid_ || cachedTime_ != record.time) {
+        cachedTimePrefix_ = TimeText(record.time, settings_.m_NeedDate == 1);
+        cachedTimePrefix_ += ',';
+        if (settings_.m_NeedUnitTime == 1) {
+            char num[kNumberRoom];
+            cachedTimePrefix_.append(num, AppendInt(num, record.time));
+            cachedTimePrefix_ += ',';
+        }
+        cachedTime_ = record.time;
+        cachedTimeValid_ = true;
+    }
+    row_.Clear();
+    row_.Append(cachedTimePrefix_.data(), cachedTimePrefix_.size());
+    char* p = row_.Reserve(kNumberRoom);
+    row_.SetEnd(AppendInt(p, record.counter));
+}
+
+void CsvWriter::Include(const FrameSlot& record) {
+    included_.clear();
+    int count = record.count;
+    if (count > kMaxReadings) count = kMaxReadings;
+    bool all = ctx_.innerSensor.load(std::memory_order_relaxed);
+    for (int i = 0; i < count; ++i)
+        if (all || record.readings[i].wavelength >= kInnerSensorLimit) included_.push_back(i);
+}
+
+void CsvWriter::BeginOutputFile(const char* header, size_t headerLength, OutputFile& csvFile,
+                                const std::string& sourcePath, int fileNumber) {
+    ctx_.m_currentHeader.Set(std::string(header, headerLength));
+    if (csvFile.IsOpen() && !csvFile.Close()) outputFailed_ = true;
+    if (!csvFile.Create(CsvOutputPath(sourcePath, fileNumber))) {
+        outputFailed_ = true;
+        return;
+    }
+    csvFile.Write(header, headerLength);
+}
+
+int CsvWriter::WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile&,
+                               const std::string& sourcePath, int& fileNumber, bool listMode) {
+    BuildRowStart(record);
+    Include(record);
+    const bool withSn = settings_.m_NeedSN == 1;
+    char* p = row_.Reserve(included_.size() * kPerReadingRoom + 2);
+    for (int i : included_) {
+        const SensorReading& r = record.readings[i];
+        *p++ = ',';
+        if (listMode) {
+            p = AppendInt(p, r.channel);
+            *p++ = ',';
+            p = AppendInt(p, r.wavelength);
+            continue;
+        }
+        p = AppendInt(p, r.id);
+        *p++ = '.';
+        p = AppendInt(p, r.channel);
+        if (withSn) {
+            *p++ = '.';
+            p = AppendInt(p, r.serial);
+        }
+        *p++ = ',';
+        p = AppendInt(p, r.wavelength);
+        *p++ = ',';
+        p = AppendG(p, r.physicValue);
+    }
+    *p++ = '\n';
+    row_.SetEnd(p);
+
+    if (ctx_.m_currentHeader.Empty()) {
+        const char* header = GroupedHeader(listMode, settings_.m_NeedUnitTime == 1, withSn);
+        BeginOutputFile(header, std::strlen(header), csvFile, sourcePath, fileNumber);
+    }
+    if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+    return 0;
+}
+
+int CsvWriter::WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
+                               const std::string& sourcePath, int& fileNumber, bool listMode) {
+    BuildRowStart(record);
+    Include(record);
+    const bool withSn = settings_.m_NeedSN == 1;
+    const bool unitTime = settings_.m_NeedUnitTime == 1;
+    const unsigned layout = (listMode ? 1u : 0u) | (!listMode && withSn ? 2u : 0u) | (unitTime ? 4u : 0u);
+
+    // Row and the sensor keys that decide the header.
+    keys_.clear();
+    char* p = row_.Reserve(included_.size() * kPerReadingRoom + 2);
+    for (int i : included_) {
+        const SensorReading& r = record.readings[i];
+        *p++ = ',';
+        p = AppendInt(p, r.wavelength);
+        if (listMode) {
+            keys_.push_back({0, r.channel, 0});
+            continue;
+        }
+        *p++ = ',';
+        p = AppendG(p, r.physicValue);
+        keys_.push_back({r.id, r.channel, withSn ? r.serial : 0});
+    }
+    *p++ = '\n';
+    row_.SetEnd(p);
+
+    CurrentHeader& current = ctx_.m_currentHeader;
+    if (!current.Empty() && current.KeysMatch(keys_, layout)) {
+        ctx_.m_alignErrorRun = 0;
+        if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+        return 0;
+    }
+
+    // The header text of this record.
+    header_.Clear();
+    const char* start = unitTime ? "Time,UTime,Counter" : "Time,Counter";
+    header_.Append(start, std::strlen(start));
+    char* h = header_.Reserve(included_.size() * kPerReadingRoom + 2);
+    for (int i : included_) {
+        const SensorReading& r = record.readings[i];
+        *h++ = ',';
+        if (listMode) {
+            h = AppendInt(h, r.channel);
+            continue;
+        }
+        for (const char* suffix : {":WL,", ":PV"}) {
+            h = AppendInt(h, r.id);
+            *h++ = '.';
+            h = AppendInt(h, r.channel);
+            if (withSn) {
+                *h++ = '.';
+                h = AppendInt(h, r.serial);
+            }
+            size_t n = std::strlen(suffix);
+            std::memcpy(h, suffix, n);
+            h += n;
+        }
+    }
+    *h++ = '\n';
+    header_.SetEnd(h);
+
+    if (current.Empty()) {
+        BeginOutputFile(header_.Data(), header_.Size(), csvFile, sourcePath, fileNumber);
+        current.SetKeys(keys_, layout);
+        if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+        return 0;
+    }
+    if (current.Text().size() == header_.Size() &&
+        std::memcmp(current.Text().data(), header_.Data(), header_.Size()) == 0) {
+        current.SetKeys(keys_, layout);
+        ctx_.m_alignErrorRun = 0;
+        if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+        return 0;
+    }
+
+    // Align error: the record's header and row go to the log.
+    if (!logFile.IsOpen() && !logFile.Create(ErrorLogPath(sourcePath))) outputFailed_ = true;
+    logFile.Write(header_.Data(), header_.Size());
+    logFile.Write(row_.Data(), row_.Size());
+    if (ctx_.m_alignErrorRun < alignErrorMax_) {
+        ctx_.m_alignErrorRun += 1;
+        return -1;
+    }
+    ctx_.m_alignErrorRun = 0;
+    fileNumber += 1;
+    BeginOutputFile(header_.Data(), header_.Size(), csvFile, sourcePath, fileNumber);
+    current.SetKeys(keys_, layout);
+    if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+    return 0;
+}
+
+}  // namespace lumora

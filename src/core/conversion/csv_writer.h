@@ -1,0 +1,86 @@
+#pragma once
+// Writes decoded records as CSV rows: the grouped layout (one fixed header, a
+// group of columns per sensor) and the aligned layout (a column per sensor in
+// the header; a record whose sensors differ is an align error and goes to the
+// "_err.log" until too many come in a row).
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/frame_types.h"
+#include "conversion/conversion_context.h"
+#include "conversion/output_file.h"
+
+namespace lumora {
+
+// Readings below this wavelength (pm) are the instrument's inner sensors.
+constexpr int32_t kInnerSensorLimit = 1523000;
+
+// A growable text buffer written through a raw pointer.
+class TextBuffer {
+public:
+    // Makes room for n more bytes and returns where they go.
+    char* Reserve(size_t n) {
+        if (len_ + n > cap_) Grow(len_ + n);
+        return data_.get() + len_;
+    }
+    void SetEnd(const char* end) { len_ = static_cast<size_t>(end - data_.get()); }
+    void Append(const char* s, size_t n) {
+        char* p = Reserve(n);
+        std::memcpy(p, s, n);
+        len_ += n;
+    }
+    void Clear() { len_ = 0; }
+    const char* Data() const { return data_.get(); }
+    size_t Size() const { return len_; }
+    std::string Str() const { return std::string(data_.get(), len_); }
+
+private:
+    void Grow(size_t need);
+    std::unique_ptr<char[]> data_;
+    size_t cap_ = 0;
+    size_t len_ = 0;
+};
+
+// One writer per source; it keeps its scratch buffers between records.
+class CsvWriter {
+public:
+    CsvWriter(ConversionContext& ctx, const ConvertSettings& settings);
+
+    // Grouped layout. Always 0.
+    int WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
+                        const std::string& sourcePath, int& fileNumber, bool listMode);
+    // Aligned layout: 0 when the row went into the CSV file, -1 when only into
+    // the error log. fileNumber grows when align errors force a new file.
+    int WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
+                        const std::string& sourcePath, int& fileNumber, bool listMode);
+
+    // An output file could not be created or written since this writer began.
+    bool OutputFailed() const { return outputFailed_; }
+
+    // The time column text of a record time (local time; the raw number for a
+    // time before 1970).
+    static std::string TimeText(int32_t time, bool withDate);
+
+private:
+    void BuildRowStart(const FrameSlot& record);
+    void BeginOutputFile(const char* header, size_t headerLength, OutputFile& csvFile,
+                         const std::string& sourcePath, int fileNumber);
+    void Include(const FrameSlot& record);
+
+    ConversionContext& ctx_;
+    ConvertSettings settings_;
+    int alignErrorMax_;
+    TextBuffer row_;
+    TextBuffer header_;
+    std::vector<HeaderKey> keys_;
+    std::vector<int> included_;
+    int32_t cachedTime_ = 0;
+    bool cachedTimeValid_ = false;
+    std::string cachedTimePrefix_;
+    bool outputFailed_ = false;
+};
+
+}  // namespace lumora
