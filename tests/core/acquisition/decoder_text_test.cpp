@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "acquisition/text_decoder.h"
+
+namespace lumora {
+namespace {
+
+int Decode(AcquisitionState& s, const std::string& text) { return DecodeTextFrame(s, text.data(), text.size()); }
+
+const FrameSlot& Latest(const AcquisitionState& s) { return s.Ring().slots[s.Ring().LatestIndex()]; }
+
+std::string Reading(int i) {
+    return "[1," + std::to_string(i + 1) + ",3," + std::to_string(1550000 + i) + ",-2.5," + std::to_string(7008001 + i) +
+           ",11,12]";
+}
+
+TEST(TextDecoder, DocumentFillsTheSlotWithNamesInAnyCase) {
+    auto state = std::make_unique<AcquisitionState>();
+    state->m_showSourceData = true;
+    // Not NUL-terminated: the bytes after the datagram must not be looked at.
+    std::string datagram = R"( {"time":1700000001,"COUNTER":42,"sn":"SA-1","Code":5,"extra":[1],)"
+                           R"("data":[[1,7,2,1550123,-3.25,7008007,8,9,99],[0,8,3,1550200,0.5,7008008,0,0]]})";
+    std::string buffer = datagram + "garbage";
+    ASSERT_EQ(DecodeTextFrame(*state, buffer.data(), datagram.size()), 0);
+    const FrameSlot& s = Latest(*state);
+    EXPECT_EQ(s.time, 1700000001);
+    EXPECT_EQ(s.counter, 42);
+    EXPECT_STREQ(s.sn, "SA-1");
+    EXPECT_EQ(s.code, 5);
+    ASSERT_EQ(s.count, 2);
+    EXPECT_EQ(s.readings[0].id, 7);
+    EXPECT_EQ(s.readings[0].channel, 2);
+    EXPECT_EQ(s.readings[0].wavelength, 1550123);
+    EXPECT_EQ(s.readings[0].physicValue, -3.25);
+    EXPECT_EQ(s.readings[0].serial, 7008007);
+    EXPECT_EQ(s.readings[0].auxA, 8);
+    EXPECT_EQ(s.readings[0].auxB, 9);
+    EXPECT_EQ(s.readings[1].physicValue, 0.5);
+    EXPECT_EQ(std::string(s.text), datagram + "\n");
+    EXPECT_EQ(state->Ring().framesDecoded.load(), 0);
+    EXPECT_EQ(state->Ring().writeIndex.load(), 1);
+
+    // A second document in the same datagram is ignored.
+    ASSERT_EQ(Decode(*state, R"({"Time":1,"Counter":2,"SN":"B","Data":[]} {"Time":)"), 0);
+    EXPECT_EQ(Latest(*state).count, 0);
+    EXPECT_EQ(Latest(*state).counter, 2);
+}
+
+TEST(TextDecoder, EveryRejectionHasItsCodeAndPublishesNothing) {
+    auto state = std::make_unique<AcquisitionState>();
+    const struct {
+        std::string text;
+        int result;
+    } cases[] = {
+        {"", kTextEmpty},
+        {std::string("\0{\"Time\":1}", 11), kTextEmpty},
+        {" \r\n\t ", kTextNotJson},
+        {"{\"Time\":1,", kTextNotJson},
+        {"not json", kTextNotJson},
+        {R"({"Counter":2,"SN":"A","Data":[]})", kTextNoTime},
+        {R"({"Time":0,"Counter":2,"SN":"A","Data":[]})", kTextNoTime},
+        {R"({"Time":"1","Counter":2,"SN":"A","Data":[]})", kTextNoTime},
+        {R"([{"Time":1,"Counter":2,"SN":"A","Data":[]}])", kTextNoTime},
+        {R"({"Time":1,"Counter":0,"SN":"A","Data":[]})", kTextNoCounter},
+        {R"({"Time":1,"SN":"A","Data":[]})", kTextNoCounter},
+        {R"({"Time":1,"Counter":2,"SN":7,"Data":[]})", kTextNoSn},
+        {R"({"Time":1,"Counter":2,"Data":[]})", kTextNoSn},
+        {R"({"Time":1,"Counter":2,"SN":"A"})", kTextNoData},
+        {R"({"Time":1,"Counter":2,"SN":"A","Data":{"a":[1,2,3,4,5,6,7,8]}})", kTextNoData},
+    };
+    EXPECT_EQ(DecodeTextFrame(*state, nullptr, 5), kTextNull);
+    for (const auto& c : cases) {
+        EXPECT_EQ(Decode(*state, c.text), c.result) << c.text;
+    }
+    EXPECT_EQ(state->Ring().writeIndex.load(), 0);
+    EXPECT_EQ(state->Ring().framesDecoded.load(), -1);
+    EXPECT_EQ(state->Ring().LatestIndex(), -1);
+}
+
+TEST(TextDecoder, CodeDataElementsAndLimits) {
+    auto state = std::make_unique<AcquisitionState>();
+    // Code 0 or absent keeps what the slot held. All 100 slots get code 9 first.
+    for (int i = 0; i < kRingSlots; ++i) {
+        ASSERT_EQ(Decode(*state, R"({"Time":1,"Counter":1,"SN":"A","Code":9,"Data":[]})"), 0);
+    }
+    ASSERT_EQ(Decode(*state, R"({"Time":1,"Counter":2,"SN":"A","Data":[]})"), 0);
+    EXPECT_EQ(Latest(*state).code, 9);
+    ASSERT_EQ(Decode(*state, R"({"Time":1,"Counter":3,"SN":"A","Code":0,"Data":[]})"), 0);
+    EXPECT_EQ(Latest(*state).code, 9);
+
+    // Elements that are not arrays of eight are skipped; the others keep order.
+    ASSERT_EQ(Decode(*state, R"({"Time":1,"Counter":4,"SN":"A","Data":[5,[1,2,3],)" + Reading(0) +
+                                 R"(,{"x":1},[],)" + Reading(1) + "]}"),
+              0);
+    const FrameSlot* s = &Latest(*state);
+    ASSERT_EQ(s->count, 2);
+    EXPECT_EQ(s->readings[0].id, 1);
+    EXPECT_EQ(s->readings[1].id, 2);
+    EXPECT_EQ(s->readings[1].wavelength, 1550001);
+
+    // 400 elements store 320; a long SN keeps 29 characters; huge numbers are clamped.
+    std::string doc = R"({"Time":1e12,"Counter":-5,"SN":")" + std::string(40, 'S') + R"(","Data":[)";
+    for (int i = 0; i < 400; ++i) doc += (i ? "," : "") + Reading(i);
+    doc += "]}";
+    ASSERT_EQ(Decode(*state, doc), 0);
+    s = &Latest(*state);
+    EXPECT_EQ(s->count, kMaxReadings);
+    EXPECT_EQ(s->readings[319].id, 320);
+    EXPECT_EQ(std::string(s->sn), std::string(29, 'S'));
+    EXPECT_EQ(s->time, 2147483647);
+    EXPECT_EQ(s->counter, -5);
+}
+
+}  // namespace
+}  // namespace lumora
