@@ -245,9 +245,11 @@ void ReceiveSession::ReceiveThreadProc() {
         const size_t length = static_cast<size_t>(n);
 
         NoteSource(addr);
-        const uint32_t count = datagramCount_.fetch_add(1, std::memory_order_relaxed) + 1;
+        // The rate is brought up to date before the datagram count moves, so
+        // whoever sees the new count also sees the rate that includes it.
         int rate = 0;
         if (rate_.Count(clock_.NowMs(), rate)) packetRate_.store(rate, std::memory_order_relaxed);
+        const uint32_t count = datagramCount_.fetch_add(1, std::memory_order_acq_rel) + 1;
 
         if (stringFormat_.load(std::memory_order_relaxed)) {
             const char* text = reinterpret_cast<const char*>(buffer);

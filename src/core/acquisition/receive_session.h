@@ -97,7 +97,7 @@ public:
 
     // ---- counters (read from any thread)
     int PacketRate() const { return packetRate_.load(std::memory_order_relaxed); }        // m_packetRate
-    uint32_t DatagramCount() const { return datagramCount_.load(std::memory_order_relaxed); }  // m_datagramCount
+    uint32_t DatagramCount() const { return datagramCount_.load(std::memory_order_acquire); }  // m_datagramCount
     void ResetDatagramCount() { datagramCount_.store(0, std::memory_order_relaxed); }
     std::string LastSourceIp() const;  // m_lastSourceIp
     void ClearLastSourceIp();

@@ -1,0 +1,321 @@
+#include "acquisition/receive_session.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "acquisition/frame_encoder.h"
+#include "app/control_ids.h"
+#include "app/string_table.h"
+#include "core/recording/test_window_port.h"
+#include "settings/settings_store.h"
+
+namespace lumora {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::TempDir;
+using test::TestWindowPort;
+
+// Waits up to 5 s for cond; false when it never held.
+template <typename F>
+bool WaitFor(F cond) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Remembers what the worker hands over for recording, and whether anything
+// came after Close.
+class FakeSink : public RecordSink {
+public:
+    int RecordData(uint8_t* data, size_t length, uint32_t count) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_) ++afterClose_;
+        records_.emplace_back(data, data + length);
+        counts_.push_back(count);
+        return 0;
+    }
+    void ResetRecordsInFile() override { resets_.fetch_add(1); }
+    void Close() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+    }
+    void Reopen() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = false;
+    }
+    std::vector<Bytes> Records() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_;
+    }
+    std::vector<uint32_t> Counts() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return counts_;
+    }
+    size_t Size() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_.size();
+    }
+    int AfterClose() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return afterClose_;
+    }
+    std::atomic<int> resets_{0};
+
+private:
+    std::mutex mutex_;
+    std::vector<Bytes> records_;
+    std::vector<uint32_t> counts_;
+    bool closed_ = false;
+    int afterClose_ = 0;
+};
+
+class SessionTest : public ::testing::Test {
+protected:
+    SessionTest() : settings(dir.Path() + "/Lumora.ini"), session(state, sink, settings, window, clock) {
+        session.SetPortText("0");
+        sender.Create();
+        sender.Bind(0, "127.0.0.1");
+    }
+    ~SessionTest() override { session.Stop(); }
+
+    void Send(const Bytes& b) { ASSERT_TRUE(sender.SendTo(b.data(), b.size(), "127.0.0.1", session.BoundPort())); }
+    void SendText(const std::string& s) {
+        ASSERT_TRUE(sender.SendTo(s.data(), s.size(), "127.0.0.1", session.BoundPort()));
+    }
+    // Sends and waits until the worker has counted the datagram.
+    void SendAndWait(const Bytes& b) {
+        uint32_t before = session.DatagramCount();
+        Send(b);
+        ASSERT_TRUE(WaitFor([&] { return session.DatagramCount() > before; }));
+    }
+    int Decoded() { return state.Ring().framesDecoded.load(); }
+
+    TempDir dir;
+    TestWindowPort window;
+    ManualClock clock{1700000000000};
+    SettingsStore settings;
+    AcquisitionState state;
+    FakeSink sink;
+    ReceiveSession session;
+    UdpSocket sender;
+};
+
+Bytes Frame(uint16_t v) { return EncodeWavelengthFrame({2}, {v, uint16_t(v + 1)}); }
+
+TEST_F(SessionTest, OpenFailuresShowTheirMessageAndLeaveThePortClosed) {
+    UdpSocket taken;
+    ASSERT_TRUE(taken.Create());
+    ASSERT_TRUE(taken.Bind(0));
+    const std::string port = std::to_string(taken.LocalPort());
+    session.SetPortText(port);
+    EXPECT_FALSE(session.Open());
+    EXPECT_FALSE(session.IsOpen());
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0], StringPrintf(LoadString(215).c_str(), port.c_str()));
+    EXPECT_EQ(window.Text(IDC_OPEN_CLOSE), "");
+
+    // A number beyond the port range is refused, not bound modulo 65536.
+    session.SetPortText("70000");
+    EXPECT_FALSE(session.Open());
+    EXPECT_EQ(window.Messages().size(), 2u);
+
+    // No digits: the system picks a port.
+    session.SetPortText("");
+    ASSERT_TRUE(session.Open());
+    EXPECT_NE(session.BoundPort(), 0);
+    EXPECT_EQ(window.Text(IDC_OPEN_CLOSE), LoadString(211));
+    EXPECT_GT(session.GrantedSocketBuffer(), 0);
+    session.Close();
+    EXPECT_EQ(window.Text(IDC_OPEN_CLOSE), LoadString(212));
+    EXPECT_FALSE(session.IsOpen());
+    EXPECT_TRUE(session.StopRequested());
+}
+
+TEST_F(SessionTest, BinaryFramesArriveOneDatagramLateAndRecordFollowsEnable) {
+    session.SetRecordEnabled(true);
+    bool prepared = false;
+    ASSERT_TRUE(session.Open([&] { prepared = true; }));
+    EXPECT_TRUE(prepared);
+    EXPECT_TRUE(state.m_spectrumAutoShow.load());
+
+    const Bytes a = Frame(100), b = Frame(200), c = Frame(300);
+    SendAndWait(a);
+    EXPECT_EQ(sink.resets_.load(), 1);  // the worker's start
+    // The first datagram only completes the marker the assembler held.
+    ASSERT_EQ(sink.Records(), (std::vector<Bytes>{{0xFF, 0xFF}}));
+    SendAndWait(b);
+    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 2; }));
+    EXPECT_EQ(sink.Records()[1], a);
+    ASSERT_TRUE(WaitFor([&] { return Decoded() == 0; }));  // a decoded: -1 -> 0
+
+    session.SetRecordEnabled(false);
+    SendAndWait(c);
+    ASSERT_TRUE(WaitFor([&] { return Decoded() == 1; }));  // b decoded, not recorded
+    EXPECT_EQ(sink.Size(), 2u);
+    EXPECT_EQ(sink.Counts(), (std::vector<uint32_t>{1, 2}));
+
+    // Two frames in one datagram: the first completes at once.
+    session.SetRecordEnabled(true);
+    Bytes two = a;
+    two.insert(two.end(), b.begin(), b.end());
+    SendAndWait(two);
+    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 4; }));
+    EXPECT_EQ(sink.Records()[2], c);
+    EXPECT_EQ(sink.Records()[3], a);
+
+    // The last frame stays undelivered and is lost at Close; a datagram too
+    // large for the receive buffer is skipped without being counted.
+    Bytes huge(ReceiveSession::kReceiveBufferSize + 1, 0x11);
+    uint32_t count = session.DatagramCount();
+    Send(huge);
+    SendAndWait(c);
+    EXPECT_EQ(session.DatagramCount(), count + 1);
+    session.Close();
+    EXPECT_EQ(sink.Size(), 5u);  // b, completed by c's marker
+    EXPECT_EQ(sink.AfterClose(), 0);
+
+    // The datagram count carries over into the next opening, which starts
+    // with a fresh assembler (the marker-only frame again).
+    sink.Reopen();
+    ASSERT_TRUE(session.Open());
+    SendAndWait(a);
+    EXPECT_EQ(sink.Records().back(), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(sink.Counts().back(), count + 2);
+}
+
+TEST_F(SessionTest, TextModeDecodesShowsAndRecordsWholeDatagrams) {
+    session.SetStringFormat(true);
+    session.SetRecordEnabled(true);
+    state.m_showSourceData = true;
+    ASSERT_TRUE(session.Open());
+    TextFrameFields f;
+    f.time = 1700000000;
+    f.counter = 5;
+    f.sn = "T1";
+    f.data.push_back({1, 1, 1, 1550000, 0.5, 1, 0, 0});
+    const std::string long1 = EncodeTextFrame(f);
+    f.data.clear();
+    const std::string short2 = EncodeTextFrame(f);
+    SendText(long1);
+    SendText(short2);  // shorter than the one before: only its own bytes
+    SendText("");      // counted and recorded, rejected by the decoder
+    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 3; }));
+    std::vector<Bytes> r = sink.Records();
+    EXPECT_EQ(std::string(r[0].begin(), r[0].end()), long1);
+    EXPECT_EQ(std::string(r[1].begin(), r[1].end()), short2);
+    EXPECT_TRUE(r[2].empty());
+    EXPECT_EQ(Decoded(), 1);
+    EXPECT_EQ(session.DatagramCount(), 3u);
+    EXPECT_EQ(window.Text(IDC_RAW_TEXT), "");  // the newest text, the empty one
+    EXPECT_EQ(window.History(IDC_RAW_TEXT).front(), long1);
+}
+
+TEST_F(SessionTest, SenderAddressChangesAreShownAndStoredOnce) {
+    UdpSocket other;
+    ASSERT_TRUE(other.Create());
+    if (!other.Bind(0, "127.0.0.2")) GTEST_SKIP() << "no 127.0.0.2 on this machine";
+    ASSERT_TRUE(session.Open());
+    const Bytes a = Frame(1);
+    SendAndWait(a);
+    SendAndWait(a);
+    uint32_t before = session.DatagramCount();
+    ASSERT_TRUE(other.SendTo(a.data(), a.size(), "127.0.0.1", session.BoundPort()));
+    ASSERT_TRUE(WaitFor([&] { return session.DatagramCount() > before; }));
+    SendAndWait(a);
+    EXPECT_EQ(window.History(IDC_DEVICE_IP),
+              (std::vector<std::string>{"127.0.0.1", "127.0.0.2", "127.0.0.1"}));
+    EXPECT_EQ(settings.GetString("Net", "IP", ""), "127.0.0.1");
+    EXPECT_EQ(session.LastSourceIp(), "127.0.0.1");
+
+    // The remembered address survives Close and Open: a steady sender causes
+    // no new write.
+    session.Close();
+    ASSERT_TRUE(session.Open());
+    SendAndWait(a);
+    EXPECT_EQ(window.History(IDC_DEVICE_IP).size(), 3u);
+    session.ClearLastSourceIp();  // what Reset does
+    session.Close();
+    ASSERT_TRUE(session.Open());
+    SendAndWait(a);
+    EXPECT_EQ(window.History(IDC_DEVICE_IP).size(), 4u);
+}
+
+TEST_F(SessionTest, RateWindowUsesTheSessionClock) {
+    ASSERT_TRUE(session.Open());
+    const Bytes a = Frame(7);
+    // 101 datagrams 100 ms apart: 10 once the first 10 s window has passed.
+    for (int i = 0; i <= 100; ++i) {
+        if (i) clock.Advance(100);
+        SendAndWait(a);
+        if (i < 100) {
+            EXPECT_EQ(session.PacketRate(), 0) << i;
+        }
+    }
+    EXPECT_EQ(session.PacketRate(), 10);
+    // A lone datagram 30 s into a window: 0.
+    clock.Advance(30000);
+    SendAndWait(a);
+    EXPECT_EQ(session.PacketRate(), 0);
+}
+
+TEST(RateWindow, FirstDatagramStartsTheWindowAndBackwardClockWaits) {
+    RateWindow w;
+    int rate = -1;
+    EXPECT_FALSE(w.Count(50000, rate));
+    EXPECT_FALSE(w.Count(40000, rate));  // clock went back: nothing changes
+    EXPECT_FALSE(w.Count(59999, rate));
+    EXPECT_TRUE(w.Count(70000, rate));  // 4 datagrams in 20 s
+    EXPECT_EQ(rate, 0);
+    for (int i = 0; i < 49; ++i) w.Count(70001 + i, rate);
+    EXPECT_FALSE(w.Count(75000, rate));
+    EXPECT_TRUE(w.Count(80000, rate));  // 51 in 10 s
+    EXPECT_EQ(rate, 5);
+}
+
+TEST_F(SessionTest, IntervalTextAndCloseDuringASleep) {
+    session.SetIntervalText("-5");
+    EXPECT_EQ(session.IntervalMs(), 0);
+    session.SetIntervalText("abc");
+    EXPECT_EQ(session.IntervalMs(), 0);
+    session.SetIntervalText("15x");
+    EXPECT_EQ(session.IntervalMs(), 15);
+
+    // A worker asleep after a datagram ends at once when the port closes.
+    session.SetIntervalText("600000");
+    ASSERT_TRUE(session.Open());
+    SendAndWait(Frame(1));
+    auto closed = std::async(std::launch::async, [&] { session.Close(); });
+    ASSERT_EQ(closed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(session.IsOpen());
+}
+
+TEST_F(SessionTest, NothingIsRecordedAfterCloseDuringABurst) {
+    session.SetRecordEnabled(true);
+    ASSERT_TRUE(session.Open());
+    std::atomic<bool> stop{false};
+    const uint16_t port = session.BoundPort();
+    std::thread blaster([&] {
+        UdpSocket s;
+        s.Create();
+        const Bytes f = Frame(42);
+        while (!stop) s.SendTo(f.data(), f.size(), "127.0.0.1", port);
+    });
+    ASSERT_TRUE(WaitFor([&] { return sink.Size() > 200; }));
+    session.Close();
+    const size_t atClose = sink.Size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    blaster.join();
+    EXPECT_EQ(sink.Size(), atClose);
+    EXPECT_EQ(sink.AfterClose(), 0);
+}
+
+}  // namespace
+}  // namespace lumora
