@@ -34,7 +34,7 @@ log="$stem.log"
 
 status_file=$(mktemp "${TMPDIR:-/tmp}/convert.XXXXXX") || exit 1
 {
-  echo "== $(date '+%Y-%m-%d %H:%M:%S') convert.sh $wavelength $channel $*"
+  printf '== %s convert.sh %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$wavelength $channel $*"
   "$cli" hconvert "$wavelength" "$channel" "$@" 2>&1
   echo $? >"$status_file"
 } | (trap '' INT; tee -a "$log")

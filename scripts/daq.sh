@@ -35,7 +35,7 @@ log="$stem.log"
 
 status_file=$(mktemp "${TMPDIR:-/tmp}/daq.XXXXXX") || exit 1
 {
-  echo "== $(date '+%Y-%m-%d %H:%M:%S') daq.sh $port $count $seconds $interval $*"
+  printf '== %s daq.sh %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$port $count $seconds $interval $*"
   "$cli" hdaq "$port" "$count" "$seconds" "$interval" "$@" 2>&1
   echo $? >"$status_file"
 } | (trap '' INT; tee -a "$log")

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/udp_socket.h"
@@ -100,17 +101,21 @@ int ForEachFrame(const uint8_t* data, size_t length, Sink&& sink) {
     int frames = 0;
     size_t start = 0;
     size_t i = 2;
+    // memchr finds the candidates; the values of a frame seldom hold 0xFF.
     while (i + 1 < length) {
-        if (data[i] == 0xFF && data[i + 1] == 0xFF) {
-            if (i - start > 2) {
-                sink(data + start, i - start);
-                ++frames;
-            }
-            start = i;
-            i += 2;
-        } else {
-            ++i;
+        const void* hit = std::memchr(data + i, 0xFF, length - 1 - i);
+        if (!hit) break;
+        i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
+        if (data[i + 1] != 0xFF) {
+            i += 2;  // data[i + 1] is no 0xFF, so no marker starts there either
+            continue;
         }
+        if (i - start > 2) {
+            sink(data + start, i - start);
+            ++frames;
+        }
+        start = i;
+        i += 2;
     }
     if (length - start > 2) {
         sink(data + start, length - start);

@@ -1,0 +1,138 @@
+// The scripts the launchers start: daq.sh and convert.sh over lumora-cli with
+// the simulator sending on loopback, and 7z.sh archiving a data folder.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kScripts = fs::path(LUMORA_TEST_DATA).parent_path().parent_path() / "scripts";
+
+class ScriptTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("lumora_scripts_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        for (const char* s : {"daq.sh", "convert.sh", "7z.sh"}) fs::copy_file(kScripts / s, dir_ / s);
+        // The program's folder: lumora-cli beside the scripts.
+        fs::create_symlink(LUMORA_CLI_PATH, dir_ / "lumora-cli");
+        ::unsetenv("LUMORA_CLI");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    static std::string Quote(const std::string& s) {
+        std::string q = "'";
+        for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return q + "'";
+    }
+    // Runs a command in the test folder; its output and exit code.
+    int Run(const std::string& command, std::string* output = nullptr) {
+        std::string full = "cd " + Quote(dir_.string()) + " && " + command + " 2>&1";
+        FILE* p = ::popen(full.c_str(), "r");
+        if (!p) return -1;
+        std::string out;
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, p)) out += buf;
+        int status = ::pclose(p);
+        if (output) *output = out;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    static std::vector<std::string> Lines(const fs::path& p) {
+        std::ifstream in(p);
+        std::vector<std::string> v;
+        for (std::string l; std::getline(in, l);) v.push_back(l);
+        return v;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(ScriptTest, DaqCapturesTheSimulatorAndConvertTabulatesIt) {
+    // daq.sh picks its port: 0 lets the system choose, and hdaq says which.
+    std::string cmd = "cd " + Quote(dir_.string()) + " && sh daq.sh 0 300 20 1 '.\\Data2\\run 1' 2>&1";
+    FILE* daq = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(daq, nullptr);
+    std::string out;
+    int port = 0;
+    char line[512];
+    while (port == 0 && std::fgets(line, sizeof line, daq)) {
+        out += line;
+        if (const char* at = std::strstr(line, "listening on UDP port ")) port = std::atoi(at + 22);
+    }
+    ASSERT_GT(port, 0) << out;
+    std::string sim;
+    EXPECT_EQ(Run(Quote(LUMORA_CLI_PATH) + " simulate --port " + std::to_string(port) +
+                      " --rate 0 --count 300 --channels 4 --peaks 3 --cmd-port 0 --quiet",
+                  &sim),
+              0)
+        << sim;
+    while (std::fgets(line, sizeof line, daq)) out += line;
+    int status = ::pclose(daq);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    EXPECT_NE(out.find("frames captured: 300"), std::string::npos) << out;
+    EXPECT_NE(out.find("frames dropped by the system: 0"), std::string::npos) << out;
+    // The file name's backslashes are folders, its blank survives the split.
+    ASSERT_TRUE(fs::exists(dir_ / "Data2/run 1.dat")) << out;
+    EXPECT_NE(Lines(dir_ / "Data2/run 1.log").size(), 0u);
+
+    ASSERT_EQ(Run("sh convert.sh 1510000 100 '.\\Data2\\run' 1", &out), 0) << out;
+    std::vector<std::string> rows = Lines(dir_ / "Data2/run 1.csv");
+    ASSERT_EQ(rows.size(), 301u) << out;
+    // 4 channels with 3 peaks: 12 readings, channel numbers moved by 100.
+    std::string row = rows[1];
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 1 + 2 * 12) << row;
+    EXPECT_NE(row.find(",101,15"), std::string::npos) << row;
+    EXPECT_NE(rows.back().find(",104,15"), std::string::npos) << rows.back();
+
+    EXPECT_EQ(Run("sh convert.sh 0 0 no-such-file", &out), 1) << out;
+    EXPECT_EQ(Run("sh daq.sh 1 2 3", &out), 2) << out;
+}
+
+TEST_F(ScriptTest, ArchiveTakesTheRecordingsAndLeavesThemInPlace) {
+    fs::path data = dir_ / "my data";
+    fs::create_directories(data / "sub");
+    std::ofstream(data / "a.dat") << "first";
+    std::ofstream(data / "b.dat") << "second";
+    std::ofstream(data / "a.csv") << "table";
+    std::ofstream(data / "sub" / "c.dat") << "deeper";
+    std::string out;
+    // The folder's blank splits it into two words, as the window passes it.
+    ASSERT_EQ(Run("sh 7z.sh " + Quote(dir_.string()) + "/my data", &out), 0) << out;
+    ASSERT_EQ(Run("sh 7z.sh " + Quote(data.string()), &out), 0) << out;
+    std::vector<fs::path> archives;
+    for (const auto& e : fs::directory_iterator(data))
+        if (e.path().filename().string().rfind("dat-", 0) == 0) archives.push_back(e.path());
+    ASSERT_EQ(archives.size(), 2u) << "two runs, two archives: " << out;
+    for (const fs::path& a : archives) {
+        std::string list;
+        std::string ext = a.extension().string();
+        std::string lister = ext == ".7z" ? "7z l " : "tar -tzf ";
+        ASSERT_EQ(Run(lister + Quote(a.string()), &list), 0) << list;
+        EXPECT_NE(list.find("a.dat"), std::string::npos) << list;
+        EXPECT_NE(list.find("b.dat"), std::string::npos) << list;
+        EXPECT_EQ(list.find("a.csv"), std::string::npos) << list;
+        EXPECT_EQ(list.find("c.dat"), std::string::npos) << list;
+        EXPECT_EQ(a.string().find(".part"), std::string::npos);
+    }
+    EXPECT_TRUE(fs::exists(data / "a.dat") && fs::exists(data / "b.dat") && fs::exists(data / "sub" / "c.dat"));
+
+    fs::create_directories(dir_ / "empty");
+    EXPECT_EQ(Run("sh 7z.sh empty", &out), 0) << out;
+    EXPECT_TRUE(fs::is_empty(dir_ / "empty"));
+    EXPECT_NE(Run("sh 7z.sh no-such-folder", &out), 0) << out;
+}
+
+}  // namespace
