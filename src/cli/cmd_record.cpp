@@ -1,12 +1,202 @@
-#include <cstdio>
+// lumora-cli record: the receive session and the recorder without a window.
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "acquisition/acquisition_state.h"
+#include "acquisition/receive_session.h"
+#include "app/control_ids.h"
+#include "app/window_port.h"
 #include "cli_commands.h"
+#include "recording/raw_recorder.h"
+#include "settings/settings_store.h"
 
 namespace lumora::cli {
+namespace {
 
-int RunRecord(const Args&) {
-    std::fprintf(stderr, "lumora-cli record: not available yet\n");
-    return 2;
+volatile std::sig_atomic_t g_recordStop = 0;
+void OnRecordSignal(int) { g_recordStop = 1; }
+
+// The console as the session's window: posted tasks run on the main thread,
+// message boxes and the sender's address go to stderr.
+class ConsoleWindow : public WindowPort {
+public:
+    void SetText(int id, const std::string& text) override {
+        if (id == IDC_DEVICE_IP) std::fprintf(stderr, "sender %s\n", text.c_str());
+    }
+    std::string GetText(int) override { return {}; }
+    void SetCheck(int, bool) override {}
+    bool GetCheck(int) override { return false; }
+    void EnableControl(int, bool) override {}
+    void SetProgress(int, int, int) override {}
+    int MessageBox(const std::string& text, const std::string&, int, int) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return kIdOk;
+    }
+    void SetActiveTab(int) override {}
+    void StartTimer(int, int) override {}
+    void StopTimer(int) override {}
+    void Post(std::function<void()> task) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    void OpenFolder(const std::string&) override {}
+    void OpenUrl(const std::string&) override {}
+
+    // Runs the tasks posted so far (main thread).
+    void RunPosted() {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            tasks.swap(tasks_);
+        }
+        for (auto& t : tasks) t();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> tasks_;
+};
+
+struct RecordOptions {
+    std::string port;
+    std::string dir;
+    std::string prefix;
+    long long lines = 0;
+    bool stringFormat = false;
+    bool localTime = true;
+    bool counter = true;
+    std::string interval;
+    double seconds = 0;
+};
+
+bool ParseNumber(const std::string& text, long long& out) {
+    char* end = nullptr;
+    out = std::strtoll(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0';
+}
+
+}  // namespace
+
+int RunRecord(const Args& args) {
+    SettingsStore settings;
+    RecordOptions o;
+    o.port = std::to_string(settings.GetInt("Net", "Port", 7008));
+    o.stringFormat = settings.GetInt("Net", "StringFormat", 0) != 0;
+    o.dir = settings.GetString("DataSave", "Dir", "NULL");
+    o.prefix = settings.GetString("DataSave", "FileName", "sa");
+    o.lines = settings.GetInt("DataSave", "LineNumber", 100000);
+    o.localTime = settings.GetInt("DataSave", "EnableLocalTime", 1) != 0;
+    o.counter = settings.GetInt("DataSave", "SaveCounter", 1) != 0;
+    o.interval = std::to_string(settings.GetInt("DataRec", "Interval", 0));
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--str-format") {
+            o.stringFormat = true;
+            continue;
+        }
+        if (a == "--help" || a == "-h") {
+            std::printf(
+                "usage: lumora-cli record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format]\n"
+                "                         [--local-time 0|1] [--counter 0|1] [--interval MS] [--seconds S]\n"
+                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM or after S seconds.\n");
+            return 0;
+        }
+        if (i + 1 >= args.size()) {
+            std::fprintf(stderr, "lumora-cli record: unknown option or missing value: %s\n", a.c_str());
+            return 2;
+        }
+        const std::string& v = args[++i];
+        long long n = 0;
+        if (a == "--port") {
+            o.port = v;
+        } else if (a == "--dir") {
+            o.dir = v;
+        } else if (a == "--prefix") {
+            o.prefix = v;
+        } else if (a == "--interval") {
+            o.interval = v;
+        } else if ((a == "--lines" || a == "--local-time" || a == "--counter") && ParseNumber(v, n)) {
+            if (a == "--lines") o.lines = n;
+            if (a == "--local-time") o.localTime = n != 0;
+            if (a == "--counter") o.counter = n != 0;
+        } else if (a == "--seconds") {
+            char* end = nullptr;
+            o.seconds = std::strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end || !(o.seconds >= 0)) {
+                std::fprintf(stderr, "lumora-cli record: bad value for --seconds: %s\n", v.c_str());
+                return 2;
+            }
+        } else {
+            std::fprintf(stderr, "lumora-cli record: bad option %s %s\n", a.c_str(), v.c_str());
+            return 2;
+        }
+    }
+    // "NULL" is the current directory.
+    if (o.dir == "NULL") {
+        char cwd[4096];
+        o.dir = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+    }
+
+    ConsoleWindow window;
+    AcquisitionState state;
+    RawRecorder recorder(&window);
+    recorder.SetDirectory(o.dir);
+    recorder.SetFilePrefix(o.prefix);
+    recorder.SetRecordsPerFile(static_cast<uint32_t>(o.lines));
+    recorder.SetStampLocalTime(o.localTime);
+    recorder.SetSaveCounter(o.counter);
+
+    ReceiveSession session(state, recorder, settings, window);
+    session.SetPortText(o.port);
+    session.SetIntervalText(o.interval);
+    session.SetStringFormat(o.stringFormat);
+    session.SetRecordEnabled(true);
+    state.m_rcvPort = LeadingInt(o.port);
+
+    g_recordStop = 0;
+    std::signal(SIGINT, OnRecordSignal);
+    std::signal(SIGTERM, OnRecordSignal);
+
+    if (!session.Open()) return 1;  // the message (string 214 or 215) went to stderr
+    std::printf("listening on UDP port %u\n", unsigned(session.BoundPort()));
+    std::fflush(stdout);
+    std::fprintf(stderr, "recording %s frames into %s (prefix %s, %lld records per file); receive buffer %d bytes\n",
+                 o.stringFormat ? "JSON text" : "binary", o.dir.c_str(), o.prefix.c_str(), o.lines,
+                 session.GrantedSocketBuffer());
+
+    using Steady = std::chrono::steady_clock;
+    const Steady::time_point start = Steady::now();
+    Steady::time_point nextStatus = start + std::chrono::seconds(1);
+    uint32_t lastCount = session.DatagramCount();
+    while (!g_recordStop) {
+        window.RunPosted();
+        const Steady::time_point now = Steady::now();
+        if (o.seconds > 0 && now - start >= std::chrono::duration<double>(o.seconds)) break;
+        if (now >= nextStatus) {
+            const uint32_t count = session.DatagramCount();
+            std::fprintf(stderr, "datagrams/s %u (10 s window %d), saved lines %u, file number %d, datagrams %u\n",
+                         count - lastCount, session.PacketRate(), recorder.RecordsInFile(), recorder.FileNumber(),
+                         count);
+            lastCount = count;
+            nextStatus += std::chrono::seconds(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    session.Close();  // joins the worker, then flushes and closes the file
+    window.RunPosted();
+    std::fprintf(stderr, "stopped: %u datagrams, %d files\n", session.DatagramCount(), recorder.FileNumber());
+    return 0;
 }
 
 }  // namespace lumora::cli
