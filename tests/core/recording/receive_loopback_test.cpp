@@ -1,0 +1,347 @@
+// The receive session and the recorder together, fed over loopback; the .dat
+// files are read back and compared byte for byte.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "acquisition/frame_encoder.h"
+#include "acquisition/receive_session.h"
+#include "app/string_table.h"
+#include "core/recording/test_window_port.h"
+#include "recording/raw_recorder.h"
+#include "settings/settings_store.h"
+
+namespace lumora {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::DatFiles;
+using test::ReadBytes;
+using test::ReadText;
+using test::TempDir;
+using test::TestWindowPort;
+
+const Bytes kHeader = {'L', 'M', 'R', 'A', 0x65};
+
+template <typename F>
+bool WaitFor(F cond, int seconds = 5) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+void PutLe32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+uint32_t Le32(const Bytes& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+Bytes TrailerFrame(int32_t counter) {
+    TrailerFields f;
+    f.sn = "LOOP-1";
+    f.time = 1600000000;
+    f.microseconds = 5000;
+    f.counter = counter;
+    return EncodeWavelengthFrame({3, 1}, {10, 20, 30, 40}, &f);
+}
+
+class LoopbackTest : public ::testing::Test {
+protected:
+    LoopbackTest()
+        : settings(dir.Path() + "/Lumora.ini"),
+          recorder(&window, clock),
+          session(state, recorder, settings, window, clock) {
+        recorder.SetDirectory(dir.Path());
+        recorder.SetFilePrefix("loop");
+        session.SetPortText("0");
+        session.SetRecordEnabled(true);
+        sender.Create();
+    }
+    ~LoopbackTest() override { session.Stop(); }
+
+    void Send(const Bytes& b) { ASSERT_TRUE(sender.SendTo(b.data(), b.size(), "127.0.0.1", session.BoundPort())); }
+    // Sends a datagram and waits until the recorder holds `records` records
+    // in its current file.
+    void SendUntilRecords(const Bytes& b, uint32_t records) {
+        Send(b);
+        ASSERT_TRUE(WaitFor([&] { return recorder.RecordsInFile() == records; })) << records;
+    }
+
+    TempDir dir;
+    TestWindowPort window;
+    ManualClock clock{1700000000250};
+    SettingsStore settings;
+    AcquisitionState state;
+    RawRecorder recorder;
+    ReceiveSession session;
+    UdpSocket sender;
+};
+
+TEST_F(LoopbackTest, BinaryRecordingWithAndWithoutOwnTrailer) {
+    ASSERT_TRUE(session.Open());
+    const Bytes plain = EncodeWavelengthFrame({2, 2}, {1, 2, 3, 4});
+    const Bytes own = TrailerFrame(77);
+
+    // The first datagram delivers the marker-only frame: header only.
+    Send(plain);
+    ASSERT_TRUE(WaitFor([&] { return recorder.IsFileOpen(); }));
+    EXPECT_EQ(recorder.RecordsInFile(), 0u);
+
+    Bytes expected = kHeader;
+    // Each datagram delivers the frame of the one before, stamped with the
+    // count of the datagram that delivered it.
+    struct Step {
+        bool counter, localTime;
+    } steps[] = {{false, false}, {false, false}, {true, false}, {false, true}, {true, true}};
+    Bytes previous = plain;
+    uint32_t records = 0;
+    for (const Step& s : steps) {
+        recorder.SetSaveCounter(s.counter);
+        recorder.SetStampLocalTime(s.localTime);
+        clock.Advance(1234);
+        SendUntilRecords(own, ++records);
+        const uint32_t count = session.DatagramCount();
+        if (previous == plain) {
+            Bytes t(kTrailerSize);
+            BuildRecorderTrailer(t.data(), clock.NowMs(), count);
+            expected = Cat({expected, plain, t});
+        } else {
+            Bytes stamped = own;
+            const size_t n = stamped.size();
+            if (s.counter) PutLe32(stamped, n - 16, count);
+            if (s.localTime) {
+                StampTime t = ToStamp(clock.NowMs());
+                PutLe32(stamped, n - 24, uint32_t(t.seconds));
+                PutLe32(stamped, n - 20, uint32_t(t.microseconds));
+            }
+            expected = Cat({expected, stamped});
+        }
+        previous = own;
+    }
+    session.Close();
+    std::vector<std::string> files = DatFiles(dir.Path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadBytes(files[0]), expected);
+    // The decoder saw the stamped counter of the last recorded frame.
+    FrameSlot latest;
+    ASSERT_TRUE(state.Ring().CopyLatest(latest));
+    EXPECT_EQ(latest.counter, int32_t(session.DatagramCount()));
+    EXPECT_STREQ(latest.sn, "LOOP-1");
+}
+
+TEST_F(LoopbackTest, RotationAndCloseLeaveWholeFiles) {
+    recorder.SetRecordsPerFile(2);
+    ASSERT_TRUE(session.Open());
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 6; ++i) frames.push_back(TrailerFrame(i + 1));
+    for (const Bytes& f : frames) Send(f);
+    // Frames 1..5 are delivered; frame 6 waits for a marker that never comes.
+    ASSERT_TRUE(WaitFor([&] { return recorder.FileNumber() == 3 && recorder.RecordsInFile() == 1; }));
+    session.Close();
+    EXPECT_FALSE(recorder.IsFileOpen());
+
+    std::vector<std::string> files = DatFiles(dir.Path());
+    ASSERT_EQ(files.size(), 3u);
+    auto rec = [&](int i, uint32_t count) {
+        Bytes b = frames[size_t(i)];
+        const size_t n = b.size();
+        PutLe32(b, n - 16, count);
+        StampTime t = ToStamp(clock.NowMs());
+        PutLe32(b, n - 24, uint32_t(t.seconds));
+        PutLe32(b, n - 20, uint32_t(t.microseconds));
+        return b;
+    };
+    EXPECT_EQ(ReadBytes(files[0]), Cat({kHeader, rec(0, 2), rec(1, 3)}));
+    EXPECT_EQ(ReadBytes(files[1]), Cat({kHeader, rec(2, 4), rec(3, 5)}));
+    EXPECT_EQ(ReadBytes(files[2]), Cat({kHeader, rec(4, 6)}));
+    EXPECT_EQ(window.History(kFileNumberControl), (std::vector<std::string>{"1", "2", "3"}));
+}
+
+TEST_F(LoopbackTest, TextRecordingWithAndWithoutSysTime) {
+    session.SetStringFormat(true);
+    ASSERT_TRUE(session.Open());
+    TextFrameFields f;
+    f.time = 1700000001;
+    f.counter = 9;
+    f.sn = "TXT";
+    f.data.push_back({1, 1, 2, 1550123, 1.25, 7, 0, 0});
+    const std::string doc = EncodeTextFrame(f);
+    Send(Bytes(doc.begin(), doc.end()));
+    ASSERT_TRUE(WaitFor([&] { return recorder.RecordsInFile() == 1; }));
+    recorder.SetStampLocalTime(false);
+    SendUntilRecords(Bytes(doc.begin(), doc.end()), 2);
+    session.Close();
+    std::vector<std::string> files = DatFiles(dir.Path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadText(files[0]), "{\"SysTime\":[1700000000,250000],\"SysData\":" + doc + "}\n" + doc + "\n");
+    FrameSlot latest;
+    ASSERT_TRUE(state.Ring().CopyLatest(latest));
+    EXPECT_EQ(latest.counter, 9);
+    EXPECT_EQ(latest.readings[0].wavelength, 1550123);
+}
+
+TEST_F(LoopbackTest, CloseDuringABurstLeavesACompleteFile) {
+    ASSERT_TRUE(session.Open());
+    std::atomic<bool> stop{false};
+    const uint16_t port = session.BoundPort();
+    const Bytes f = TrailerFrame(5);
+    std::thread blaster([&] {
+        UdpSocket s;
+        s.Create();
+        while (!stop) s.SendTo(f.data(), f.size(), "127.0.0.1", port);
+    });
+    ASSERT_TRUE(WaitFor([&] { return recorder.RecordsInFile() > 500; }));
+    session.Close();
+    const uint32_t records = recorder.RecordsInFile();
+    const std::string path = recorder.LastPath();
+    const auto size = std::filesystem::file_size(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    blaster.join();
+
+    EXPECT_EQ(std::filesystem::file_size(path), size);  // nothing written after Close
+    EXPECT_EQ(DatFiles(dir.Path()).size(), 1u);          // and no file opened after it
+    Bytes file = ReadBytes(path);
+    ASSERT_EQ(file.size(), kHeader.size() + records * f.size());
+    for (uint32_t i = 0; i < records; ++i) {
+        const size_t at = kHeader.size() + i * f.size();
+        ASSERT_EQ(file[at], 0xFF);
+        ASSERT_EQ(Le32(file, at + f.size() - 4), 0xFDFDFDFDu);
+    }
+}
+
+// ---- lumora-cli record with lumora-cli simulate
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // its stdout
+};
+
+// Runs args[0] in cwd; its stderr goes to errPath (or nowhere).
+Child Spawn(const std::string& cwd, std::vector<std::string> args, const std::string& errPath = "/dev/null") {
+    int fds[2];
+    if (::pipe(fds) != 0) return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err >= 0) ::dup2(err, 2);
+        ::close(fds[0]);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    return {pid, fds[0]};
+}
+
+// One line of the child's stdout, or "" after timeoutMs.
+std::string ReadLine(int fd, int timeoutMs) {
+    std::string line;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        char c;
+        if (::read(fd, &c, 1) != 1) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    return {};
+}
+
+// Exit status of the child, or -1 when it did not end within timeoutMs.
+int WaitExit(pid_t pid, int timeoutMs) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+TEST(CliRecord, RecordsWhatTheSimulatorSendsAndEndsCleanly) {
+    const std::string cli = LUMORA_CLI_PATH;
+    if (::access(cli.c_str(), X_OK) != 0) GTEST_SKIP() << "lumora-cli not built";
+    TempDir dir;
+    const std::string errPath = dir.Path() + "/record.err";
+    Child rec = Spawn(dir.Path(),
+                      {cli, "record", "--port", "0", "--dir", dir.Path(), "--prefix", "sim", "--seconds", "60"}, errPath);
+    ASSERT_GT(rec.pid, 0);
+    const std::string line = ReadLine(rec.out, 10000);
+    ASSERT_EQ(line.rfind("listening on UDP port ", 0), 0u) << line;
+    const std::string port = line.substr(std::strlen("listening on UDP port "));
+
+    Child sim = Spawn(dir.Path(), {cli, "simulate", "--port", port, "--count", "30", "--rate", "300", "--channels", "3",
+                                   "--peaks", "4", "--cmd-port", "0", "--quiet"});
+    ASSERT_EQ(WaitExit(sim.pid, 20000), 0);
+    ::close(sim.out);
+
+    // The once-a-second status line tells when all 30 datagrams are in.
+    EXPECT_TRUE(WaitFor([&] { return ReadText(errPath).find(", datagrams 30\n") != std::string::npos; }, 10));
+    ::kill(rec.pid, SIGTERM);
+    EXPECT_EQ(WaitExit(rec.pid, 10000), 0);
+    ::close(rec.out);
+
+    // 30 datagrams: the marker-only frame and 29 records.
+    const size_t frameSize = 5 + 3 + 24 + kTrailerSize;
+    std::vector<std::string> files = DatFiles(dir.Path());
+    ASSERT_EQ(files.size(), 1u);
+    Bytes file = ReadBytes(files[0]);
+    ASSERT_EQ(file.size(), kHeader.size() + 29 * frameSize);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 5), kHeader);
+    for (size_t i = 0; i < 29; ++i) {
+        const size_t at = kHeader.size() + i * frameSize;
+        EXPECT_EQ(file[at], 0xFF);
+        EXPECT_EQ(file[at + 4], 3);                                    // three channels
+        EXPECT_EQ(Le32(file, at + frameSize - 16), uint32_t(i + 2));  // stamped datagram count
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(&file[at + frameSize - 47])), "SIM0001");
+    }
+    EXPECT_EQ(SettingsStore(dir.Path() + "/Lumora.ini").GetString("Net", "IP", ""), "127.0.0.1");
+}
+
+TEST(CliRecord, BindFailureExitsWithOne) {
+    const std::string cli = LUMORA_CLI_PATH;
+    if (::access(cli.c_str(), X_OK) != 0) GTEST_SKIP() << "lumora-cli not built";
+    UdpSocket taken;
+    ASSERT_TRUE(taken.Create());
+    ASSERT_TRUE(taken.Bind(0));
+    TempDir dir;
+    const std::string port = std::to_string(taken.LocalPort());
+    const std::string errPath = dir.Path() + "/record.err";
+    Child rec = Spawn(dir.Path(), {cli, "record", "--port", port, "--seconds", "5"}, errPath);
+    EXPECT_EQ(WaitExit(rec.pid, 10000), 1);
+    EXPECT_EQ(ReadLine(rec.out, 100), "");  // no "listening" line
+    ::close(rec.out);
+    EXPECT_NE(ReadText(errPath).find(StringPrintf(LoadString(215, Language::English).c_str(), port.c_str())),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumora
