@@ -1,0 +1,100 @@
+#include "views/spectrum_view.h"
+
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "views/chart_look.h"
+
+namespace lumora {
+
+SpectrumView::SpectrumView(QObject* parent) : QObject(parent) {
+    xValues_.resize(kSpectrumMaxPoints);
+    for (int k = 0; k < kSpectrumMaxPoints; ++k) xValues_[k] = k;
+    yScratch_.resize(kSpectrumMaxPoints);
+    throttle_.setSingleShot(true);
+    connect(&throttle_, &QTimer::timeout, this, &SpectrumView::RedrawNow);
+}
+
+SpectrumView::~SpectrumView() = default;
+
+void SpectrumView::Init(QCustomPlot* chart, std::function<bool()> displayTicked, QLineEdit* counterBox) {
+    chart_ = chart;
+    counterBox_ = counterBox;
+    displayTicked_ = std::move(displayTicked);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const double hz = screen->refreshRate();
+        if (hz >= 10.0 && hz <= 1000.0) refreshMs_ = std::max(1, static_cast<int>(std::floor(1000.0 / hz)));
+    }
+    if (chart_) {
+        ApplyChartLook(chart_, false);
+        chart_->xAxis->setRange(0, 1);
+        chart_->yAxis->setRange(0, 4095);
+    }
+    ResetSpectrum();
+}
+
+int SpectrumView::OfferFrame(int channel, const uint16_t* values, int count) {
+    if (!displayTicked_ || !displayTicked_()) return -1;
+    if (channels_.Store(channel, values, count))
+        QMetaObject::invokeMethod(this, &SpectrumView::ScheduleRedraw, Qt::QueuedConnection);
+    return 0;
+}
+
+void SpectrumView::ResetSpectrum() {
+    channels_.Reset();
+    RedrawNow();
+}
+
+void SpectrumView::ScheduleRedraw() {
+    if (throttle_.isActive()) return;
+    const qint64 elapsed = sinceRedraw_.isValid() ? sinceRedraw_.elapsed() : refreshMs_;
+    if (elapsed >= refreshMs_)
+        RedrawNow();
+    else
+        throttle_.start(static_cast<int>(refreshMs_ - elapsed));
+}
+
+void SpectrumView::DropAllSeries() {
+    if (chart_) chart_->clearGraphs();
+    series_.fill(nullptr);
+    seriesCreated_ = 0;
+}
+
+void SpectrumView::RedrawNow() {
+    throttle_.stop();
+    sinceRedraw_.start();
+    const bool changed = channels_.Take(picture_);
+    if (counterBox_) counterBox_->setText(QString::number(picture_.frameCount));
+    if (!chart_ || !changed) return;
+    try {
+        if (picture_.cleared) DropAllSeries();
+        for (int c = 0; c < kSpectrumChannels; ++c) {
+            const auto& samples = picture_.samples[c];
+            const int n = std::min<int>(picture_.pointCount[c], static_cast<int>(samples.size()));
+            if (n <= 0) continue;
+            if (!series_[c]) {
+                series_[c] = chart_->addGraph();
+                StyleSeries(series_[c], seriesCreated_++);
+                series_[c]->setName(QString::fromStdString(SpectrumSeriesName(c)));
+            } else if (!picture_.changed[c]) {
+                continue;
+            }
+            for (int k = 0; k < n; ++k) yScratch_[k] = samples[k];
+            SetSeriesPoints(series_[c], xValues_.data(), yScratch_.data(), n);
+        }
+        chart_->yAxis->setRange(0, 4095);
+        if (picture_.maxPoints > 1) chart_->xAxis->setRange(0, picture_.maxPoints - 1);
+        chart_->replot();
+        ++redraws_;
+    } catch (const std::exception&) {
+        // the chart failed: start over with fresh series at the next frame
+        DropAllSeries();
+        chart_->replot();
+    }
+}
+
+}  // namespace lumora

@@ -1,0 +1,53 @@
+#pragma once
+// The Trace tab: the physical value of every chosen sensor-list row over the
+// last (up to 500) frames, rebuilt on each tick of the trace timer when a new
+// frame has arrived.
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <vector>
+
+#include "views/trace_history.h"
+
+class QCustomPlot;
+
+namespace lumora {
+
+class TraceView : public QObject {
+    Q_OBJECT
+public:
+    explicit TraceView(QObject* parent = nullptr);
+
+    // Once at window initialisation: the chart gets its look and the empty
+    // start-up series. chosenRows gives the sensor-list rows that are
+    // selected or ticked, in list order; active is false while the data
+    // port is closed or Trace DISP is unticked.
+    void Init(QCustomPlot* chart, const FrameRing* ring, std::function<std::vector<int>()> chosenRows,
+              std::function<bool()> active);
+
+    // Tick of the trace timer (UI thread).
+    void UpdateTrace();
+
+    // Opening the data port empties the start-up series if it is still there.
+    void EmptyStartupSeries();
+    // System reset: the next frame is taken whatever its counter.
+    void ForgetLastCounter() { history_.ForgetLastCounter(); }
+
+    const TraceHistory& History() const { return history_; }
+    TraceHistory& History() { return history_; }
+    // Rebuilds the chart from the history for the given rows (UI thread).
+    void Rebuild(const std::vector<int>& rows);
+    int RebuildCount() const { return rebuilds_; }
+    QCustomPlot* chart() const { return chart_; }
+
+private:
+    TraceHistory history_;
+    std::vector<TraceSeries> series_;
+    QPointer<QCustomPlot> chart_;
+    const FrameRing* ring_ = nullptr;
+    std::function<std::vector<int>()> chosenRows_;
+    std::function<bool()> active_;
+    int rebuilds_ = 0;
+};
+
+}  // namespace lumora
