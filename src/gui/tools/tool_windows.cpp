@@ -1,0 +1,237 @@
+#include "tools/tool_windows.h"
+
+#include <QDialog>
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <future>
+
+#include "app/control_ids.h"
+#include "lumora_version.h"
+#include "main_window.h"
+#include "platform/process.h"
+#include "tools/command_editor_window.h"
+#include "tools/convert_settings_dialog.h"
+#include "tools/device_list_widget.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr int kBridgeMs = 100;
+
+// Waits on the conversion thread for an answer from the UI thread; gives up
+// when the run is being cancelled (its owner is going away).
+template <class T>
+bool WaitForAnswer(std::future<T>& answer, const std::atomic<bool>& cancel) {
+    while (answer.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        if (cancel.load()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ToolWindows::ToolWindows(MainWindow& window) : window_(window), port_(window) {
+    CLumoraDlg& dlg = window.Dlg();
+    job_ = std::make_unique<ConversionJob>(dlg.Settings().Path());
+    ConversionContext& ctx = job_->Context();
+    // The conversion's values as the file holds them from start-up on.
+    ConvertSettings values;
+    LoadConvertSettings(ctx.store, values);
+    ctx.SetSettings(values);
+    ctx.ui = MakeSettingsUi();
+
+    discovery_ = std::make_unique<DeviceDiscovery>(port_, [&dlg]() { return dlg.StopReceive(); });
+    discovery_->onDeviceAdded = [this](const CSa&) {
+        if (deviceList_) deviceList_->Refresh();
+    };
+    LoadHighSpeedSettings(dlg.Settings(), daq_, convert_);
+
+    startScript = DefaultScriptStarter();
+    waitForScript = [](int ms) {
+        // The window keeps painting and its timers keep running; clicks and
+        // keys wait until the pause is over.
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    };
+    runSettingsDialog = [this](ConvertSettings& v) { return EditConvertSettings(&window_, v); };
+
+    deviceList_ = new DeviceListWidget(*discovery_);
+    window.SetTabWidget(kTabActiveSa, deviceList_);
+
+    bridge_ = new QTimer(this);
+    bridge_->setInterval(kBridgeMs);
+    connect(bridge_, &QTimer::timeout, this, &ToolWindows::CopyProgress);
+
+    window.SetCommandHandler(ID_SETTING_CONVERT_NORMAL, [this] { OnConvertSettings(); });
+    window.SetCommandHandler(ID_TOOLS_DEBUG, [this] { OnDebug(); });
+    window.SetCommandHandler(ID_TOOLS_DATA_CONVERT, [this] { OnDataConvert(); });
+    window.SetCommandHandler(ID_TOOLS_ACTIVE_SA, [this] { OnActiveSa(); });
+    window.SetCommandHandler(ID_TOOLS_HIGHSPEED_DAQ, [this] { OnHighSpeedDaq(); });
+    window.SetCommandHandler(ID_TOOLS_HIGHSPEED_CONVERT, [this] { OnHighSpeedConvert(); });
+}
+
+ToolWindows::~ToolWindows() {
+    *alive_ = false;
+    for (int id : {ID_SETTING_CONVERT_NORMAL, ID_TOOLS_DEBUG, ID_TOOLS_DATA_CONVERT, ID_TOOLS_ACTIVE_SA,
+                   ID_TOOLS_HIGHSPEED_DAQ, ID_TOOLS_HIGHSPEED_CONVERT})
+        window_.SetCommandHandler(id, nullptr);
+    for (QPointer<QDialog>& d : launchers_) delete d.data();
+    delete editor_.data();
+    delete deviceList_.data();
+    discovery_.reset();  // ends and joins the listeners
+    job_.reset();        // cancels a running conversion and joins it
+}
+
+// ---------------------------------------------------------------- settings
+
+void ToolWindows::WhenSettingsFree(std::function<void()> task) {
+    if (!settingsBusy_) {
+        task();
+        return;
+    }
+    QTimer::singleShot(kBridgeMs, this, [this, task = std::move(task)]() mutable { WhenSettingsFree(std::move(task)); });
+}
+
+ConvertSettingsUi ToolWindows::MakeSettingsUi() {
+    ConvertSettingsUi ui;
+    std::shared_ptr<bool> alive = alive_;
+    // Both run on the conversion thread and wait for the UI thread, which
+    // shows the question and the dialog; the run goes on with the answer.
+    ui.askChange = [this, alive](const std::string& text) {
+        auto promise = std::make_shared<std::promise<bool>>();
+        std::future<bool> answer = promise->get_future();
+        port_.Post([this, alive, text, promise]() {
+            if (!*alive) return promise->set_value(false);
+            WhenSettingsFree([this, text, promise]() {
+                settingsBusy_ = true;
+                bool yes = port_.MessageBox(text, LUMORA_PRODUCT_NAME, kMbYesNo, kMbDefaultButton2 | kMbIconQuestion) ==
+                           kIdYes;
+                // After Yes the dialog follows at once; the menu must not
+                // open it in between.
+                settingsBusy_ = yes;
+                promise->set_value(yes);
+            });
+        });
+        return WaitForAnswer(answer, job_->Context().cancel) && answer.get();
+    };
+    ui.editSettings = [this, alive](ConvertSettings& values) {
+        using Result = std::pair<bool, ConvertSettings>;
+        auto promise = std::make_shared<std::promise<Result>>();
+        std::future<Result> answer = promise->get_future();
+        port_.Post([this, alive, copy = values, promise]() mutable {
+            if (!*alive) return promise->set_value({false, copy});
+            settingsBusy_ = true;
+            bool ok = runSettingsDialog && runSettingsDialog(copy);
+            settingsBusy_ = false;
+            promise->set_value({ok, copy});
+        });
+        if (!WaitForAnswer(answer, job_->Context().cancel)) return false;
+        Result r = answer.get();
+        if (r.first) values = r.second;
+        return r.first;
+    };
+    return ui;
+}
+
+void ToolWindows::OnConvertSettings() {
+    // One dialog at a time: the run's question or dialog may be up.
+    if (settingsBusy_) return;
+    settingsBusy_ = true;
+    ConversionContext& ctx = job_->Context();
+    ConvertSettings values;
+    LoadConvertSettings(ctx.store, values);
+    if (runSettingsDialog) runSettingsDialog(values);
+    // Saved after Cancel too: the values just loaded are written back.
+    SaveConvertSettings(ctx.store, values);
+    ctx.SetSettings(values);
+    settingsBusy_ = false;
+}
+
+// ---------------------------------------------------------------- conversion
+
+void ToolWindows::OnDataConvert() {
+    // The pause after the script lets the window run on; a second command in
+    // the meantime is not a second run.
+    if (convertFlowActive_) return;
+    convertFlowActive_ = true;
+    DataConvertHooks hooks;
+    hooks.startScript = [this](const std::string& script, const std::string& line) {
+        if (startScript) startScript(script, line);
+    };
+    hooks.sleep = [this](int ms) {
+        if (waitForScript) waitForScript(ms);
+    };
+    job_->Context().innerSensor.store(window_.Dlg().LiveInnerSensor());
+    lumora::OnDataConvert(*job_, port_, port_.GetText(IDC_SAVE_DIR), hooks);
+    convertFlowActive_ = false;
+    if (job_->State() >= 0) StartProgressBridge();
+}
+
+void ToolWindows::StartProgressBridge() {
+    CopyProgress();
+    bridge_->start();
+}
+
+// The job keeps its progress for itself; the window's status refresh shows
+// the window's copy, brought up to date here. The two "tail" counts are
+// handed over once each time the job sets them.
+void ToolWindows::CopyProgress() {
+    const bool idle = job_->State() < 0;  // all progress of a finished run is written by now
+    ConvertProgress& p = job_->Context().progress;
+    ConversionProgress& m = window_.Dlg().ConvProgress();
+    m.filesLow.store(p.m_convFilesLow.load());
+    m.filesTotal.store(p.m_convFilesTotal.load());
+    m.filesDone.store(p.m_convFilesDone.load());
+    if (int tail = p.m_convFilesTail.exchange(0)) m.filesTail.store(tail);
+    m.running.store(p.m_convRunning.load());
+    m.recordsLow.store(p.m_convRecordsLow.load());
+    m.recordsRange.store(p.m_convRecordsRange.load());
+    m.recordsPos.store(p.m_convRecordsPos.load());
+    if (int tail = p.m_convFileTail.exchange(0)) m.fileTail.store(tail);
+    m.fileBusy.store(p.m_convFileBusy.load());
+    job_->Context().innerSensor.store(window_.Dlg().LiveInnerSensor());
+    if (idle) bridge_->stop();
+}
+
+// ---------------------------------------------------------------- the other tools
+
+void ToolWindows::OnDebug() {
+    if (!editor_) {
+        CLumoraDlg& dlg = window_.Dlg();
+        editor_ = new CommandEditorWindow(
+            dlg.Settings(), [&dlg](std::string text) { dlg.Commands().PostCommand(std::move(text)); }, UiLanguage(),
+            &window_);
+    }
+    editor_->show();
+    editor_->raise();
+    editor_->activateWindow();
+}
+
+void ToolWindows::Keep(QDialog* launcher) {
+    std::erase_if(launchers_, [](const QPointer<QDialog>& p) { return p.isNull(); });
+    launchers_.emplace_back(launcher);
+    launcher->show();
+}
+
+void ToolWindows::OnActiveSa() { discovery_->StartRun(); }
+
+void ToolWindows::OnHighSpeedDaq() {
+    ScriptStarter start = [this](const std::string& s, const std::string& l) {
+        if (startScript) startScript(s, l);
+    };
+    auto* d = new HighSpeedDaqDialog(window_.Dlg().Settings(), daq_, convert_, start, UiLanguage(), &window_);
+    Keep(d);
+}
+
+void ToolWindows::OnHighSpeedConvert() {
+    ScriptStarter start = [this](const std::string& s, const std::string& l) {
+        if (startScript) startScript(s, l);
+    };
+    auto* d = new HighSpeedConvertDialog(window_.Dlg().Settings(), daq_, convert_, start, UiLanguage(), &window_);
+    Keep(d);
+}
+
+}  // namespace lumora
