@@ -1,0 +1,23 @@
+// JSON text datagrams (not NUL-terminated) into the text decoder.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "acquisition/text_decoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static lumora::AcquisitionState* state = new lumora::AcquisitionState();
+    state->m_showSourceData = (size & 1) != 0;
+    const int before = state->Ring().framesDecoded.load();
+    const int result = lumora::DecodeTextFrame(*state, reinterpret_cast<const char*>(data), size);
+    const int after = state->Ring().framesDecoded.load();
+    if ((result == 0) != (after == before + 1)) std::abort();
+    if (result == 0) {
+        const lumora::FrameSlot& slot = state->Ring().slots[state->Ring().LatestIndex()];
+        if (slot.count < 0 || slot.count > lumora::kMaxReadings) std::abort();
+        if (slot.time == 0 || slot.counter == 0) std::abort();
+        if (std::memchr(slot.sn, 0, sizeof slot.sn) == nullptr) std::abort();
+        if (std::memchr(slot.text, 0, sizeof slot.text) == nullptr) std::abort();
+    }
+    return 0;
+}
