@@ -148,15 +148,5 @@ TEST_F(ChannelFixture, PostedCommandGoesOutLaterToTheBoxesOfThatMoment) {
     EXPECT_EQ(instrument.Receive(100), std::nullopt);
 }
 
-TEST(ResetReferenceFlag, RequestIsTakenOnce) {
-    ResetReferenceFlag flag;
-    EXPECT_FALSE(flag.Take());
-    flag.Request();
-    flag.Request();
-    EXPECT_TRUE(flag.IsRequested());
-    EXPECT_TRUE(flag.Take());
-    EXPECT_FALSE(flag.Take());
-}
-
 }  // namespace
 }  // namespace lumora
