@@ -106,8 +106,9 @@ int CsvWriter::WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, Out
     Include(record);
     const bool withSn = settings_.m_NeedSN == 1;
     char* p = row_.Reserve(included_.size() * kPerReadingRoom + 2);
-    for (int i : included_) {
-        const SensorReading& r = record.readings[i];
+    if (labels_.size() < included_.size()) labels_.resize(included_.size());
+    for (size_t j = 0; j < included_.size(); ++j) {
+        const SensorReading& r = record.readings[included_[j]];
         *p++ = ',';
         if (listMode) {
             p = AppendInt(p, r.channel);
@@ -115,14 +116,26 @@ int CsvWriter::WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, Out
             p = AppendInt(p, r.wavelength);
             continue;
         }
-        p = AppendInt(p, r.id);
-        *p++ = '.';
-        p = AppendInt(p, r.channel);
-        if (withSn) {
-            *p++ = '.';
-            p = AppendInt(p, r.serial);
+        Label& label = labels_[j];
+        const HeaderKey key{r.id, r.channel, withSn ? r.serial : 0};
+        if (!label.valid || !(label.key == key)) {
+            char* t = label.text;
+            t = AppendInt(t, r.id);
+            *t++ = '.';
+            t = AppendInt(t, r.channel);
+            if (withSn) {
+                *t++ = '.';
+                t = AppendInt(t, r.serial);
+            }
+            *t++ = ',';
+            label.length = static_cast<uint8_t>(t - label.text);
+            label.key = key;
+            label.valid = true;
         }
-        *p++ = ',';
+        // The whole label area is copied (the row has room for it); only its
+        // length counts.
+        std::memcpy(p, label.text, sizeof label.text);
+        p += label.length;
         p = AppendInt(p, r.wavelength);
         *p++ = ',';
         p = AppendG(p, r.physicValue);

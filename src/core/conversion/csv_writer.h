@@ -76,6 +76,15 @@ private:
     TextBuffer row_;
     TextBuffer header_;
     std::vector<HeaderKey> keys_;
+    // Text of the "id.channel.serial" label of the sensor at each position of
+    // the previous row: most records repeat the sensors of the one before.
+    struct Label {
+        HeaderKey key;
+        bool valid = false;
+        uint8_t length = 0;
+        char text[48];
+    };
+    std::vector<Label> labels_;
     std::vector<int> included_;
     int32_t cachedTime_ = 0;
     bool cachedTimeValid_ = false;
