@@ -1,11 +1,683 @@
 #include "main_window.h"
 
-#include "lumora_version.h"
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "about_dialog.h"
+#include "app/captions.h"
+#include "app_icon.h"
+#include "sensor_list_widget.h"
 
 namespace lumora {
+namespace {
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
-    setWindowTitle(QStringLiteral(LUMORA_PRODUCT_NAME " Ver: " LUMORA_PRODUCT_VERSION));
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Field widths in characters of the average glyph, so the layout follows the
+// font and the scale.
+int Chars(const QWidget* w, int n) { return w->fontMetrics().averageCharWidth() * n + 10; }
+
+}  // namespace
+
+MainWindow::MainWindow(const QString& settingsPath, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      lang_(UiLanguage()) {
+    setObjectName("mainWindow");
+    setWindowIcon(ProgramIcon());
+    setWindowTitle(QStringLiteral("lumora"));
+    setSizeGripEnabled(false);
+    dlg_ = std::make_unique<CLumoraDlg>(*this, settingsPath.toStdString());
+    BuildControls();
+    BuildTray();
+}
+
+MainWindow::~MainWindow() {
+    // The engine's workers post to this window: stop them while it still exists.
+    dlg_.reset();
+}
+
+void MainWindow::Initialise() {
+    if (initialised_) return;
+    initialised_ = true;
+    dlg_->OnInitDialog();
+}
+
+// ---------------------------------------------------------------- building
+
+void MainWindow::Register(int id, QWidget* w) {
+    w->setObjectName(QStringLiteral("ctl%1").arg(id));
+    controls_[id] = w;
+}
+
+QLabel* MainWindow::NewLabel(int id) {
+    auto* l = new QLabel(Q(ControlLabel(id, lang_)));
+    l->setObjectName(QStringLiteral("lbl%1").arg(id));
+    return l;
+}
+
+QWidget* MainWindow::NewNumberEdit(int id, int maxLength) {
+    auto* e = new QLineEdit;
+    e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
+    if (maxLength > 0) e->setMaxLength(maxLength);
+    e->setFixedWidth(Chars(e, 8));
+    Register(id, e);
+    connect(e, &QLineEdit::textChanged, this, [this, id](const QString& t) {
+        if (!settingText_) dlg_->OnEditChanged(id, t.toStdString());
+    });
+    return e;
+}
+
+QWidget* MainWindow::NewEdit(int id) {
+    auto* e = new QLineEdit;
+    Register(id, e);
+    connect(e, &QLineEdit::textChanged, this, [this, id](const QString& t) {
+        if (!settingText_) dlg_->OnEditChanged(id, t.toStdString());
+    });
+    return e;
+}
+
+QWidget* MainWindow::NewField(int id) {
+    auto* l = new QLabel(Q(ControlInitialText(id)));
+    l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setMinimumWidth(Chars(l, 9));
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Register(id, l);
+    return l;
+}
+
+QWidget* MainWindow::NewCheck(int id, bool textLeft) {
+    auto* c = new QCheckBox(Q(ControlCaption(id, lang_)));
+    // The view groups' boxes carry their text left of the box.
+    if (textLeft) c->setLayoutDirection(Qt::RightToLeft);
+    Register(id, c);
+    connect(c, &QCheckBox::clicked, this, [this, id](bool checked) { dlg_->OnCheckClicked(id, checked); });
+    return c;
+}
+
+QWidget* MainWindow::NewButton(int id) {
+    auto* b = new QPushButton(Q(ControlCaption(id, lang_)));
+    b->setAutoDefault(false);
+    Register(id, b);
+    connect(b, &QPushButton::clicked, this, [this, id] { dlg_->OnButtonClicked(id); });
+    return b;
+}
+
+QGroupBox* MainWindow::NewGroup(Group group, const char* objectName) {
+    auto* g = new QGroupBox(Q(GroupTitle(group, lang_)));
+    g->setObjectName(objectName);
+    return g;
+}
+
+QWidget* MainWindow::BuildDataInterface() {
+    QGroupBox* g = NewGroup(Group::DataInterface, "grpDataInterface");
+    auto* grid = new QGridLayout(g);
+    grid->setHorizontalSpacing(6);
+
+    auto* prot = new QComboBox;
+    Register(IDC_PROTOCOL, prot);
+    connect(prot, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!settingText_ && index >= 0) dlg_->OnComboSelected(IDC_PROTOCOL, index);
+    });
+    auto* localIp = new QComboBox;
+    localIp->setMinimumWidth(Chars(localIp, 15));
+    Register(IDC_LOCAL_IP, localIp);
+
+    grid->addWidget(NewLabel(IDC_PROTOCOL), 0, 0);
+    grid->addWidget(prot, 0, 1);
+    grid->addWidget(NewLabel(IDC_LOCAL_IP), 0, 2);
+    grid->addWidget(localIp, 0, 3);
+    grid->addWidget(NewLabel(IDC_PORT), 1, 0);
+    grid->addWidget(NewNumberEdit(IDC_PORT, 4), 1, 1);
+    grid->addWidget(NewLabel(IDC_CMD_PORT), 1, 2);
+    grid->addWidget(NewNumberEdit(IDC_CMD_PORT), 1, 3);
+    grid->addWidget(NewLabel(IDC_INTERVAL), 2, 0);
+    grid->addWidget(NewNumberEdit(IDC_INTERVAL), 2, 1);
+    auto* checks = new QHBoxLayout;
+    checks->addWidget(NewCheck(IDC_STRING_FORMAT));
+    checks->addWidget(NewCheck(IDC_AUTO_OPEN));
+    checks->addStretch();
+    grid->addLayout(checks, 2, 2, 1, 2);
+
+    auto* buttons = new QHBoxLayout;
+    auto* open = static_cast<QPushButton*>(NewButton(IDC_OPEN_CLOSE));
+    open->setText(Q(LoadString(212)));
+    // The default button: Enter anywhere in the window presses it.
+    open->setAutoDefault(true);
+    open->setDefault(true);
+    open->setMinimumWidth(Chars(open, 10));
+    buttons->addWidget(open, 2);
+    buttons->addWidget(NewButton(IDC_WL_MODE), 1);
+    buttons->addWidget(NewButton(IDC_OS_MODE), 1);
+    buttons->addWidget(NewButton(IDC_RESET_REF), 1);
+    grid->addLayout(buttons, 3, 0, 1, 4);
+    grid->setColumnStretch(3, 1);
+    return g;
+}
+
+QWidget* MainWindow::BuildDataInformation() {
+    QGroupBox* g = NewGroup(Group::DataInformation, "grpDataInformation");
+    auto* grid = new QGridLayout(g);
+    grid->addWidget(NewLabel(IDC_SN), 0, 0);
+    grid->addWidget(NewField(IDC_SN), 0, 1);
+    grid->addWidget(NewLabel(IDC_DEVICE_IP), 0, 2);
+    grid->addWidget(NewEdit(IDC_DEVICE_IP), 0, 3, 1, 2);
+    grid->addWidget(NewLabel(IDC_COUNTER), 1, 0);
+    grid->addWidget(NewField(IDC_COUNTER), 1, 1);
+    grid->addWidget(NewLabel(IDC_TIME), 1, 2);
+    grid->addWidget(NewField(IDC_TIME), 1, 3);
+    auto* x = static_cast<QPushButton*>(NewButton(IDC_CLEAR_COUNTER));
+    x->setFixedWidth(x->fontMetrics().height() + 12);
+    x->setToolTip(QStringLiteral("0"));
+    grid->addWidget(x, 1, 4);
+    grid->addWidget(NewLabel(IDC_DAQ_FRQ), 2, 0);
+    grid->addWidget(NewField(IDC_DAQ_FRQ), 2, 1);
+    grid->addWidget(NewLabel(IDC_RT_FRQ), 2, 2);
+    grid->addWidget(NewField(IDC_RT_FRQ), 2, 3);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    return g;
+}
+
+QWidget* MainWindow::BuildDataSave() {
+    QGroupBox* g = NewGroup(Group::DataSave, "grpDataSave");
+    auto* v = new QVBoxLayout(g);
+    auto* checks = new QGridLayout;
+    checks->addWidget(NewCheck(IDC_ENABLE), 0, 0);
+    checks->addWidget(NewCheck(IDC_LOCAL_TIME), 0, 1);
+    checks->addWidget(NewCheck(IDC_SAVE_COUNTER), 0, 2);
+    checks->addWidget(NewCheck(IDC_INNER_SENSOR), 1, 0);
+    checks->addWidget(NewCheck(IDC_UNMATCHED), 1, 1);
+    checks->addWidget(NewCheck(IDC_ALIGN), 1, 2);
+    v->addLayout(checks);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(NewLabel(IDC_ERROR_NUMBER), 0, 0);
+    grid->addWidget(NewNumberEdit(IDC_ERROR_NUMBER), 0, 1);
+    grid->addWidget(NewLabel(IDC_LINE_NUMBER), 0, 2);
+    grid->addWidget(NewNumberEdit(IDC_LINE_NUMBER), 0, 3);
+    grid->addWidget(NewLabel(IDC_SAVED_LINES), 1, 0);
+    grid->addWidget(NewField(IDC_SAVED_LINES), 1, 1);
+    grid->addWidget(NewLabel(IDC_SAVE_FRQ), 1, 2);
+    grid->addWidget(NewField(IDC_SAVE_FRQ), 1, 3);
+    grid->addWidget(NewLabel(IDC_FILE_NUMBER), 2, 0);
+    grid->addWidget(NewField(IDC_FILE_NUMBER), 2, 1);
+    grid->addWidget(NewLabel(IDC_FILE_NAME), 2, 2);
+    QWidget* fileName = NewEdit(IDC_FILE_NAME);
+    fileName->setFixedWidth(Chars(fileName, 8));
+    grid->addWidget(fileName, 2, 3);
+    grid->addWidget(NewLabel(IDC_SAVE_DIR), 3, 0);
+    auto* dirRow = new QHBoxLayout;
+    dirRow->addWidget(NewEdit(IDC_SAVE_DIR), 1);
+    auto* browse = static_cast<QPushButton*>(NewButton(IDC_BROWSE_DIR));
+    browse->setFixedWidth(browse->fontMetrics().height() + 12);
+    dirRow->addWidget(browse);
+    grid->addLayout(dirRow, 3, 1, 1, 3);
+    v->addLayout(grid);
+
+    auto* bar = new QProgressBar;
+    bar->setRange(0, 1);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setFixedHeight(bar->fontMetrics().height() / 2 + 6);
+    Register(IDC_PROGRESS_FILES, bar);
+    v->addWidget(bar);
+    return g;
+}
+
+QWidget* MainWindow::BuildSourceData() {
+    QGroupBox* g = NewGroup(Group::SourceData, "grpSourceData");
+    auto* v = new QVBoxLayout(g);
+    auto* row = new QHBoxLayout;
+    row->addWidget(NewCheck(IDC_RAW_DISP));
+    row->addStretch();
+    row->addWidget(NewButton(IDC_RAW_CLEAR));
+    v->addLayout(row);
+    auto* text = new QPlainTextEdit;
+    text->setReadOnly(true);
+    text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    text->setMaximumBlockCount(2000);
+    Register(IDC_RAW_TEXT, text);
+    v->addWidget(text, 1);
+    return g;
+}
+
+QWidget* MainWindow::BuildViewGroups() {
+    auto* w = new QWidget;
+    auto* h = new QHBoxLayout(w);
+    h->setContentsMargins(0, 0, 0, 0);
+
+    QGroupBox* list = NewGroup(Group::ListView, "grpListView");
+    auto* l = new QHBoxLayout(list);
+    l->addWidget(NewCheck(IDC_LIST_DISP, true));
+    l->addWidget(NewLabel(IDC_LIST_INR));
+    QWidget* inr = NewNumberEdit(IDC_LIST_INR);
+    inr->setFixedWidth(Chars(inr, 5));
+    l->addWidget(inr);
+    h->addWidget(list);
+
+    QGroupBox* spectrum = NewGroup(Group::Spectrum, "grpSpectrum");
+    auto* s = new QHBoxLayout(spectrum);
+    s->addWidget(NewCheck(IDC_SPECTRUM_DISP, true));
+    s->addWidget(NewButton(IDC_SPECTRUM_RESET));
+    s->addWidget(NewLabel(IDC_SPECTRUM_CNT));
+    auto* cnt = static_cast<QLineEdit*>(NewEdit(IDC_SPECTRUM_CNT));
+    cnt->setReadOnly(true);
+    cnt->setFixedWidth(Chars(cnt, 7));
+    s->addWidget(cnt);
+    h->addWidget(spectrum);
+
+    QGroupBox* trace = NewGroup(Group::TraceView, "grpTraceView");
+    auto* t = new QHBoxLayout(trace);
+    t->addWidget(NewCheck(IDC_TRACE_DISP, true));
+    t->addWidget(NewLabel(IDC_TRACE_CNT));
+    QWidget* tcnt = NewNumberEdit(IDC_TRACE_CNT);
+    tcnt->setFixedWidth(Chars(tcnt, 5));
+    t->addWidget(tcnt);
+    h->addWidget(trace);
+
+    QGroupBox* realtime = NewGroup(Group::RealtimeView, "grpRealtimeView");
+    auto* r = new QHBoxLayout(realtime);
+    r->addWidget(NewCheck(IDC_REALTIME_DISP, true));
+    r->addWidget(NewCheck(IDC_REALTIME_FULL, true));
+    r->addWidget(NewLabel(IDC_REALTIME_LEN));
+    QWidget* len = NewNumberEdit(IDC_REALTIME_LEN);
+    len->setFixedWidth(Chars(len, 6));
+    r->addWidget(len);
+    r->addWidget(NewLabel(IDC_REALTIME_ID));
+    // The ID box with its spin control (1060) in one widget.
+    auto* id = new QSpinBox;
+    id->setRange(0, 9999);
+    id->setFixedWidth(Chars(id, 7));
+    Register(IDC_REALTIME_ID, id);
+    connect(id, &QSpinBox::valueChanged, this, [this](int value) {
+        if (!settingText_) dlg_->OnEditChanged(IDC_REALTIME_ID, std::to_string(value));
+    });
+    r->addWidget(id);
+    h->addWidget(realtime, 1);
+    return w;
+}
+
+QWidget* MainWindow::BuildViewArea() {
+    tabs_ = new QTabWidget;
+    tabs_->setObjectName("viewTabs");
+    tabs_->setTabPosition(QTabWidget::North);
+    tabs_->setDocumentMode(false);
+    for (int tab = 0; tab < kViewTabCount; ++tab) {
+        auto* page = new QWidget;
+        page->setObjectName(QStringLiteral("viewTab%1").arg(tab));
+        auto* v = new QVBoxLayout(page);
+        v->setContentsMargins(2, 2, 2, 2);
+        if (tab == kViewTabList) {
+            sensorList_ = new SensorListWidget(dlg_->SensorRows(), static_cast<int>(lang_));
+            sensorList_->onRowClicked = [this](int row) { dlg_->OnSensorListClick(row); };
+            v->addWidget(sensorList_);
+        }
+        tabs_->addTab(page, Q(ViewTabCaption(tab, lang_)));
+    }
+    // The view area: the rectangle of the hidden marker control in the
+    // original layout, here a fixed size that scales with the font.
+    int unit = fontMetrics().averageCharWidth();
+    tabs_->setMinimumSize(unit * 120, fontMetrics().height() * 30);
+    tabs_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    return tabs_;
+}
+
+void MainWindow::BuildControls() {
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(8, 4, 8, 8);
+    root->setSpacing(6);
+    BuildMenu();
+    root->setMenuBar(menuBar_);
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(8);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(6);
+    left->addWidget(BuildDataInterface());
+    left->addWidget(BuildDataInformation());
+    left->addWidget(BuildDataSave());
+    left->addWidget(BuildSourceData(), 1);
+    body->addLayout(left);
+
+    auto* right = new QVBoxLayout;
+    right->setSpacing(6);
+    QWidget* groups = BuildViewGroups();
+    groups->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    right->addWidget(groups);
+    right->addWidget(BuildViewArea(), 1);
+    body->addLayout(right, 1);
+    root->addLayout(body, 1);
+
+    auto* bottom = new QProgressBar;
+    bottom->setRange(0, 1);
+    bottom->setValue(0);
+    bottom->setTextVisible(false);
+    bottom->setFixedHeight(bottom->fontMetrics().height() / 2 + 6);
+    Register(IDC_PROGRESS_RECORDS, bottom);
+    root->addWidget(bottom);
+
+    // Not resizable: the window keeps the size its contents ask for.
+    root->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void MainWindow::BuildMenu() {
+    menuBar_ = new QMenuBar(this);
+    menuBar_->setObjectName("menuBar");
+    QMenu* top = nullptr;
+    QMenu* sub = nullptr;
+    for (const MenuEntry& e : MainMenu()) {
+        if (e.onlyIn >= 0 && e.onlyIn != static_cast<int>(lang_)) continue;
+        QString text = lang_ == Language::Chinese ? QString::fromUtf8(e.chinese) : QString::fromUtf8(e.english);
+        QMenu* parentMenu = e.level == 2 ? sub : top;
+        if (e.level == 0) {
+            top = menuBar_->addMenu(text);
+            sub = nullptr;
+            continue;
+        }
+        if (!parentMenu) continue;
+        if (e.id == -1) {
+            parentMenu->addSeparator();
+        } else if (e.id == 0) {
+            sub = parentMenu->addMenu(text);
+        } else {
+            QAction* a = parentMenu->addAction(text);
+            a->setObjectName(QStringLiteral("cmd%1").arg(e.id));
+            a->setEnabled(e.enabled);
+            actions_[e.id] = a;
+            int id = e.id;
+            connect(a, &QAction::triggered, this, [this, id] {
+                auto it = commandHandlers_.find(id);
+                if (it != commandHandlers_.end() && it->second)
+                    it->second();
+                else
+                    dlg_->OnCommand(id);
+            });
+        }
+    }
+}
+
+void MainWindow::BuildTray() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    tray_ = new QSystemTrayIcon(ProgramIcon(), this);
+    tray_->setToolTip(QStringLiteral("Lumora"));
+    auto* menu = new QMenu(this);
+    QAction* close = menu->addAction(Q(LoadString(211)));
+    close->setObjectName("trayClose");
+    connect(close, &QAction::triggered, this, [this] { dlg_->OnCommand(IDCANCEL_COMMAND); });
+    tray_->setContextMenu(menu);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
+    });
+}
+
+// ---------------------------------------------------------------- lookup
+
+QWidget* MainWindow::Control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+QAction* MainWindow::Action(int commandId) const {
+    auto it = actions_.find(commandId);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QWidget* MainWindow::TabPage(int tab) const { return tabs_ ? tabs_->widget(tab) : nullptr; }
+
+void MainWindow::SetTabWidget(int tab, QWidget* widget) {
+    QWidget* page = TabPage(tab);
+    if (!page || tab == kViewTabList) return;
+    QLayout* layout = page->layout();
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* old = item->widget()) old->deleteLater();
+        delete item;
+    }
+    layout->addWidget(widget);
+}
+
+void MainWindow::SetCommandHandler(int commandId, std::function<void()> handler) {
+    commandHandlers_[commandId] = std::move(handler);
+}
+
+bool MainWindow::InTray() const { return tray_ && tray_->isVisible(); }
+
+bool MainWindow::TimerActive(int timerId) const {
+    auto it = timers_.find(timerId);
+    return it != timers_.end() && it->second->isActive();
+}
+
+// ---------------------------------------------------------------- WindowPort
+
+void MainWindow::SetText(int controlId, const std::string& utf8) {
+    QWidget* w = Control(controlId);
+    if (!w) return;
+    QString text = Q(utf8);
+    ++settingText_;
+    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        if (e->text() != text) e->setText(text);
+    } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        if (l->text() != text) l->setText(text);
+    } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
+        p->setPlainText(text);
+        p->verticalScrollBar()->setValue(p->verticalScrollBar()->maximum());
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        b->setText(text);
+    } else if (auto* s = qobject_cast<QSpinBox*>(w)) {
+        s->setValue(text.toInt());
+    } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+        c->setCurrentText(text);
+    }
+    --settingText_;
+}
+
+std::string MainWindow::GetText(int controlId) {
+    QWidget* w = Control(controlId);
+    if (!w) return {};
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text().toStdString();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text().toStdString();
+    if (auto* p = qobject_cast<QPlainTextEdit*>(w)) return p->toPlainText().toStdString();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text().toStdString();
+    if (auto* s = qobject_cast<QSpinBox*>(w)) return s->text().toStdString();
+    if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText().toStdString();
+    return {};
+}
+
+void MainWindow::SetCheck(int controlId, bool checked) {
+    if (auto* c = qobject_cast<QCheckBox*>(Control(controlId))) c->setChecked(checked);
+}
+
+bool MainWindow::GetCheck(int controlId) {
+    auto* c = qobject_cast<QCheckBox*>(Control(controlId));
+    return c && c->isChecked();
+}
+
+void MainWindow::EnableControl(int controlId, bool enabled) {
+    if (QWidget* w = Control(controlId)) w->setEnabled(enabled);
+    if (QAction* a = Action(controlId)) a->setEnabled(enabled);
+}
+
+void MainWindow::SetProgress(int controlId, int upper, int pos) { SetProgressRange(controlId, 0, upper, pos); }
+
+void MainWindow::SetProgressRange(int controlId, int low, int high, int pos) {
+    if (auto* b = qobject_cast<QProgressBar*>(Control(controlId))) {
+        if (high < low) high = low;
+        b->setRange(low, high);
+        b->setValue(std::clamp(pos, low, high));
+    }
+}
+
+int MainWindow::MessageBox(const std::string& text, const std::string& caption, int buttons, int flags) {
+    if (messageBoxOverride) return messageBoxOverride(text, caption, buttons, flags);
+    QMessageBox box(this);
+    box.setWindowTitle(Q(caption.empty() ? std::string("lumora") : caption));
+    box.setText(Q(text));
+    if (flags & kMbIconQuestion) box.setIcon((flags & kMbIconWarning) == kMbIconWarning ? QMessageBox::Warning
+                                                                                          : QMessageBox::Question);
+    QMessageBox::StandardButtons set;
+    switch (buttons) {
+        case kMbOkCancel: set = QMessageBox::Ok | QMessageBox::Cancel; break;
+        case kMbYesNoCancel: set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
+        case kMbYesNo: set = QMessageBox::Yes | QMessageBox::No; break;
+        default: set = QMessageBox::Ok; break;
+    }
+    box.setStandardButtons(set);
+    if (flags & kMbDefaultButton2) {
+        box.setDefaultButton(buttons == kMbOkCancel ? QMessageBox::Cancel : QMessageBox::No);
+    }
+    switch (box.exec()) {
+        case QMessageBox::Yes: return kIdYes;
+        case QMessageBox::No: return kIdNo;
+        case QMessageBox::Ok: return kIdOk;
+        default: return kIdCancel;
+    }
+}
+
+void MainWindow::SetActiveTab(int tab) {
+    if (tabs_ && tab >= 0 && tab < tabs_->count()) tabs_->setCurrentIndex(tab);
+}
+
+void MainWindow::StartTimer(int timerId, int periodMs) {
+    QTimer*& t = timers_[timerId];
+    if (!t) {
+        t = new QTimer(this);
+        t->setObjectName(QStringLiteral("timer%1").arg(timerId));
+        if (periodMs < 100) t->setTimerType(Qt::PreciseTimer);
+        connect(t, &QTimer::timeout, this, [this, timerId] { dlg_->OnTimer(timerId); });
+    }
+    t->start(periodMs);
+}
+
+void MainWindow::StopTimer(int timerId) {
+    auto it = timers_.find(timerId);
+    if (it != timers_.end()) it->second->stop();
+}
+
+void MainWindow::Post(std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void MainWindow::OpenFolder(const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(Q(path)).absolutePath()));
+}
+
+void MainWindow::OpenUrl(const std::string& url) { QDesktopServices::openUrl(QUrl(Q(url))); }
+
+void MainWindow::SetTitle(const std::string& utf8) { setWindowTitle(Q(utf8)); }
+
+void MainWindow::SetComboItems(int controlId, const std::vector<std::string>& items, int selected) {
+    auto* c = qobject_cast<QComboBox*>(Control(controlId));
+    if (!c) return;
+    ++settingText_;
+    c->clear();
+    for (const std::string& item : items) c->addItem(Q(item));
+    c->setCurrentIndex(selected < c->count() ? selected : -1);
+    --settingText_;
+}
+
+std::string MainWindow::ChooseFolder(const std::string& title, const std::string& start) {
+    if (folderChooserOverride) return folderChooserOverride(title, start);
+    QString dir = QFileDialog::getExistingDirectory(this, Q(title), Q(start),
+                                                    QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    return dir.toStdString();
+}
+
+void MainWindow::ShowAboutBox() {
+    AboutDialog about(lang_, this);
+    about.exec();
+}
+
+void MainWindow::CloseWindow() {
+    QMetaObject::invokeMethod(this, [this] { EndProgram(); }, Qt::QueuedConnection);
+}
+
+bool MainWindow::RestartProgram() {
+    QProcess process;
+    process.setProgram(QCoreApplication::applicationFilePath());
+    process.setArguments(QCoreApplication::arguments().mid(1));
+    process.setWorkingDirectory(QDir::currentPath());
+    // The new instance waits for this one to let go of the data port.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LUMORA_RESTARTED"), QStringLiteral("1"));
+    process.setProcessEnvironment(env);
+    return process.startDetached();
+}
+
+void MainWindow::SensorListChanged(bool rebuilt) {
+    if (sensorList_) sensorList_->Refresh(rebuilt);
+}
+
+// ---------------------------------------------------------------- window events
+
+void MainWindow::EndProgram() {
+    if (ended_) return;
+    ended_ = true;
+    dlg_->OnClose();
+    for (auto& [id, t] : timers_) t->stop();
+    if (tray_) tray_->hide();
+    hide();
+    emit programEnded();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    EndProgram();
+}
+
+void MainWindow::reject() {
+    // Escape: the dialog ends, and the program with it.
+    dlg_->OnCancel();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && tray_ &&
+        QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Minimising hides into the tray instead.
+        QTimer::singleShot(0, this, [this] { HideToTray(); });
+    }
+}
+
+void MainWindow::HideToTray() {
+    if (!tray_ || !isVisible()) return;
+    tray_->show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    hide();
+}
+
+void MainWindow::RestoreFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
+    if (tray_) tray_->hide();
 }
 
 }  // namespace lumora

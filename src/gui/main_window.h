@@ -1,12 +1,139 @@
 #pragma once
-#include <QMainWindow>
+// The desktop program's main window: a fixed-size dialog with the four groups
+// of controls, the menu, the view groups and the five view tabs. It binds the
+// widgets to CLumoraDlg's handlers and is the engine's WindowPort.
+//
+// Every control is named "ctl<id>" after its identifier (its label
+// "lbl<id>", group boxes "grp..."), every menu action "cmd<id>", the view tab
+// widget "viewTabs" and its pages "viewTab0" .. "viewTab4".
+#include <QDialog>
+#include <QPointer>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "app/captions.h"
+#include "app/lumora_dlg.h"
+#include "app/window_port.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenuBar;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTimer;
+class QWidget;
 
 namespace lumora {
 
-class MainWindow : public QMainWindow {
+class SensorListWidget;
+
+class MainWindow : public QDialog, public WindowPort {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // settingsPath: "./Lumora.ini" of the current directory for the program.
+    explicit MainWindow(const QString& settingsPath = QStringLiteral("./Lumora.ini"), QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Window initialisation (reads the settings into the controls, starts the
+    // status timer, opens the port when AutoOpen is set). Call once, after
+    // any test overrides are in place.
+    void Initialise();
+
+    CLumoraDlg& Dlg() { return *dlg_; }
+    QWidget* Control(int id) const;
+    QAction* Action(int commandId) const;
+    QTabWidget* ViewTabs() const { return tabs_; }
+    SensorListWidget* SensorListView() const { return sensorList_; }
+    // Puts widget into view tab `tab` (1 to 4), replacing what was there. The
+    // tab page takes ownership.
+    void SetTabWidget(int tab, QWidget* widget);
+    QWidget* TabPage(int tab) const;
+    // Lets another part of the program handle a menu command instead of
+    // CLumoraDlg::OnCommand.
+    void SetCommandHandler(int commandId, std::function<void()> handler);
+    // Whether the window hid itself into the tray.
+    bool InTray() const;
+
+    // Tests answer message boxes and the folder chooser with these.
+    std::function<int(const std::string& text, const std::string& caption, int buttons, int flags)>
+        messageBoxOverride;
+    std::function<std::string(const std::string& title, const std::string& start)> folderChooserOverride;
+
+    // ---- WindowPort
+    void SetText(int controlId, const std::string& utf8) override;
+    std::string GetText(int controlId) override;
+    void SetCheck(int controlId, bool checked) override;
+    bool GetCheck(int controlId) override;
+    void EnableControl(int controlId, bool enabled) override;
+    void SetProgress(int controlId, int upper, int pos) override;
+    int MessageBox(const std::string& text, const std::string& caption, int buttons, int flags) override;
+    void SetActiveTab(int tab) override;
+    void StartTimer(int timerId, int periodMs) override;
+    void StopTimer(int timerId) override;
+    void Post(std::function<void()> task) override;
+    void OpenFolder(const std::string& path) override;
+    void OpenUrl(const std::string& url) override;
+    void SetTitle(const std::string& utf8) override;
+    void SetComboItems(int controlId, const std::vector<std::string>& items, int selected) override;
+    void SetProgressRange(int controlId, int low, int high, int pos) override;
+    std::string ChooseFolder(const std::string& title, const std::string& start) override;
+    void ShowAboutBox() override;
+    void CloseWindow() override;
+    bool RestartProgram() override;
+    void SensorListChanged(bool rebuilt) override;
+
+    bool TimerActive(int timerId) const;
+
+signals:
+    // The program has ended (close box, Escape, Exit, tray "Close", a language
+    // switch or a termination signal): main() leaves its event loop.
+    void programEnded();
+
+public slots:
+    // The close box's way out, also taken on SIGTERM and SIGINT.
+    void EndProgram();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void reject() override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void BuildTray();
+    QWidget* BuildDataInterface();
+    QWidget* BuildDataInformation();
+    QWidget* BuildDataSave();
+    QWidget* BuildSourceData();
+    QWidget* BuildViewGroups();
+    QWidget* BuildViewArea();
+    QGroupBox* NewGroup(Group group, const char* objectName);
+    QLabel* NewLabel(int id);
+    QWidget* NewNumberEdit(int id, int maxLength = 0);
+    QWidget* NewEdit(int id);
+    QWidget* NewField(int id);
+    QWidget* NewCheck(int id, bool textLeft = false);
+    QWidget* NewButton(int id);
+    void Register(int id, QWidget* w);
+    void HideToTray();
+    void RestoreFromTray();
+
+    Language lang_;
+    std::unique_ptr<CLumoraDlg> dlg_;
+    std::map<int, QWidget*> controls_;
+    std::map<int, QAction*> actions_;
+    std::map<int, QTimer*> timers_;
+    std::map<int, std::function<void()>> commandHandlers_;
+    QMenuBar* menuBar_ = nullptr;
+    QTabWidget* tabs_ = nullptr;
+    SensorListWidget* sensorList_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    int settingText_ = 0;  // >0 while the program itself changes a control
+    bool ended_ = false;
+    bool initialised_ = false;
 };
 
 }  // namespace lumora
