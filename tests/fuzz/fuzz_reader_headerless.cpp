@@ -1,0 +1,13 @@
+// Headerless binary recordings: the input follows a first FF FF FF FF. The
+// bytes are also decoded directly as one record piece.
+#include <cstdlib>
+
+#include "reader_fuzz_common.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static lumora::FrameSlot* slot = new lumora::FrameSlot();
+    if (lumora::DecodeHeaderlessPiece(data, size, *slot) && (slot->count < 0 || slot->count > lumora::kMaxReadings))
+        std::abort();
+    lumora::fuzz::ConvertImage(std::string(4, '\xFF'), data, size);
+    return 0;
+}
