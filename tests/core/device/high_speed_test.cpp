@@ -1,7 +1,10 @@
 #include "device/high_speed.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <filesystem>
@@ -139,7 +142,11 @@ TEST(ProcessStart, SplitsAtRunsOfBlanksAndReportsWhatCannotStart) {
     EXPECT_EQ(StartShellScript("/nonexistent/script.sh", {}), StartResult::NotFound);
     test::TempDir dir;
     EXPECT_EQ(StartShellScript(dir.Path().string(), {}), StartResult::NotFound);  // a directory is no script
-    EXPECT_EQ(StartDetached("/bin/sh", {"-c", "exit 0"}), StartResult::Started);
+    // A started process is no child of ours: nothing is left to wait for.
+    EXPECT_EQ(StartDetached("/bin/sh", {"-c", "sleep 0.2"}), StartResult::Started);
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
 }
 
 }  // namespace
