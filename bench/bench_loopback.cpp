@@ -176,6 +176,11 @@ Result RunSession(double rate, double seconds, const std::string& dir, const std
     session.SetRecordEnabled(true);
     Result r;
     if (!session.Open()) return r;
+    static bool shown = false;
+    if (!shown) {
+        std::printf("receive buffer granted: %d bytes\n", session.GrantedSocketBuffer());
+        shown = true;
+    }
     r.sent = Send(session.BoundPort(), rate, seconds, frames);
     Drain([&] { return session.DatagramCount(); });
     session.Close();

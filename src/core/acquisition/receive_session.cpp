@@ -61,9 +61,11 @@ ReceiveSession::ReceiveSession(AcquisitionState& state, RecordSink& recorder, Se
       settings_(settings),
       window_(window),
       clock_(clock),
-      receiveBuffer_(std::make_unique<uint8_t[]>(kReceiveBufferSize)),
+      receiveBuffer_(std::make_unique<uint8_t[]>(kReceiveBufferSize * kReceiveBatch)),
       assembler_(&ReceiveSession::OnFrame, this),
-      sourceText_(std::make_shared<SourceTextBox>()) {}
+      sourceText_(std::make_shared<SourceTextBox>()) {
+    for (int i = 0; i < kReceiveBatch; ++i) batchBuffers_[i] = receiveBuffer_.get() + kReceiveBufferSize * size_t(i);
+}
 
 ReceiveSession::~ReceiveSession() { Stop(); }
 
@@ -96,7 +98,6 @@ std::string ReceiveSession::LastSourceIp() const {
 void ReceiveSession::ClearLastSourceIp() {
     std::lock_guard<std::mutex> lock(textMutex_);
     lastSourceIp_[0] = '\0';
-    haveAddr_ = false;
 }
 
 void ReceiveSession::ResetProgressBars() {
@@ -216,11 +217,28 @@ void ReceiveSession::SleepInterval(int ms) {
     sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
+void ReceiveSession::HandleDatagram(uint8_t* data, size_t length, uint32_t sourceAddr) {
+    NoteSource(sourceAddr);
+    // The rate is brought up to date before the datagram count moves, so
+    // whoever sees the new count also sees the rate that includes it.
+    int rate = 0;
+    if (rate_.Count(clock_.NowMs(), rate)) packetRate_.store(rate, std::memory_order_relaxed);
+    const uint32_t count = datagramCount_.fetch_add(1, std::memory_order_acq_rel) + 1;
+
+    if (stringFormat_.load(std::memory_order_relaxed)) {
+        const char* text = reinterpret_cast<const char*>(data);
+        DecodeTextFrame(state_, text, length);
+        if (state_.m_showSourceData.load(std::memory_order_relaxed)) ShowSourceText(text, length);
+        if (recordEnabled_.load(std::memory_order_relaxed)) recorder_.RecordData(data, length, count);
+    } else {
+        assembler_.Feed(data, length);
+    }
+}
+
 void ReceiveSession::ReceiveThreadProc() {
     const int64_t cpuStart = ThreadCpuNs();
     workerCpuNs_.store(0, std::memory_order_relaxed);
-    uint8_t* const buffer = receiveBuffer_.get();
-    std::memset(buffer, 0, kReceiveBufferSize);
+    std::memset(receiveBuffer_.get(), 0, kReceiveBufferSize * kReceiveBatch);
     recorder_.ResetRecordsInFile();
     packetRate_.store(0, std::memory_order_relaxed);
     {
@@ -236,32 +254,20 @@ void ReceiveSession::ReceiveThreadProc() {
     haveAddr_ = false;
 
     while (!stop_.load(std::memory_order_acquire)) {
-        uint32_t addr = 0;
-        const long n = socket_.Receive(buffer, kReceiveBufferSize, &addr);
-        // A datagram that arrives with the stop already given is not handled:
-        // nothing is recorded after Close.
-        if (stop_.load(std::memory_order_acquire)) break;
-        if (n < 0) continue;
-        const size_t length = static_cast<size_t>(n);
-
-        NoteSource(addr);
-        // The rate is brought up to date before the datagram count moves, so
-        // whoever sees the new count also sees the rate that includes it.
-        int rate = 0;
-        if (rate_.Count(clock_.NowMs(), rate)) packetRate_.store(rate, std::memory_order_relaxed);
-        const uint32_t count = datagramCount_.fetch_add(1, std::memory_order_acq_rel) + 1;
-
-        if (stringFormat_.load(std::memory_order_relaxed)) {
-            const char* text = reinterpret_cast<const char*>(buffer);
-            DecodeTextFrame(state_, text, length);
-            if (state_.m_showSourceData.load(std::memory_order_relaxed)) ShowSourceText(text, length);
-            if (recordEnabled_.load(std::memory_order_relaxed)) recorder_.RecordData(buffer, length, count);
-        } else {
-            assembler_.Feed(buffer, length);
+        // With an "INR (ms)" sleep, datagrams wait in the socket, one taken
+        // per pass; otherwise all that are waiting are taken at once.
+        const int want = intervalMs_.load(std::memory_order_relaxed) > 0 ? 1 : kReceiveBatch;
+        const int got = socket_.ReceiveMany(batchBuffers_, kReceiveBufferSize, batch_, want);
+        for (int i = 0; i < got; ++i) {
+            // A datagram in hand when the stop is given is not handled:
+            // nothing is recorded after Close.
+            if (stop_.load(std::memory_order_acquire)) break;
+            // Longer than the receive buffer: a failed receive, skipped.
+            if (batch_[i].length < 0) continue;
+            HandleDatagram(batchBuffers_[i], static_cast<size_t>(batch_[i].length), batch_[i].sourceAddr);
+            const int interval = intervalMs_.load(std::memory_order_relaxed);
+            if (interval > 0) SleepInterval(interval);
         }
-
-        const int interval = intervalMs_.load(std::memory_order_relaxed);
-        if (interval > 0) SleepInterval(interval);
     }
     workerCpuNs_.store(ThreadCpuNs() - cpuStart, std::memory_order_relaxed);
 }

@@ -52,8 +52,11 @@ private:
 class ReceiveSession {
 public:
     static constexpr size_t kReceiveBufferSize = 10240;
+    // Datagrams already waiting are taken up to this many per system call,
+    // which lets the worker catch up quickly after it was held up.
+    static constexpr int kReceiveBatch = 32;
     // Asked of the system so that a short stall of the worker loses nothing.
-    static constexpr int kSocketBufferRequest = 4 * 1024 * 1024;
+    static constexpr int kSocketBufferRequest = 16 * 1024 * 1024;
 
     ReceiveSession(AcquisitionState& state, RecordSink& recorder, SettingsStore& settings, WindowPort& window,
                    const Clock& clock = SystemClock());
@@ -109,6 +112,7 @@ public:
 
 private:
     static void OnFrame(void* context, const uint8_t* frame, size_t length);
+    void HandleDatagram(uint8_t* data, size_t length, uint32_t sourceAddr);
     void NoteSource(uint32_t addr);
     void ShowSourceText(const char* text, size_t length);
     void SleepInterval(int ms);
@@ -143,7 +147,9 @@ private:
     std::atomic<int64_t> workerCpuNs_{0};
 
     // Worker state, fresh for every run.
-    std::unique_ptr<uint8_t[]> receiveBuffer_;
+    std::unique_ptr<uint8_t[]> receiveBuffer_;  // kReceiveBatch buffers of kReceiveBufferSize
+    uint8_t* batchBuffers_[kReceiveBatch];
+    UdpSocket::Datagram batch_[kReceiveBatch];
     FrameAssembler assembler_;
     RateWindow rate_;
     uint32_t lastAddr_ = 0;

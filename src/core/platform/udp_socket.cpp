@@ -100,6 +100,32 @@ long UdpSocket::Receive(void* buffer, size_t capacity, uint32_t* sourceAddr) {
     return static_cast<long>(n);
 }
 
+int UdpSocket::ReceiveMany(uint8_t* const* buffers, size_t capacity, Datagram* out, int count) {
+    int fd = fd_;
+    if (fd < 0 || count <= 0) return -1;
+    if (count > kMaxBatch) count = kMaxBatch;
+    mmsghdr msgs[kMaxBatch];
+    iovec iov[kMaxBatch];
+    sockaddr_in from[kMaxBatch];
+    std::memset(msgs, 0, sizeof(mmsghdr) * static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        iov[i].iov_base = buffers[i];
+        iov[i].iov_len = capacity;
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+        msgs[i].msg_hdr.msg_name = &from[i];
+        msgs[i].msg_hdr.msg_namelen = sizeof from[i];
+    }
+    int n = ::recvmmsg(fd, msgs, static_cast<unsigned>(count), MSG_WAITFORONE, nullptr);
+    if (n <= 0) return -1;
+    for (int i = 0; i < n; ++i) {
+        const bool cut = (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        out[i].length = cut ? -1 : static_cast<long>(msgs[i].msg_len);
+        out[i].sourceAddr = from[i].sin_addr.s_addr;
+    }
+    return n;
+}
+
 void UdpSocket::Shutdown() {
     int fd = fd_;
     if (fd >= 0) ::shutdown(fd, SHUT_RDWR);

@@ -36,6 +36,19 @@ public:
     // As ReceiveFrom, but gives the sender's IPv4 address as a number in
     // network byte order, leaving the text form to callers that need it.
     long Receive(void* buffer, size_t capacity, uint32_t* sourceAddr);
+    // One datagram of a ReceiveMany batch: its length, or -1 when it was
+    // longer than the buffer (never handed on cut); the sender's IPv4 address
+    // in network byte order.
+    struct Datagram {
+        long length;
+        uint32_t sourceAddr;
+    };
+    // Waits for at least one datagram, then takes up to count of those already
+    // waiting, datagram i into buffers[i] (capacity bytes each). Returns how
+    // many were taken, or -1 on error, timeout or a closed socket. count is at
+    // most kMaxBatch.
+    static constexpr int kMaxBatch = 64;
+    int ReceiveMany(uint8_t* const* buffers, size_t capacity, Datagram* out, int count);
     // Sends one datagram to an IPv4 dotted address; false on error.
     bool SendTo(const void* data, size_t length, const std::string& ip, uint16_t port);
 
