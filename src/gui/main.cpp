@@ -9,6 +9,7 @@
 #include "app/lumora_dlg.h"
 #include "app_icon.h"
 #include "main_window.h"
+#include "tools/tool_windows.h"
 #include "lumora_version.h"
 
 namespace {
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
 
     lumora::CLumoraDlg::ApplyLanguage(lumora::SettingsStore());
     lumora::MainWindow window;
+    // Declared after the window, so destroyed before it, as the tools require.
+    lumora::ToolWindows tools(window);
     QObject::connect(&window, &lumora::MainWindow::programEnded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {

@@ -21,26 +21,6 @@
 namespace lumora {
 namespace {
 
-// Text to number as the handlers convert it: blanks, an optional sign and the
-// leading decimal digits; 0 when there are none. Saturates instead of
-// overflowing.
-long LeadingInt(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value > (LONG_MAX - 9) / 10) {
-            value = LONG_MAX;
-            break;
-        }
-        value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
-}
-
-int ClampToInt(long v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
 
 // First IPv4 address of this computer's host name, dotted; empty when none.
 std::string LocalHostAddress() {
@@ -83,16 +63,23 @@ CLumoraDlg::CLumoraDlg(WindowPort& window, std::string settingsPath)
     : m_window(window),
       m_settings(std::move(settingsPath)),
       m_recorder(&window),
-      m_commandChannel(window, m_commandBoxes) {
+      m_commandChannel(window, m_commandBoxes),
+      m_session(std::make_unique<ReceiveSession>(m_acq, m_recorder, m_settings, m_sessionWindow)) {
     exitProcess = [](int code) { std::_Exit(code); };
     m_commandChannel.onSpectrumDisplay = [this](bool checked) { m_showSpectrum.store(checked); };
 }
 
 CLumoraDlg::~CLumoraDlg() {
     // Nothing may outlive what it uses: stop the worker before the members go.
-    if (m_portOpen) ClosePort();
     g_stopReceive.store(1, std::memory_order_release);
-    m_recorder.Close();
+    StopRealtime();
+    m_session->Stop();
+    m_session.reset();
+}
+
+void CLumoraDlg::SessionWindow::SetText(int id, const std::string& t) {
+    w().SetText(id, t);
+    if (id == IDC_DEVICE_IP) dlg_.m_commandBoxes.SetIpText(t);
 }
 
 Language CLumoraDlg::ApplyLanguage(const SettingsStore& settings) {
@@ -122,8 +109,8 @@ void CLumoraDlg::SetEditText(int controlId, const std::string& text) {
     OnEditChanged(controlId, text);
 }
 
-uint32_t CLumoraDlg::DatagramCount() const { return m_datagramCount.load(std::memory_order_relaxed); }
-int CLumoraDlg::PacketRate() const { return m_packetRate.load(std::memory_order_relaxed); }
+uint32_t CLumoraDlg::DatagramCount() const { return m_session->DatagramCount(); }
+int CLumoraDlg::PacketRate() const { return m_session->PacketRate(); }
 
 // ---------------------------------------------------------------- dispatch
 
@@ -221,8 +208,9 @@ void CLumoraDlg::OnProtocolChanged(int index) {
 void CLumoraDlg::OnPortChanged(const std::string& text) {
     m_portText = text.substr(0, 4);
     m_settings.SetString("Net", "Port", text);
+    m_session->SetPortText(m_portText);
     // The decoder numbers sensors by the port typed in the box.
-    m_acq.m_rcvPort.store(ClampToInt(LeadingInt(text)), std::memory_order_relaxed);
+    m_acq.m_rcvPort.store(LeadingInt(text), std::memory_order_relaxed);
 }
 
 void CLumoraDlg::OnCmdPortChanged(const std::string& text) {
@@ -234,22 +222,18 @@ void CLumoraDlg::OnIntervalChanged(const std::string& text) {
     m_settings.SetString("DataRec", "Interval", text);
     // The receive worker sees the new pause at its next datagram.
     m_intervalText = text;
-    long ms = LeadingInt(text);
-    m_intervalMs.store(ms < 0 ? 0 : ClampToInt(ms), std::memory_order_relaxed);
-    ApplySessionSettings();
+    m_session->SetIntervalText(text);
 }
 
 void CLumoraDlg::OnStringFormatClicked(bool checked) {
     m_stringFormat.store(checked ? 1 : 0);
     WriteCheck("Net", "StringFormat", checked);
-    ApplySessionSettings();
+    m_session->SetStringFormat(checked);
 }
 
 void CLumoraDlg::OnAutoOpenClicked(bool checked) { WriteCheck("Net", "AutoOpen", checked); }
 
 void CLumoraDlg::OnOpenClose() {
-    m_window.SetProgressRange(IDC_PROGRESS_FILES, 0, 1, 0);
-    m_window.SetProgressRange(IDC_PROGRESS_RECORDS, 0, 1, 0);
     if (m_portOpen)
         ClosePort();
     else
@@ -257,32 +241,41 @@ void CLumoraDlg::OnOpenClose() {
 }
 
 void CLumoraDlg::OpenPort() {
-    m_acq.m_spectrumAutoShow.store(true);
-    // (the receive session binds the port here; on failure it has shown its message)
-    if (m_showList.load()) m_window.StartTimer(kTimerSensorList, kListTimerMs);
-    if (m_showTrace.load()) m_window.StartTimer(kTimerTrace, kTraceTimerMs);
-    g_stopReceive.store(0, std::memory_order_release);
     ApplySessionSettings();
-    m_window.SetText(IDC_OPEN_CLOSE, LoadString(211));
-    m_portOpen = 1;
+    bool opened = m_session->Open([this] {
+        // The views get ready for a new run before the worker starts.
+        StartRealtime();
+        if (m_showList.load()) m_window.StartTimer(kTimerSensorList, kListTimerMs);
+        if (m_showTrace.load()) m_window.StartTimer(kTimerTrace, kTraceTimerMs);
+        g_stopReceive.store(0, std::memory_order_release);
+    });
+    if (opened) m_portOpen = 1;
 }
 
 void CLumoraDlg::ClosePort() {
-    m_window.SetText(IDC_OPEN_CLOSE, LoadString(212));
     g_stopReceive.store(1, std::memory_order_release);
-    StopSessionWorker();
-    m_recorder.Close();
+    // Shows "Open", joins the worker, then flushes and closes the recording.
+    m_session->Close();
     StopRealtime();
     m_window.StopTimer(kTimerTrace);
     m_window.StopTimer(kTimerSensorList);
     m_portOpen = 0;
 }
 
-void CLumoraDlg::ApplySessionSettings() {}
-void CLumoraDlg::ZeroDatagramCount() { m_datagramCount.store(0); }
-void CLumoraDlg::ClearLastSourceIp() {}
-void CLumoraDlg::StopSessionWorker() {}
-void CLumoraDlg::StopRealtime() {}
+void CLumoraDlg::ApplySessionSettings() {
+    m_session->SetPortText(m_portText);
+    m_session->SetIntervalText(m_intervalText);
+    m_session->SetRecordEnabled(m_liveEnable.load());
+    m_session->SetStringFormat(m_stringFormat.load() != 0);
+}
+
+void CLumoraDlg::StartRealtime() {
+    if (viewHooks.openViews) viewHooks.openViews();
+}
+
+void CLumoraDlg::StopRealtime() {
+    if (viewHooks.closeViews) viewHooks.closeViews();
+}
 
 void CLumoraDlg::OnWavelengthMode() { m_commandChannel.OnWavelengthButton(); }
 void CLumoraDlg::OnSpectrumMode() { m_commandChannel.OnSpectrumButton(); }
@@ -297,7 +290,7 @@ void CLumoraDlg::OnDeviceIpChanged(const std::string& text) {
 
 void CLumoraDlg::OnClearCounter() {
     m_lastCounter = 0;
-    ZeroDatagramCount();
+    m_session->ResetDatagramCount();
 }
 
 // ---------------------------------------------------------------- Data Save
@@ -305,7 +298,7 @@ void CLumoraDlg::OnClearCounter() {
 void CLumoraDlg::OnEnableClicked(bool checked) {
     m_liveEnable.store(checked);
     WriteCheck("DataSave", "Enable", checked);
-    ApplySessionSettings();
+    m_session->SetRecordEnabled(checked);
 }
 
 void CLumoraDlg::OnLocalTimeClicked(bool checked) {
@@ -336,7 +329,7 @@ void CLumoraDlg::OnAlignClicked(bool checked) {
 }
 
 void CLumoraDlg::OnErrorNumberChanged(const std::string& text) {
-    m_errorNumber.store(ClampToInt(LeadingInt(text)));
+    m_errorNumber.store(LeadingInt(text));
     m_settings.SetString("DataSave", "ErrorNumber", text);
 }
 
@@ -389,7 +382,7 @@ void CLumoraDlg::OnSpectrumDispClicked(bool checked) {
 }
 
 void CLumoraDlg::OnSpectrumReset() {
-    // The spectrum view attaches its reset here.
+    if (viewHooks.resetSpectrum) viewHooks.resetSpectrum();
 }
 
 void CLumoraDlg::OnTraceDispClicked(bool checked) {
@@ -409,17 +402,19 @@ void CLumoraDlg::OnRealtimeDispClicked(bool checked) {
     if (checked) m_window.SetActiveTab(kViewTabRealtime);
     WriteCheck("View", "RT", checked);
     m_rtDrawRate.store(0);
+    if (viewHooks.clearDrawRate) viewHooks.clearDrawRate();
 }
 
 void CLumoraDlg::OnRealtimeFullClicked(bool checked) { m_liveFull.store(checked); }
 
 void CLumoraDlg::OnRealtimeIdChanged(const std::string& text) {
-    m_liveRealtimeId.store(ClampToInt(LeadingInt(text)), std::memory_order_relaxed);
+    m_liveRealtimeId.store(LeadingInt(text), std::memory_order_relaxed);
 }
 
 void CLumoraDlg::OnRealtimeLenChanged(const std::string& text) {
     // The realtime view decides which lengths it accepts.
-    m_rtLength.store(ClampToInt(LeadingInt(text)), std::memory_order_relaxed);
+    m_rtLength.store(LeadingInt(text), std::memory_order_relaxed);
+    if (viewHooks.realtimeLength) viewHooks.realtimeLength(m_rtLength.load());
 }
 
 void CLumoraDlg::OnSensorListClick(int row) {
@@ -466,9 +461,10 @@ void CLumoraDlg::ResolveSaveDir(const std::string& stored) {
 
 void CLumoraDlg::ClearStatusState() {
     m_currentSn[0] = '\0';
-    ClearLastSourceIp();
+    m_session->ClearLastSourceIp();
     m_frameTime = 0;
     m_lastTraceCounter = -1;
+    if (viewHooks.forgetTraceCounter) viewHooks.forgetTraceCounter();
     m_lastListCounter = -1;
     m_lastListSlot = -1;
     m_conv.Clear();
@@ -549,7 +545,6 @@ void CLumoraDlg::ReadSettingsIntoControls(bool atStartup) {
     m_recorder.ResetRecordsInFile();
     m_window.SetText(IDC_SAVED_LINES, "0");
     ResolveSaveDir(dir);
-    m_packetRate.store(0);
     m_rtDrawRate.store(0);
     SetEditText(IDC_FILE_NAME, fileName);
     m_autoOpenAtStart = autoOpen != 0;
@@ -563,7 +558,7 @@ void CLumoraDlg::OnInitDialog() {
     m_window.SetText(IDC_INTERVAL, m_intervalText);
 
     ReadSettingsIntoControls(true);
-    ZeroDatagramCount();
+    m_session->ResetDatagramCount();
     m_lastCounter = 0;
 
     m_window.SetComboItems(IDC_PROTOCOL, {"0: UDP", "1: TCP Client", "2: TCP Server"}, g_protocol.load());
@@ -607,7 +602,8 @@ void CLumoraDlg::UpdateStatus() {
         SetTextUnsigned(IDC_SAVE_FRQ, rate);
         SetTextUnsigned(IDC_SAVED_LINES, m_recorder.RecordsInFile());
     }
-    SetTextUnsigned(IDC_RT_FRQ, static_cast<unsigned>(m_rtDrawRate.load()));
+    SetTextUnsigned(IDC_RT_FRQ,
+                    static_cast<unsigned>(viewHooks.drawRate ? viewHooks.drawRate() : m_rtDrawRate.load()));
     SetTextUnsigned(IDC_DAQ_FRQ, rate);
     m_window.SetText(IDC_SN, m_currentSn);
     if (m_frameTime != 0) {
@@ -638,38 +634,48 @@ void CLumoraDlg::UpdateStatus() {
 
 void CLumoraDlg::UpdateSensorList() {
     if (StopReceive()) return;
-    const FrameRing& ring = m_acq.Ring();
-    int i = ring.LatestIndex();
-    if (i < 0) return;
-    if (i == m_lastListSlot) return;
+    FrameRing& ring = m_acq.Ring();
+    const int i = ring.LatestIndex();
+    if (i < 0 || i == m_lastListSlot) return;
     m_lastListSlot = i;
-    const FrameSlot& s = ring.slots[i];
-    if (s.counter == m_lastListCounter) return;
-    m_lastListCounter = s.counter;
 
-    if (LiveRawDisp()) {
-        // The text is written only while the box is ticked; never read past the slot.
-        m_window.SetText(IDC_RAW_TEXT, std::string(s.text, strnlen(s.text, sizeof s.text)));
-    }
-    if (std::strncmp(s.sn, m_currentSn, sizeof m_currentSn) != 0) {
-        size_t n = strnlen(s.sn, sizeof s.sn - 1);
-        std::memcpy(m_currentSn, s.sn, n);
-        m_currentSn[n] = '\0';
-    }
-    if (s.time != static_cast<int32_t>(static_cast<uint32_t>(m_frameTime))) m_frameTime = s.time;
-    m_lastCounter = s.counter;
+    const bool showRaw = LiveRawDisp();
+    std::string rawText;
+    bool listRefreshed = false;
+    SensorListRefresh r;
+    {
+        // The slot's lock: the receive worker can only be here if it has gone
+        // round the whole ring meanwhile; then it waits for this short copy.
+        std::lock_guard<std::mutex> lock(ring.slotMutex[i]);
+        const FrameSlot& s = ring.slots[i];
+        if (s.counter == m_lastListCounter) return;
+        m_lastListCounter = s.counter;
+        if (showRaw) rawText.assign(s.text, strnlen(s.text, sizeof s.text));
+        if (std::strncmp(s.sn, m_currentSn, sizeof m_currentSn) != 0) {
+            size_t n = strnlen(s.sn, sizeof s.sn - 1);
+            std::memcpy(m_currentSn, s.sn, n);
+            m_currentSn[n] = '\0';
+        }
+        if (s.time != static_cast<int32_t>(static_cast<uint32_t>(m_frameTime))) m_frameTime = s.time;
+        m_lastCounter = s.counter;
 
-    if (!m_showList.load()) return;
-    SensorListRefresh r = m_sensorList.Refresh(s, m_resetReference.IsRequested());
-    if (r.takeReference) {
-        m_acq.SetReference(s);
-        m_resetReference.Take();
+        if (m_showList.load()) {
+            listRefreshed = true;
+            r = m_sensorList.Refresh(s, m_resetReference.IsRequested());
+            if (r.takeReference) {
+                // Exchanged whole under the reference lock: the decoder
+                // computes a frame entirely against the old or the new one.
+                m_acq.SetReference(s);
+                m_resetReference.Take();
+            }
+        }
     }
-    m_window.SensorListChanged(r.rebuilt);
+    if (showRaw) m_window.SetText(IDC_RAW_TEXT, rawText);
+    if (listRefreshed) m_window.SensorListChanged(r.rebuilt);
 }
 
 void CLumoraDlg::UpdateTrace() {
-    // The trace view attaches its refresh here.
+    if (viewHooks.updateTrace) viewHooks.updateTrace();
 }
 
 // ---------------------------------------------------------------- reset and end
@@ -681,7 +687,8 @@ void CLumoraDlg::OnSystemReset() {
 
     if (m_portOpen) ClosePort();
     g_stopReceive.store(1, std::memory_order_release);
-    m_recorder.Close();
+    m_session->Stop();
+    m_window.SetText(IDC_OPEN_CLOSE, LoadString(212));
     m_window.StopTimer(kTimerSensorList);
     m_window.StopTimer(kTimerTrace);
     m_window.StopTimer(kTimerStatus);
@@ -708,9 +715,9 @@ void CLumoraDlg::OnSystemReset() {
 
 void CLumoraDlg::OnClose() {
     g_stopReceive.store(1, std::memory_order_release);
-    // Join the worker first so that no record is written after the file is closed.
-    StopSessionWorker();
-    m_recorder.Close();
+    // The worker is joined before the file is flushed and closed, so nothing
+    // is written after this.
+    m_session->Stop();
 }
 
 void CLumoraDlg::OnCancel() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "acquisition/acquisition_state.h"
+#include "acquisition/receive_session.h"
 #include "app/control_ids.h"
 #include "app/string_table.h"
 #include "app/window_port.h"
@@ -145,6 +146,7 @@ public:
     ResetReferenceFlag& ResetReference() { return m_resetReference; }
     SensorList& SensorRows() { return m_sensorList; }
     ConversionProgress& ConvProgress() { return m_conv; }
+    ReceiveSession& Session() { return *m_session; }
 
     bool PortOpen() const { return m_portOpen != 0; }
     bool StopReceive() const { return g_stopReceive.load(std::memory_order_acquire) != 0; }
@@ -183,6 +185,25 @@ public:
     // instance (tests replace it).
     std::function<void(int)> exitProcess;
 
+    // Where the chart views attach (all called on the UI thread; each may be
+    // left empty).
+    struct ViewHooks {
+        // Open, after the port is bound and before the worker starts: empty
+        // the trace's start-up series, prepare the realtime canvas, start the
+        // 1 ms tick.
+        std::function<void()> openViews;
+        // Close, Reset and Exit: stop the 1 ms tick (waiting for it), then
+        // release the realtime canvas.
+        std::function<void()> closeViews;
+        std::function<void()> updateTrace;         // timer 2
+        std::function<void()> resetSpectrum;       // spectrum RST (1068)
+        std::function<void(int)> realtimeLength;   // LEN (1058), its leading digits
+        std::function<void()> forgetTraceCounter;  // Reset: the next frame is taken whatever its counter
+        std::function<int()> drawRate;             // FRQ (1031); m_rtDrawRate when empty
+        std::function<void()> clearDrawRate;       // Realtime DISP clicked
+    };
+    ViewHooks viewHooks;
+
 private:
     void ReadSettingsIntoControls(bool atStartup);
     void ResolveSaveDir(const std::string& stored);
@@ -192,11 +213,9 @@ private:
     void ClosePort();
     // Hands the settings mirrors to the receive session.
     void ApplySessionSettings();
-    void ZeroDatagramCount();
-    void ClearLastSourceIp();
-    // Ends the receive worker and waits for it.
-    void StopSessionWorker();
-    // Stops the 1 ms realtime tick and releases what it draws into.
+    // Prepares the realtime view and starts its 1 ms tick; stops the tick and
+    // releases what it draws into.
+    void StartRealtime();
     void StopRealtime();
     void WaitForDataPort();
     void RestartProgram();
@@ -205,7 +224,35 @@ private:
     void SetTextInt(int controlId, long value);
     void SetTextUnsigned(int controlId, unsigned long value);
 
+    // What the receive worker shows goes through the window as well; the
+    // address it writes into the "IP" box is also where commands go.
+    class SessionWindow : public WindowPort {
+    public:
+        explicit SessionWindow(CLumoraDlg& dlg) : dlg_(dlg) {}
+        void SetText(int id, const std::string& t) override;
+        std::string GetText(int id) override { return w().GetText(id); }
+        void SetCheck(int id, bool c) override { w().SetCheck(id, c); }
+        bool GetCheck(int id) override { return w().GetCheck(id); }
+        void EnableControl(int id, bool e) override { w().EnableControl(id, e); }
+        void SetProgress(int id, int upper, int pos) override { w().SetProgress(id, upper, pos); }
+        int MessageBox(const std::string& text, const std::string& caption, int buttons, int flags) override {
+            return w().MessageBox(text, caption, buttons, flags);
+        }
+        void SetActiveTab(int tab) override { w().SetActiveTab(tab); }
+        void StartTimer(int id, int ms) override { w().StartTimer(id, ms); }
+        void StopTimer(int id) override { w().StopTimer(id); }
+        void Post(std::function<void()> task) override { w().Post(std::move(task)); }
+        void OpenFolder(const std::string& path) override { w().OpenFolder(path); }
+        void OpenUrl(const std::string& url) override { w().OpenUrl(url); }
+        void SetProgressRange(int id, int low, int high, int pos) override { w().SetProgressRange(id, low, high, pos); }
+
+    private:
+        WindowPort& w() { return dlg_.m_window; }
+        CLumoraDlg& dlg_;
+    };
+
     WindowPort& m_window;
+    SessionWindow m_sessionWindow{*this};
     SettingsStore m_settings;
     AcquisitionState m_acq;
     RawRecorder m_recorder;
@@ -214,6 +261,7 @@ private:
     ResetReferenceFlag m_resetReference;
     SensorList m_sensorList;
     ConversionProgress m_conv;
+    std::unique_ptr<ReceiveSession> m_session;
 
     // Settings mirrored in memory.
     std::string m_portText;      // "RCV Port" (at most 4 characters)
@@ -227,7 +275,6 @@ private:
     std::atomic<int> m_alignFields{0};
     std::atomic<int> m_notMatched{0};
     std::atomic<bool> m_stampLocalTime{true};
-    std::atomic<int> m_intervalMs{0};
 
     // Live values of check boxes and edits.
     std::atomic<bool> m_liveEnable{false};
@@ -246,8 +293,7 @@ private:
     // Port state.
     int m_portOpen = 0;
     bool m_autoOpenAtStart = false;  // [Net] AutoOpen as read at start-up or Reset
-    std::atomic<int> m_packetRate{0};
-    std::atomic<uint32_t> m_datagramCount{0};
+
     std::atomic<int> g_stopReceive{0};
     int m_startupPortWaitMs = 0;
 

@@ -1,0 +1,553 @@
+#include "app/lumora_dlg.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "acquisition/frame_encoder.h"
+#include "app/captions.h"
+#include "platform/udp_socket.h"
+#include "recording_window.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RecordingWindow;
+
+class DlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int serial = 0;
+        dir = fs::temp_directory_path() / ("lumora_dlg_" + std::to_string(getpid()) + "_" + std::to_string(++serial));
+        fs::create_directories(dir);
+        ini = (dir / "Lumora.ini").string();
+    }
+    void TearDown() override {
+        dlg.reset();
+        SetUiLanguage(Language::English);
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    void Write(const char* section, const char* key, const std::string& value) {
+        SettingsStore(ini).SetString(section, key, value);
+    }
+    std::string Read(const char* section, const char* key) {
+        return SettingsStore(ini).GetString(section, key, "<none>");
+    }
+    std::string FileText() {
+        std::ifstream in(ini);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    void Start() {
+        dlg = std::make_unique<CLumoraDlg>(win, ini);
+        dlg->exitProcess = [this](int code) { exitCode = code; };
+        dlg->OnInitDialog();
+    }
+    // Puts a frame of `count` readings into the ring as the decoder would.
+    void PushFrame(int count, int counter, const char* sn = "SN1", int time = 0, int channelOf0 = 1,
+                   int wavelengthBase = 1520000) {
+        FrameRing& ring = dlg->Acquisition().Ring();
+        FrameSlot& s = ring.Target();
+        s.count = count;
+        s.counter = counter;
+        s.time = time;
+        std::snprintf(s.sn, sizeof s.sn, "%s", sn);
+        std::snprintf(s.text, sizeof s.text, "frame %d", counter);
+        for (int k = 0; k < count; ++k) {
+            s.readings[k].id = k + 1;
+            s.readings[k].serial = 7008000 + k + 1;
+            s.readings[k].channel = k == 0 ? channelOf0 : 1 + k / 8;
+            s.readings[k].wavelength = wavelengthBase + 1000 * k + counter;
+            s.readings[k].physicValue = counter * 0.5;
+        }
+        ring.Publish();
+    }
+
+    fs::path dir;
+    std::string ini;
+    RecordingWindow win;
+    std::unique_ptr<CLumoraDlg> dlg;
+    int exitCode = 1234;
+};
+
+TEST_F(DlgTest, FirstStartInEmptyDirectoryWritesTheEditsBack) {
+    Start();
+    const std::string cwd = fs::current_path().string();
+    EXPECT_EQ(Read("Net", "Port"), "7008");
+    EXPECT_EQ(Read("Net", "CmdPort"), "7009");
+    EXPECT_EQ(Read("DataRec", "Interval"), "0");
+    EXPECT_EQ(Read("DataSave", "LineNumber"), "100000");
+    EXPECT_EQ(Read("DataSave", "ErrorNumber"), "1");
+    EXPECT_EQ(Read("DataSave", "Dir"), cwd);
+    EXPECT_EQ(Read("DataSave", "FileName"), "sa");
+    // Neither an empty address nor the check boxes are written back.
+    EXPECT_EQ(Read("Net", "IP"), "<none>");
+    EXPECT_EQ(Read("Net", "AutoOpen"), "<none>");
+    EXPECT_EQ(Read("View", "List"), "<none>");
+
+    EXPECT_EQ(win.texts[IDC_PORT], "7008");
+    EXPECT_EQ(win.texts[IDC_SAVE_DIR], cwd);
+    EXPECT_EQ(win.texts[IDC_REALTIME_ID], "1");
+    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0");
+    EXPECT_TRUE(win.checks[IDC_LIST_DISP]);
+    EXPECT_TRUE(win.checks[IDC_LOCAL_TIME]);
+    EXPECT_TRUE(win.checks[IDC_SAVE_COUNTER]);
+    EXPECT_TRUE(win.checks[IDC_INNER_SENSOR]);
+    EXPECT_FALSE(win.checks[IDC_ENABLE]);
+    EXPECT_EQ(win.title, "lumora Ver: 1.0.2.6");
+    ASSERT_EQ(win.combos[IDC_PROTOCOL].items.size(), 3u);
+    EXPECT_EQ(win.combos[IDC_PROTOCOL].items[2], "2: TCP Server");
+    EXPECT_EQ(win.combos[IDC_PROTOCOL].selected, 0);
+    EXPECT_EQ(win.timers, (std::map<int, int>{{kTimerStatus, 1000}}));
+    EXPECT_EQ(win.tabs.back(), kViewTabList);
+    EXPECT_FALSE(dlg->PortOpen());
+    EXPECT_EQ(dlg->Session().PortText(), "7008");
+}
+
+TEST_F(DlgTest, StoredValuesAreShownAndNullDirectoryIsResolved) {
+    Write("DataSave", "Dir", "NULL");
+    Write("Net", "IP", "192.168.0.20");
+    Write("Net", "Port", "7100");
+    Write("Net", "Protocol", "2");
+    Write("Net", "StringFormat", "1");
+    Write("View", "OS", "1");
+    Write("View", "List", "0");
+    Write("DataSave", "LineNumber", "abc");  // no digits: 0
+    Start();
+    EXPECT_EQ(Read("DataSave", "Dir"), fs::current_path().string());
+    EXPECT_EQ(win.texts[IDC_DEVICE_IP], "192.168.0.20");
+    EXPECT_EQ(dlg->CommandTexts().IpText(), "192.168.0.20");
+    EXPECT_EQ(Read("DataSave", "LineNumber"), "0");
+    EXPECT_EQ(dlg->RecordsPerFile(), 0u);
+    EXPECT_EQ(win.combos[IDC_PROTOCOL].selected, 2);
+    EXPECT_TRUE(dlg->StringFormat());
+    EXPECT_TRUE(win.checks[IDC_STRING_FORMAT]);
+    EXPECT_TRUE(dlg->ShowTrace());
+    EXPECT_FALSE(dlg->ShowList());
+    EXPECT_EQ(dlg->Acquisition().m_rcvPort.load(), 7100);
+}
+
+TEST_F(DlgTest, EveryHandlerWritesItsKeyAndMirrorAtOnce) {
+    Start();
+    struct Edit {
+        int id;
+        const char* section;
+        const char* key;
+        const char* value;
+    };
+    const Edit edits[] = {
+        {IDC_PORT, "Net", "Port", "7010"},        {IDC_CMD_PORT, "Net", "CmdPort", "7011"},
+        {IDC_INTERVAL, "DataRec", "Interval", "5"}, {IDC_DEVICE_IP, "Net", "IP", "10.0.0.9"},
+        {IDC_ERROR_NUMBER, "DataSave", "ErrorNumber", "3"}, {IDC_LINE_NUMBER, "DataSave", "LineNumber", "250"},
+        {IDC_FILE_NAME, "DataSave", "FileName", "run"}, {IDC_SAVE_DIR, "DataSave", "Dir", "/data/x"},
+    };
+    for (const Edit& e : edits) {
+        dlg->OnEditChanged(e.id, e.value);
+        EXPECT_EQ(Read(e.section, e.key), e.value) << e.key;
+    }
+    EXPECT_EQ(dlg->PortText(), "7010");
+    EXPECT_EQ(dlg->Session().PortText(), "7010");
+    EXPECT_EQ(dlg->Session().IntervalMs(), 5);
+    EXPECT_EQ(dlg->CommandTexts().CmdPortText(), "7011");
+    EXPECT_EQ(dlg->CommandTexts().IpText(), "10.0.0.9");
+    EXPECT_EQ(dlg->ErrorNumber(), 3);
+    EXPECT_EQ(dlg->RecordsPerFile(), 250u);
+    EXPECT_EQ(dlg->SaveDir(), "/data/x");
+
+    struct Check {
+        int id;
+        const char* section;
+        const char* key;
+    };
+    const Check checks[] = {
+        {IDC_STRING_FORMAT, "Net", "StringFormat"}, {IDC_AUTO_OPEN, "Net", "AutoOpen"},
+        {IDC_ENABLE, "DataSave", "Enable"},         {IDC_LOCAL_TIME, "DataSave", "EnableLocalTime"},
+        {IDC_SAVE_COUNTER, "DataSave", "SaveCounter"}, {IDC_INNER_SENSOR, "DataSave", "InnerSensor"},
+        {IDC_UNMATCHED, "DataSave", "NotMatched"},  {IDC_ALIGN, "DataSave", "AlignFields"},
+        {IDC_RAW_DISP, "View", "Raw"},              {IDC_LIST_DISP, "View", "List"},
+        {IDC_TRACE_DISP, "View", "OS"},             {IDC_REALTIME_DISP, "View", "RT"},
+    };
+    for (bool state : {true, false, true}) {
+        for (const Check& c : checks) {
+            dlg->OnCheckClicked(c.id, state);
+            EXPECT_EQ(Read(c.section, c.key), state ? "1" : "0") << c.key;
+        }
+        EXPECT_EQ(dlg->StringFormat(), state);
+        EXPECT_EQ(dlg->LiveEnable(), state);
+        EXPECT_EQ(dlg->StampLocalTime(), state);
+        EXPECT_EQ(dlg->LiveSaveCounter(), state);
+        EXPECT_EQ(dlg->LiveInnerSensor(), state);
+        EXPECT_EQ(dlg->NotMatched(), state ? 1 : 0);
+        EXPECT_EQ(dlg->AlignFields(), state ? 1 : 0);
+        EXPECT_EQ(dlg->LiveRawDisp(), state);
+        EXPECT_EQ(dlg->ShowList(), state);
+        EXPECT_EQ(dlg->ShowTrace(), state);
+        EXPECT_EQ(dlg->ShowRealtime(), state);
+    }
+    dlg->OnComboSelected(IDC_PROTOCOL, 2);
+    EXPECT_EQ(Read("Net", "Protocol"), "2");
+    EXPECT_EQ(dlg->Protocol(), 2);
+
+    // Spectrum DISP and FULL are kept in memory only.
+    const std::string before = FileText();
+    dlg->OnCheckClicked(IDC_SPECTRUM_DISP, true);
+    dlg->OnCheckClicked(IDC_REALTIME_FULL, true);
+    EXPECT_EQ(FileText(), before);
+    EXPECT_TRUE(dlg->ShowSpectrum());
+    EXPECT_TRUE(dlg->LiveFull());
+    EXPECT_EQ(win.tabs.back(), kViewTabSpectrum);
+}
+
+TEST_F(DlgTest, EmptyNumberBoxesStoreEmptyTextAndZero) {
+    Start();
+    dlg->OnEditChanged(IDC_LINE_NUMBER, "");
+    dlg->OnEditChanged(IDC_ERROR_NUMBER, "");
+    EXPECT_EQ(Read("DataSave", "LineNumber"), "");
+    EXPECT_EQ(Read("DataSave", "ErrorNumber"), "");
+    EXPECT_EQ(dlg->RecordsPerFile(), 0u);
+    EXPECT_EQ(dlg->ErrorNumber(), 0);
+    // A number too long for an int saturates instead of wrapping.
+    dlg->OnEditChanged(IDC_LINE_NUMBER, "99999999999999999999");
+    EXPECT_GT(dlg->RecordsPerFile(), 2000000000u);
+}
+
+TEST_F(DlgTest, ResetAnsweredNoOrCancelChangesNothing) {
+    Start();
+    Write("Net", "Port", "7100");
+    Write("DataSave", "Enable", "1");
+    for (int answer : {kIdNo, kIdCancel}) {
+        win.answer = answer;
+        dlg->OnSystemReset();
+        EXPECT_EQ(win.texts[IDC_PORT], "7008");
+        EXPECT_FALSE(win.checks[IDC_ENABLE]);
+        EXPECT_TRUE(win.TimerRunning(kTimerStatus));
+    }
+    ASSERT_EQ(win.boxes.size(), 2u);
+    // Asked in Chinese whatever the interface language, No the default.
+    EXPECT_EQ(win.boxes[0].text, "系统重置将关闭现在的所有采集，是否重置？");
+    EXPECT_EQ(win.boxes[0].buttons, kMbYesNoCancel);
+    EXPECT_TRUE(win.boxes[0].flags & kMbDefaultButton2);
+
+    win.answer = kIdYes;
+    dlg->OnSystemReset();
+    EXPECT_EQ(win.texts[IDC_PORT], "7100");
+    EXPECT_TRUE(win.checks[IDC_ENABLE]);
+    EXPECT_TRUE(dlg->LiveEnable());
+}
+
+TEST_F(DlgTest, ResetReopensWithAutoOpenAndLeavesClosedWithout) {
+    Write("Net", "Port", "0");  // the system chooses a free port
+    Write("Net", "AutoOpen", "1");
+    Write("View", "OS", "1");
+    Start();
+    ASSERT_TRUE(dlg->PortOpen());
+    EXPECT_TRUE(win.TimerRunning(kTimerSensorList));
+    EXPECT_TRUE(win.TimerRunning(kTimerTrace));
+    EXPECT_EQ(win.texts[IDC_OPEN_CLOSE], "Close");
+
+    PushFrame(3, 77, "DEV", 1000);
+    dlg->UpdateSensorList();
+    EXPECT_EQ(dlg->LastCounter(), 77);
+
+    win.answer = kIdYes;
+    dlg->OnSystemReset();
+    EXPECT_TRUE(dlg->PortOpen());
+    EXPECT_FALSE(dlg->StopReceive());
+    EXPECT_EQ(win.timers, (std::map<int, int>{{kTimerSensorList, 20}, {kTimerTrace, 20}, {kTimerStatus, 1000}}));
+    EXPECT_EQ(win.texts[IDC_OPEN_CLOSE], "Close");
+    // The status counts from zero again.
+    EXPECT_EQ(dlg->LastCounter(), 0);
+    EXPECT_STREQ(dlg->CurrentSn(), "");
+    EXPECT_EQ(dlg->FrameTime(), 0);
+    EXPECT_EQ(dlg->Acquisition().Ring().LatestIndex(), -1);
+    // Reset keeps the rows of the list.
+    EXPECT_EQ(dlg->SensorRows().RowCount(), 3);
+
+    Write("Net", "AutoOpen", "0");
+    dlg->OnSystemReset();
+    EXPECT_FALSE(dlg->PortOpen());
+    EXPECT_TRUE(dlg->StopReceive());
+    EXPECT_EQ(win.timers, (std::map<int, int>{{kTimerStatus, 1000}}));
+    EXPECT_EQ(win.texts[IDC_OPEN_CLOSE], "Open");
+    EXPECT_EQ(win.progress[IDC_PROGRESS_FILES].high, 1);
+    EXPECT_EQ(win.progress[IDC_PROGRESS_RECORDS].pos, 0);
+}
+
+TEST_F(DlgTest, ViewBoxesSwitchTabsAndTimersAsTheyShould) {
+    Write("Net", "Port", "0");
+    Write("View", "List", "0");
+    Start();
+    dlg->OnOpenClose();
+    ASSERT_TRUE(dlg->PortOpen());
+    EXPECT_FALSE(win.TimerRunning(kTimerSensorList));
+    EXPECT_FALSE(win.TimerRunning(kTimerTrace));
+
+    // List DISP after Open: the tab switches, the list timer stays off.
+    dlg->OnCheckClicked(IDC_LIST_DISP, true);
+    EXPECT_FALSE(win.TimerRunning(kTimerSensorList));
+    EXPECT_EQ(win.tabs.back(), kViewTabList);
+    // Trace DISP starts its timer at once and brings its tab forward.
+    dlg->OnCheckClicked(IDC_TRACE_DISP, true);
+    EXPECT_EQ(win.timers[kTimerTrace], 20);
+    EXPECT_EQ(win.tabs.back(), kViewTabTrace);
+    dlg->OnCheckClicked(IDC_TRACE_DISP, false);
+    EXPECT_FALSE(win.TimerRunning(kTimerTrace));
+
+    dlg->OnOpenClose();
+    ASSERT_FALSE(dlg->PortOpen());
+    size_t tabsBefore = win.tabs.size();
+    dlg->OnCheckClicked(IDC_LIST_DISP, true);
+    dlg->OnCheckClicked(IDC_TRACE_DISP, true);
+    EXPECT_EQ(win.tabs.size(), tabsBefore);  // closed: neither switches nor starts
+    EXPECT_FALSE(win.TimerRunning(kTimerTrace));
+    dlg->OnCheckClicked(IDC_REALTIME_DISP, true);  // Realtime switches either way
+    EXPECT_EQ(win.tabs.back(), kViewTabRealtime);
+}
+
+TEST_F(DlgTest, StatusRefreshFormatsTheFields) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    Start();
+    win.texts[IDC_SAVED_LINES] = "untouched";
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "untouched");  // Enable unticked
+    EXPECT_EQ(win.texts.count(IDC_TIME), 0u);          // no frame time yet
+    EXPECT_EQ(win.texts[IDC_DAQ_FRQ], "0");
+    EXPECT_EQ(win.texts[IDC_COUNTER], "0");
+
+    PushFrame(2, -5, "ABC", 5 * 3600 + 62);
+    dlg->UpdateSensorList();
+    dlg->m_rtDrawRate.store(17);
+    dlg->OnCheckClicked(IDC_ENABLE, true);
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.texts[IDC_TIME], "05:01:02");
+    EXPECT_EQ(win.texts[IDC_COUNTER], "-5");
+    EXPECT_EQ(win.texts[IDC_SN], "ABC");
+    EXPECT_EQ(win.texts[IDC_RT_FRQ], "17");
+    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0");
+    EXPECT_EQ(win.texts[IDC_SAVE_FRQ], "0");
+
+    // Conversion progress: shown while running and for `tail` refreshes after.
+    ConversionProgress& c = dlg->ConvProgress();
+    c.running = 1;
+    c.filesTotal = 5;
+    c.filesDone = 2;
+    c.fileBusy = 1;
+    c.recordsRange = 40000;
+    c.recordsPos = 39000;
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.progress[IDC_PROGRESS_FILES].high, 5);
+    EXPECT_EQ(win.progress[IDC_PROGRESS_FILES].pos, 2);
+    EXPECT_EQ(win.progress[IDC_PROGRESS_RECORDS].high, 40000);
+    EXPECT_EQ(win.progress[IDC_PROGRESS_RECORDS].pos, 39000);
+    c.running = 0;
+    c.filesTail = 2;
+    c.filesDone = 5;
+    dlg->UpdateStatus();
+    EXPECT_EQ(c.filesTail.load(), 1);
+    EXPECT_EQ(win.progress[IDC_PROGRESS_FILES].pos, 5);
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST_F(DlgTest, ListRefreshHandlesEachFrameOnceAndTakesReferences) {
+    Write("View", "Raw", "1");
+    Start();
+    dlg->UpdateSensorList();  // nothing decoded yet
+    EXPECT_EQ(win.listRebuilds + win.listRefreshes, 0);
+
+    PushFrame(4, 10, "S1", 100);
+    dlg->UpdateSensorList();
+    EXPECT_EQ(win.listRebuilds, 1);
+    EXPECT_EQ(win.texts[IDC_RAW_TEXT], "frame 10");
+    EXPECT_EQ(dlg->SensorRows().RowCount(), 4);
+    FrameSlot ref;
+    ASSERT_TRUE(dlg->Acquisition().CopyReference(ref));
+    EXPECT_EQ(ref.counter, 10);
+
+    dlg->UpdateSensorList();  // same slot: nothing
+    PushFrame(4, 10, "S1", 100);
+    dlg->UpdateSensorList();  // new slot, same counter: nothing
+    EXPECT_EQ(win.listRebuilds + win.listRefreshes, 1);
+
+    PushFrame(4, 11, "S1", 101);
+    dlg->UpdateSensorList();
+    EXPECT_EQ(win.listRefreshes, 1);
+    EXPECT_EQ(dlg->SensorRows().CellText(0, 4), "1");  // WL Delta against the layout frame
+    ASSERT_TRUE(dlg->Acquisition().CopyReference(ref));
+    EXPECT_EQ(ref.counter, 10);
+
+    // RST: the next frame becomes the reference; WL Delta is not rebased.
+    dlg->OnButtonClicked(IDC_RESET_REF);
+    PushFrame(4, 15, "S1", 102);
+    dlg->UpdateSensorList();
+    ASSERT_TRUE(dlg->Acquisition().CopyReference(ref));
+    EXPECT_EQ(ref.counter, 15);
+    EXPECT_FALSE(dlg->ResetReference().IsRequested());
+    EXPECT_EQ(dlg->SensorRows().CellText(0, 4), "5");
+
+    // List DISP unticked: status and raw text follow, the rows do not.
+    dlg->OnCheckClicked(IDC_RAW_DISP, false);
+    dlg->OnCheckClicked(IDC_LIST_DISP, false);
+    PushFrame(6, 20, "S2", 200);
+    dlg->UpdateSensorList();
+    EXPECT_EQ(dlg->SensorRows().RowCount(), 4);
+    EXPECT_STREQ(dlg->CurrentSn(), "S2");
+    EXPECT_EQ(dlg->FrameTime(), 200);
+    EXPECT_EQ(dlg->LastCounter(), 20);
+    EXPECT_EQ(win.texts[IDC_RAW_TEXT], "frame 15");  // box unticked since
+    dlg->OnCheckClicked(IDC_LIST_DISP, true);
+    PushFrame(6, 21, "S2", 200);
+    dlg->UpdateSensorList();
+    EXPECT_EQ(dlg->SensorRows().RowCount(), 6);
+    EXPECT_EQ(win.listRebuilds, 2);
+
+    // A click chooses the realtime reading; below the last row gives 0.
+    dlg->OnSensorListClick(0);
+    EXPECT_EQ(win.texts[IDC_REALTIME_ID], "1");
+    EXPECT_EQ(dlg->LiveRealtimeId(), 1);
+    dlg->OnSensorListClick(-1);
+    EXPECT_EQ(win.texts[IDC_REALTIME_ID], "0");
+    EXPECT_EQ(dlg->LiveRealtimeId(), 0);
+}
+
+TEST_F(DlgTest, LanguageChoiceAndSwitch) {
+    for (auto [stored, expected] : std::vector<std::pair<const char*, Language>>{
+             {"0", Language::English}, {"1", Language::Chinese}, {"2", Language::Chinese},
+             {"7", Language::Chinese}, {nullptr, Language::English}}) {
+        fs::remove(ini);
+        if (stored) Write("View", "Language", stored);
+        EXPECT_EQ(CLumoraDlg::ApplyLanguage(SettingsStore(ini)), expected) << (stored ? stored : "missing");
+        EXPECT_EQ(UiLanguage(), expected);
+    }
+    fs::remove(ini);
+    Start();
+    dlg->OnCommand(ID_LANGUAGE_CHINESE);
+    EXPECT_EQ(Read("View", "Language"), "1");
+    EXPECT_EQ(win.restarts, 1);
+    EXPECT_EQ(win.closed, 1);
+    EXPECT_EQ(exitCode, 1234);
+
+    win.restartSucceeds = false;
+    dlg->OnCommand(ID_LANGUAGE_ENGLISH);
+    EXPECT_EQ(Read("View", "Language"), "0");  // stored for the next start
+    EXPECT_EQ(win.closed, 1);
+    EXPECT_EQ(exitCode, -1);
+}
+
+TEST_F(DlgTest, FolderChooserDataDirAboutAndCounterReset) {
+    Start();
+    const std::string dirBefore = Read("DataSave", "Dir");
+    win.chosenFolder = "";
+    dlg->OnButtonClicked(IDC_BROWSE_DIR);
+    EXPECT_EQ(win.chooserTitle, "Select path:");
+    EXPECT_EQ(Read("DataSave", "Dir"), dirBefore);
+    win.chosenFolder = "/srv/recordings";
+    dlg->OnButtonClicked(IDC_BROWSE_DIR);
+    EXPECT_EQ(win.texts[IDC_SAVE_DIR], "/srv/recordings");
+    EXPECT_EQ(Read("DataSave", "Dir"), "/srv/recordings");
+
+    dlg->OnCommand(ID_REPORT_DATA_DIR);
+    EXPECT_EQ(win.folders, std::vector<std::string>{"/srv/recordings"});
+    dlg->OnCommand(ID_HELP_ABOUT);
+    dlg->OnCommand(IDM_ABOUTBOX);
+    EXPECT_EQ(win.aboutShown, 2);
+    dlg->OnCommand(ID_HELP_HANDBOOK);  // disabled entry: nothing
+
+    PushFrame(1, 99);
+    dlg->UpdateSensorList();
+    EXPECT_EQ(dlg->LastCounter(), 99);
+    dlg->OnButtonClicked(IDC_CLEAR_COUNTER);
+    EXPECT_EQ(dlg->LastCounter(), 0);
+    dlg->OnButtonClicked(IDC_RAW_CLEAR);
+    EXPECT_EQ(win.texts[IDC_RAW_TEXT], "");
+}
+
+TEST_F(DlgTest, BindFailureLeavesThePortClosed) {
+    // The box takes four characters: hold a free port below 10000.
+    UdpSocket holder;
+    ASSERT_TRUE(holder.Create());
+    int taken = 0;
+    for (int p = 9100; p < 10000 && !taken; ++p)
+        if (holder.Bind(static_cast<uint16_t>(p))) taken = p;
+    ASSERT_NE(taken, 0);
+    Write("Net", "Port", std::to_string(taken));
+    Start();
+    dlg->OnOpenClose();
+    EXPECT_FALSE(dlg->PortOpen());
+    EXPECT_EQ(win.texts[IDC_OPEN_CLOSE], "");  // the caption never said "Close"
+    ASSERT_EQ(win.boxes.size(), 1u);
+    EXPECT_EQ(win.boxes[0].text.rfind("Port:" + std::to_string(taken) + ", Network startup failed", 0), 0u);
+    EXPECT_FALSE(win.TimerRunning(kTimerSensorList));
+}
+
+// Close, the close box and the termination signals must lose nothing: the
+// worker is joined before the recording is flushed and closed.
+TEST_F(DlgTest, RecordsOverLoopbackAndCloseLosesNothing) {
+    Write("Net", "Port", "0");
+    Write("DataSave", "Enable", "1");
+    Write("DataSave", "Dir", dir.string());
+    Start();
+    dlg->OnOpenClose();
+    ASSERT_TRUE(dlg->PortOpen());
+    const uint16_t port = dlg->Session().BoundPort();
+    ASSERT_NE(port, 0);
+
+    UdpSocket sender;
+    ASSERT_TRUE(sender.Create());
+    const int kFrames = 50;
+    TrailerFields trailer;
+    trailer.sn = "E2E";
+    std::vector<uint8_t> frame;
+    for (int i = 1; i <= kFrames; ++i) {
+        trailer.counter = i;
+        EncodeWavelengthFrame(frame, {2, 2}, {100, 200, 300, 400}, &trailer);
+        ASSERT_TRUE(sender.SendTo(frame.data(), frame.size(), "127.0.0.1", port));
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (dlg->DatagramCount() < static_cast<uint32_t>(kFrames) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(dlg->DatagramCount(), static_cast<uint32_t>(kFrames));
+
+    dlg->OnClose();
+    EXPECT_TRUE(dlg->StopReceive());
+    EXPECT_FALSE(dlg->Recorder().IsFileOpen());
+    const std::string path = dlg->Recorder().LastPath();
+    ASSERT_FALSE(path.empty());
+    // Header, then every frame but the last (which waits for the next marker).
+    const auto size = fs::file_size(path);
+    EXPECT_EQ(size, 5 + (kFrames - 1) * frame.size());
+    win.RunPosted();
+    EXPECT_EQ(win.texts[IDC_DEVICE_IP], "127.0.0.1");
+    EXPECT_EQ(dlg->CommandTexts().IpText(), "127.0.0.1");
+}
+
+TEST(Captions, BothLanguagesAndTheMenu) {
+    EXPECT_EQ(ControlCaption(IDC_STRING_FORMAT, Language::English), "STR Format  ");
+    EXPECT_EQ(ControlCaption(IDC_STRING_FORMAT, Language::Chinese), "字符格式     .");
+    EXPECT_EQ(GroupTitle(Group::DataInterface, Language::Chinese), " 数据接口");
+    EXPECT_EQ(ControlLabel(IDC_TRACE_CNT, Language::Chinese), "间隔");
+    EXPECT_EQ(ViewTabCaption(kViewTabActiveSa, Language::Chinese), "在线设备");
+    EXPECT_EQ(MenuText(ID_TOOLS_DEBUG, Language::Chinese), " 指令发送(&C)");
+    EXPECT_EQ(AboutVersionLine(), "lumora Ver:1.0.2.6");
+    EXPECT_EQ(WindowTitle(), "lumora Ver: 1.0.2.6");
+    int separators = 0, disabled = 0;
+    for (const MenuEntry& e : MainMenu()) {
+        separators += e.id == -1;
+        disabled += !e.enabled;
+    }
+    EXPECT_EQ(separators, 6);
+    EXPECT_EQ(disabled, 4);
+}
+
+}  // namespace
+}  // namespace lumora
