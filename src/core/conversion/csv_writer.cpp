@@ -9,10 +9,8 @@
 namespace lumora {
 namespace {
 
-// Worst case of one sensor's columns in a row or a header, and of the time
-// columns at the start of a row.
+// Worst case of one sensor's columns in a row or a header.
 constexpr size_t kPerReadingRoom = 96;
-constexpr size_t kRowStartRoom = 128;
 
 const char* GroupedHeader(bool listMode, bool unitTime, bool withSn) {
     if (listMode) return unitTime ? "Time,UTime,Counter,CH,Wavelength\n" : "Time,Counter,CH,Wavelength\n";

@@ -5,41 +5,48 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace lumora {
 
-// Room an AppendInt or AppendG needs at p.
+// Room an AppendInt or AppendG needs at p (they may write a few bytes past
+// the characters they count).
 constexpr int kNumberRoom = 32;
 
 namespace detail {
-inline constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-inline unsigned DigitCount(uint32_t v) {
-    return v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : v < 10000 ? 4 : v < 100000 ? 5 : v < 1000000 ? 6
-         : v < 10000000 ? 7 : v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
+// "0000" .. "9999", four characters each, and room for a 4-byte read past the end.
+struct QuadTable {
+    char digits[10000 * 4 + 4];
+    constexpr QuadTable() : digits() {
+        for (int i = 0; i < 10000; ++i) {
+            digits[4 * i] = static_cast<char>('0' + i / 1000);
+            digits[4 * i + 1] = static_cast<char>('0' + i / 100 % 10);
+            digits[4 * i + 2] = static_cast<char>('0' + i / 10 % 10);
+            digits[4 * i + 3] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+inline constexpr QuadTable kQuads{};
+
+// Up to four digits of v < 10000 without leading zeros; writes 4 bytes.
+inline char* AppendSmall(char* p, uint32_t v) {
+    const unsigned n = v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : 4;
+    std::memcpy(p, kQuads.digits + 4 * v + (4 - n), 4);
+    return p + n;
+}
+// Exactly four digits of v < 10000.
+inline char* AppendQuad(char* p, uint32_t v) {
+    std::memcpy(p, kQuads.digits + 4 * v, 4);
+    return p + 4;
 }
 }  // namespace detail
 
-// Decimal digits of v.
+// Decimal digits of v. May write up to three bytes past the digits.
 inline char* AppendUint(char* p, uint32_t v) {
-    char* end = p + detail::DigitCount(v);
-    char* q = end;
-    while (v >= 100) {
-        const uint32_t r = v % 100;
-        v /= 100;
-        q -= 2;
-        q[0] = detail::kDigitPairs[2 * r];
-        q[1] = detail::kDigitPairs[2 * r + 1];
-    }
-    if (v >= 10) {
-        q[-2] = detail::kDigitPairs[2 * v];
-        q[-1] = detail::kDigitPairs[2 * v + 1];
-    } else {
-        q[-1] = static_cast<char>('0' + v);
-    }
-    return end;
+    if (v < 10000) return detail::AppendSmall(p, v);
+    if (v < 100000000) return detail::AppendQuad(detail::AppendSmall(p, v / 10000), v % 10000);
+    p = detail::AppendSmall(p, v / 100000000);
+    return detail::AppendQuad(detail::AppendQuad(p, v / 10000 % 10000), v % 10000);
 }
 
 // "%d"

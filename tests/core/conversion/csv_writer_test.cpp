@@ -218,6 +218,11 @@ TEST(NumberFormat, SameBytesAsPrintf) {
     for (int i = 0; i < 20000; ++i) expectSame(static_cast<double>(static_cast<int32_t>(rng())));
     char buf[kNumberRoom];
     EXPECT_EQ(std::string(buf, AppendInt(buf, INT32_MIN)), "-2147483648");
+    for (uint32_t v : {0u, 9u, 10u, 99u, 100u, 9999u, 10000u, 99999999u, 100000000u, 4294967295u}) {
+        char mine[kNumberRoom];
+        EXPECT_EQ(std::string(mine, AppendUint(mine, v)), std::to_string(v));
+    }
+
 }
 
 }  // namespace
