@@ -18,8 +18,8 @@ constexpr int kOpenFailedString = 220;
 // Records pass through the file object's own buffer, sized so that a burst
 // of frames costs few system calls.
 constexpr size_t kFileBufferSize = 256 * 1024;
-// How many "_N" variants of a taken name are tried before giving up.
-constexpr int kMaxNameVariants = 10000;
+// How many taken names one opening tries before it gives up.
+constexpr int kMaxNameTries = 1000;
 
 void PutLe32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -93,15 +93,21 @@ bool RawRecorder::OpenFile(bool binary) {
 
     // A name that is taken gets "_2", "_3", ... before ".dat": two files
     // opened within one second must not overwrite each other.
-    std::string path = base + ".dat";
+    // Probing starts after the variant used last for the same name, so that
+    // many files within one second (one record per file at a high rate) do
+    // not cost ever longer searches.
+    int variant = base == lastBase_ ? lastVariant_ + 1 : 1;
+    std::string path;
     int fd = -1;
     int err = 0;
-    for (int variant = 1; variant <= kMaxNameVariants; ++variant) {
-        if (variant > 1) path = base + "_" + std::to_string(variant) + ".dat";
+    for (int tries = 0; tries < kMaxNameTries; ++tries, ++variant) {
+        path = variant > 1 ? base + "_" + std::to_string(variant) + ".dat" : base + ".dat";
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0 || errno != EEXIST) break;
     }
     if (fd < 0) err = errno;
+    lastBase_ = base;
+    lastVariant_ = variant;
     {
         std::lock_guard<std::mutex> lock(textMutex_);
         lastPath_ = path;

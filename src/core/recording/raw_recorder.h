@@ -98,6 +98,8 @@ private:
     std::atomic<uint32_t> recordsInFile_{0};
     std::atomic<int> fileNumber_{0};
     bool failureReported_ = false;
+    std::string lastBase_;  // name of the last file opened, without "_N.dat"
+    int lastVariant_ = 0;
 };
 
 }  // namespace lumora

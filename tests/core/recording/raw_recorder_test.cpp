@@ -228,6 +228,18 @@ TEST_F(RecorderTest, UncreatableFileIsCountedReportedOnceAndRetried) {
     EXPECT_EQ(window.Messages().size(), 2u);
 }
 
+TEST_F(RecorderTest, ManyFilesWithinOneSecondAllGetTheirOwnName) {
+    // One record per file at a high rate: far more files in one second than
+    // one opening would probe names for.
+    recorder.SetRecordsPerFile(1);
+    Bytes frame = PlainFrame(1);
+    const int files = 1200;
+    for (int i = 0; i < files; ++i) Record(frame, uint32_t(i));
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(DatFiles(dir.Path()).size(), size_t(files));
+    EXPECT_EQ(recorder.LastPath(), ExpectedName(files));
+}
+
 TEST(FileNumberText, NumberOrNumberOfTotal) {
     EXPECT_EQ(FileNumberText(4, 0), "4");
     EXPECT_EQ(FileNumberText(3, 10), "3/10");
