@@ -32,6 +32,39 @@ RealtimeGeometry RealtimeGeometry::For(int width, int height) {
     return g;
 }
 
+void CompactStripLine(const std::vector<RealtimePoint>& line, std::vector<RealtimePoint>& out) {
+    out.clear();
+    const size_t n = line.size();
+    auto push = [&out](RealtimePoint p) {
+        if (out.empty() || out.back().x != p.x || out.back().y != p.y) out.push_back(p);
+    };
+    size_t i = 0;
+    while (i < n) {
+        size_t j = i;
+        int lo = line[i].y;
+        int hi = line[i].y;
+        while (j + 1 < n && line[j + 1].x == line[i].x) {
+            ++j;
+            lo = std::min(lo, line[j].y);
+            hi = std::max(hi, line[j].y);
+        }
+        const int x = line[i].x;
+        push(line[i]);
+        if (j > i) {
+            // toward the nearer extreme first
+            if (line[i].y - lo <= hi - line[i].y) {
+                push({x, lo});
+                push({x, hi});
+            } else {
+                push({x, hi});
+                push({x, lo});
+            }
+            push(line[j]);
+        }
+        i = j + 1;
+    }
+}
+
 void RealtimeStrip::Open(int width, int height) {
     std::lock_guard<std::mutex> lock(mutex_);
     geometry_ = RealtimeGeometry::For(width, height);

@@ -59,6 +59,13 @@ struct RealtimeDrawing {
     std::vector<RealtimePoint> line;    // one point per sample, joined in order
 };
 
+// The same picture with fewer segments: where consecutive points share an x
+// (more samples than pixel columns), the segments between them are vertical
+// and together cover the column from its lowest to its highest point, so
+// each such run is reduced to its first, lowest, highest and last point.
+// The segments between columns stay as they were.
+void CompactStripLine(const std::vector<RealtimePoint>& line, std::vector<RealtimePoint>& out);
+
 class RealtimeStrip {
 public:
     // The port opens: a surface of the given size and a strip of LEN zeros.

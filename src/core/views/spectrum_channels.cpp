@@ -30,9 +30,7 @@ bool SpectrumChannels::Store(int channel, const uint16_t* values, int count) {
     dirty_[channel] = true;
     dirtyAny_ = true;
     ++frameCount_;
-    const bool ask = !pending_;
-    pending_ = true;
-    return ask;
+    return !pending_.exchange(true, std::memory_order_acq_rel);
 }
 
 bool SpectrumChannels::Reset() {
@@ -44,14 +42,12 @@ bool SpectrumChannels::Reset() {
     for (auto& s : samples_) s.clear();
     cleared_ = true;
     dirtyAny_ = true;
-    const bool ask = !pending_;
-    pending_ = true;
-    return ask;
+    return !pending_.exchange(true, std::memory_order_acq_rel);
 }
 
 bool SpectrumChannels::Take(SpectrumPicture& out) {
     std::lock_guard<std::mutex> lock(mutex_);
-    pending_ = false;
+    pending_.store(false, std::memory_order_release);
     out.changed.fill(false);
     out.cleared = cleared_;
     out.maxPoints = maxPoints_;

@@ -9,6 +9,7 @@
 // two screen refreshes costs one redraw, while every frame still updates its
 // channel and the frame count.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -54,13 +55,16 @@ public:
     // Returns false when nothing changed.
     bool Take(SpectrumPicture& out);
 
+    // Any thread: something changed since the UI thread's last Take.
+    bool Pending() const { return pending_.load(std::memory_order_acquire); }
+
     long FrameCount() const;
     int MaxPoints() const;
     int PointCount(int channel) const;
 
 private:
     mutable std::mutex mutex_;
-    bool pending_ = false;
+    std::atomic<bool> pending_{false};
     bool cleared_ = false;
     bool dirtyAny_ = false;
     int maxPoints_ = 0;

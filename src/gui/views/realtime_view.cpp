@@ -1,6 +1,8 @@
 #include "views/realtime_view.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPolygon>
@@ -19,6 +21,13 @@ RealtimeView::RealtimeView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
     font_ = LabelFont();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const double hz = screen->refreshRate();
+        if (hz >= 10.0 && hz <= 1000.0) refreshMs_ = std::max(1, static_cast<int>(1000.0 / hz));
+    }
+    connect(&refresh_, &QTimer::timeout, this, [this] {
+        if (newPicture_.exchange(false, std::memory_order_acq_rel)) update();
+    });
 }
 
 RealtimeView::~RealtimeView() { CloseCanvas(); }
@@ -46,9 +55,13 @@ void RealtimeView::OpenCanvas() {
     strip_.Open(w, h);
     back_ = QImage(w, h, QImage::Format_RGB32);
     back_.fill(Qt::black);
-    std::lock_guard<std::mutex> lock(imageMutex_);
-    front_ = QImage(w, h, QImage::Format_RGB32);
-    front_.fill(Qt::black);
+    {
+        std::lock_guard<std::mutex> lock(imageMutex_);
+        front_ = QImage(w, h, QImage::Format_RGB32);
+        front_.fill(Qt::black);
+    }
+    refresh_.start(refreshMs_);
+    update();
 }
 
 void RealtimeView::StartSampling() {
@@ -60,6 +73,7 @@ void RealtimeView::StopSampling() { ticker_.Stop(); }
 
 void RealtimeView::CloseCanvas() {
     ticker_.Stop();  // nothing below may be released while a pass still runs
+    refresh_.stop();
     strip_.Close();
     back_ = QImage();
     {
@@ -81,15 +95,7 @@ bool RealtimeView::TickOnce() {
         std::lock_guard<std::mutex> lock(imageMutex_);
         std::swap(front_, back_);
     }
-    if (!repaintPending_.exchange(true)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                repaintPending_.store(false);
-                update();
-            },
-            Qt::QueuedConnection);
-    }
+    newPicture_.store(true, std::memory_order_release);
     strip_.CountDrawing(clock_ ? clock_->NowMs() : SystemClock().NowMs());
     return true;
 }
@@ -110,8 +116,10 @@ void RealtimeView::Render(const RealtimeDrawing& d, const QFont& font, QImage& i
         }
     }
     if (d.line.size() > 1) {
-        QPolygon polygon(static_cast<int>(d.line.size()));
-        for (int k = 0; k < polygon.size(); ++k) polygon[k] = QPoint(d.line[k].x, d.line[k].y);
+        thread_local std::vector<RealtimePoint> compact;
+        CompactStripLine(d.line, compact);
+        QPolygon polygon(static_cast<int>(compact.size()));
+        for (int k = 0; k < polygon.size(); ++k) polygon[k] = QPoint(compact[k].x, compact[k].y);
         p.drawPolyline(polygon);
     }
 }

@@ -3,11 +3,13 @@
 // 1 ms tick on a thread of its own.
 //
 // The tick draws into an off-screen image; the finished image is swapped
-// with the one the widget shows and the widget is asked to repaint, which
-// copies the image in one piece: the strip never flickers and the UI thread
-// never waits for a drawing.
+// with the one the widget shows. A timer of the UI thread at the screen's
+// refresh rate repaints the widget when a new image is there, copying it in
+// one piece: the strip never flickers, the UI thread never waits for a
+// drawing and the tick never posts to the UI thread.
 #include <QFont>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -81,7 +83,9 @@ private:
     QImage back_;                 // drawn by the tick
     mutable std::mutex imageMutex_;
     QImage front_;                // shown by the widget
-    std::atomic<bool> repaintPending_{false};
+    std::atomic<bool> newPicture_{false};
+    QTimer refresh_;
+    int refreshMs_ = 16;
 };
 
 }  // namespace lumora

@@ -15,8 +15,7 @@ SpectrumView::SpectrumView(QObject* parent) : QObject(parent) {
     xValues_.resize(kSpectrumMaxPoints);
     for (int k = 0; k < kSpectrumMaxPoints; ++k) xValues_[k] = k;
     yScratch_.resize(kSpectrumMaxPoints);
-    throttle_.setSingleShot(true);
-    connect(&throttle_, &QTimer::timeout, this, &SpectrumView::RedrawNow);
+    connect(&refresh_, &QTimer::timeout, this, &SpectrumView::Poll);
 }
 
 SpectrumView::~SpectrumView() = default;
@@ -29,6 +28,7 @@ void SpectrumView::Init(QCustomPlot* chart, std::function<bool()> displayTicked,
         const double hz = screen->refreshRate();
         if (hz >= 10.0 && hz <= 1000.0) refreshMs_ = std::max(1, static_cast<int>(std::floor(1000.0 / hz)));
     }
+    refresh_.start(refreshMs_);
     if (chart_) {
         ApplyChartLook(chart_, false);
         chart_->xAxis->setRange(0, 1);
@@ -39,8 +39,7 @@ void SpectrumView::Init(QCustomPlot* chart, std::function<bool()> displayTicked,
 
 int SpectrumView::OfferFrame(int channel, const uint16_t* values, int count) {
     if (!displayTicked_ || !displayTicked_()) return -1;
-    if (channels_.Store(channel, values, count))
-        QMetaObject::invokeMethod(this, &SpectrumView::ScheduleRedraw, Qt::QueuedConnection);
+    channels_.Store(channel, values, count);
     return 0;
 }
 
@@ -49,13 +48,8 @@ void SpectrumView::ResetSpectrum() {
     RedrawNow();
 }
 
-void SpectrumView::ScheduleRedraw() {
-    if (throttle_.isActive()) return;
-    const qint64 elapsed = sinceRedraw_.isValid() ? sinceRedraw_.elapsed() : refreshMs_;
-    if (elapsed >= refreshMs_)
-        RedrawNow();
-    else
-        throttle_.start(static_cast<int>(refreshMs_ - elapsed));
+void SpectrumView::Poll() {
+    if (channels_.Pending()) RedrawNow();
 }
 
 void SpectrumView::DropAllSeries() {
@@ -65,8 +59,6 @@ void SpectrumView::DropAllSeries() {
 }
 
 void SpectrumView::RedrawNow() {
-    throttle_.stop();
-    sinceRedraw_.start();
     const bool changed = channels_.Take(picture_);
     if (counterBox_) counterBox_->setText(QString::number(picture_.frameCount));
     if (!chart_ || !changed) return;

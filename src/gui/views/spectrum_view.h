@@ -3,10 +3,11 @@
 // channel, "CH01" to "CH32".
 //
 // ShowSpectrumFrame runs on the receive worker. It stores the frame (see
-// SpectrumChannels) and asks the UI thread for a redraw; the UI thread
-// redraws at most once per screen refresh from a copy of what changed, so a
-// fast stream of spectra never makes the window fall behind.
-#include <QElapsedTimer>
+// SpectrumChannels) and marks a redraw as pending; a timer of the UI thread
+// that runs at the screen's refresh rate redraws from a copy of what changed
+// when one is pending. So there is at most one redraw per screen refresh, a
+// fast stream of spectra never makes the window fall behind, and the worker
+// never posts anything to the UI thread.
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -57,7 +58,7 @@ public:
     QCustomPlot* chart() const { return chart_; }
 
 private:
-    void ScheduleRedraw();
+    void Poll();
     void DropAllSeries();
 
     SpectrumChannels channels_;
@@ -69,8 +70,7 @@ private:
     int seriesCreated_ = 0;
     std::vector<double> xValues_;  // 0, 1, ..., 6143
     std::vector<double> yScratch_;
-    QTimer throttle_;
-    QElapsedTimer sinceRedraw_;
+    QTimer refresh_;
     int refreshMs_ = 16;
     int redraws_ = 0;
 };

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <map>
+#include <set>
 #include <chrono>
 #include <thread>
 
@@ -145,6 +148,52 @@ TEST(RealtimeStrip, IdChoosesTheReadingAndChangesRestartTheStrip) {
     tiny.Open(100, 50);
     PublishFrame(*ring, ++counter, 5, [](int r) { return r + 1.0; });
     EXPECT_FALSE(tiny.Step(*ring, 2, false, d));
+}
+
+// Covered pixels of a polyline per column, as vertical spans, plus the
+// segments that cross from one column to another.
+struct Coverage {
+    std::map<int, std::pair<int, int>> span;
+    std::set<std::array<int, 4>> crossings;
+};
+Coverage Cover(const std::vector<RealtimePoint>& line) {
+    Coverage c;
+    for (size_t k = 0; k < line.size(); ++k) {
+        auto [it, fresh] = c.span.try_emplace(line[k].x, line[k].y, line[k].y);
+        it->second.first = std::min(it->second.first, line[k].y);
+        it->second.second = std::max(it->second.second, line[k].y);
+        if (k > 0 && line[k - 1].x != line[k].x)
+            c.crossings.insert({line[k - 1].x, line[k - 1].y, line[k].x, line[k].y});
+    }
+    return c;
+}
+
+TEST(RealtimeStrip, CompactLineDrawsTheSamePixels) {
+    auto ring = MakeRing();
+    RealtimeStrip strip;
+    strip.SetLength(10000);
+    strip.Open(1400, 700);
+    RealtimeDrawing d;
+    int counter = 0;
+    Feed(strip, *ring, counter, 90, 1, [](int f) { return (f * 7919) % 613 - 300.0; }, d);
+    std::vector<RealtimePoint> compact;
+    CompactStripLine(d.line, compact);
+    EXPECT_LE(compact.size(), 4u * 1220 + 4);
+    EXPECT_EQ(compact.front().x, d.line.front().x);
+    EXPECT_EQ(compact.back().x, d.line.back().x);
+    EXPECT_EQ(compact.back().y, d.line.back().y);
+    const Coverage a = Cover(d.line);
+    const Coverage b = Cover(compact);
+    EXPECT_EQ(a.span, b.span);
+    EXPECT_EQ(a.crossings, b.crossings);
+
+    // fewer samples than columns: nothing to reduce
+    std::vector<RealtimePoint> sparse = {{0, 5}, {3, 9}, {6, 1}};
+    CompactStripLine(sparse, compact);
+    ASSERT_EQ(compact.size(), 3u);
+    EXPECT_EQ(compact[2].y, 1);
+    CompactStripLine({}, compact);
+    EXPECT_TRUE(compact.empty());
 }
 
 TEST(RealtimeStrip, LengthLimitsAndRate) {
