@@ -19,6 +19,8 @@
 #include "conversion/conversion_job.h"
 #include "device/device_discovery.h"
 #include "device/high_speed.h"
+#include "tools/command_editor_window.h"
+#include "tools/device_list_widget.h"
 #include "tools/high_speed_dialogs.h"
 
 class QDialog;
@@ -26,9 +28,6 @@ class QTimer;
 
 namespace lumora {
 
-class CommandEditorWindow;
-class ConvertSettingsDialog;
-class DeviceListWidget;
 class MainWindow;
 
 class ToolWindows : public QObject {
