@@ -1,13 +1,350 @@
+// The main window on the offscreen platform: its controls and captions in
+// both languages, the keys, the sensor list widget, and the whole program
+// recording what a loopback sender sends.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
+#include "acquisition/frame_encoder.h"
+#include "app/captions.h"
 #include "main_window.h"
+#include "platform/udp_socket.h"
+#include "sensor_list_widget.h"
+#include "settings/settings_store.h"
+#include "views/sensor_list.h"
+
+using namespace lumora;
+
+namespace {
+
+// A main window over a settings file in a fresh folder.
+struct Fixture {
+    QTemporaryDir dir;
+    std::unique_ptr<MainWindow> window;
+    std::vector<std::string> boxes;
+
+    explicit Fixture(std::vector<std::pair<std::string, std::string>> settings = {}, bool initialise = true) {
+        SettingsStore store(Ini());
+        for (auto& [key, value] : settings) {
+            auto dot = key.find('.');
+            store.SetString(key.substr(0, dot), key.substr(dot + 1), value);
+        }
+        CLumoraDlg::ApplyLanguage(store);
+        window = std::make_unique<MainWindow>(QString::fromStdString(Ini()));
+        window->messageBoxOverride = [this](const std::string& text, const std::string&, int, int) {
+            boxes.push_back(text);
+            return static_cast<int>(kIdNo);
+        };
+        if (initialise) window->Initialise();
+    }
+    ~Fixture() {
+        window.reset();
+        SetUiLanguage(Language::English);
+    }
+    std::string Ini() const { return dir.filePath(QStringLiteral("Lumora.ini")).toStdString(); }
+    template <typename T>
+    T* Get(int id) {
+        return window->findChild<T*>(QStringLiteral("ctl%1").arg(id));
+    }
+    std::string Read(const char* section, const char* key) {
+        return SettingsStore(Ini()).GetString(section, key, "<none>");
+    }
+    void PushFrame(int count, int counter, int channelShift = 0) {
+        FrameRing& ring = window->Dlg().Acquisition().Ring();
+        FrameSlot& s = ring.Target();
+        s.count = count;
+        s.counter = counter;
+        for (int k = 0; k < count; ++k) {
+            s.readings[k] = SensorReading{k + 1, 7008000 + k + 1, 1 + k / 4 + channelShift, 1530000 + k * 50 + counter,
+                                          counter * 1.0, 0, 0};
+        }
+        ring.Publish();
+        window->Dlg().UpdateSensorList();
+    }
+};
+
+// A free UDP port the four-character "RCV Port" box can hold.
+int FreeSmallPort() {
+    for (int p = 9200; p < 10000; ++p) {
+        UdpSocket probe;
+        if (probe.Create() && probe.Bind(static_cast<uint16_t>(p))) return p;
+    }
+    return 0;
+}
+
+// Whether some socket is bound to UDP port `port` (from the kernel's table).
+bool UdpPortInUse(int port) {
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly)) return false;
+    const QByteArray needle = QStringLiteral(":%1 ").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 1 && (fields[1] + ' ').endsWith(needle)) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void titleCarriesVersion() {
-        lumora::MainWindow w;
-        QVERIFY(w.windowTitle().startsWith("lumora Ver: "));
+    void controlsAndCaptionsInBothLanguages_data() {
+        QTest::addColumn<int>("language");
+        QTest::newRow("English") << 0;
+        QTest::newRow("Chinese") << 1;
+    }
+    void controlsAndCaptionsInBothLanguages() {
+        QFETCH(int, language);
+        const Language lang = static_cast<Language>(language);
+        Fixture f({{"View.Language", std::to_string(language)}});
+        MainWindow& w = *f.window;
+
+        const int buttonsAndChecks[] = {IDC_STRING_FORMAT, IDC_AUTO_OPEN,    IDC_WL_MODE,     IDC_OS_MODE,
+                                        IDC_RESET_REF,     IDC_CLEAR_COUNTER, IDC_ENABLE,     IDC_LOCAL_TIME,
+                                        IDC_SAVE_COUNTER,  IDC_INNER_SENSOR, IDC_UNMATCHED,   IDC_ALIGN,
+                                        IDC_BROWSE_DIR,    IDC_RAW_DISP,     IDC_RAW_CLEAR,   IDC_LIST_DISP,
+                                        IDC_SPECTRUM_DISP, IDC_SPECTRUM_RESET, IDC_TRACE_DISP, IDC_REALTIME_DISP,
+                                        IDC_REALTIME_FULL};
+        for (int id : buttonsAndChecks) {
+            auto* b = f.Get<QAbstractButton>(id);
+            QVERIFY2(b, qPrintable(QString::number(id)));
+            QCOMPARE(b->text().toStdString(), ControlCaption(id, lang));
+        }
+        QCOMPARE(f.Get<QPushButton>(IDC_OPEN_CLOSE)->text().toStdString(), LoadString(212, lang));
+        QCOMPARE(f.Get<QAbstractButton>(IDC_STRING_FORMAT)->text(),
+                 lang == Language::Chinese ? QStringLiteral("字符格式     .") : QStringLiteral("STR Format  "));
+
+        const int labelled[] = {IDC_PROTOCOL,    IDC_LOCAL_IP,   IDC_PORT,        IDC_CMD_PORT,     IDC_INTERVAL,
+                                IDC_SN,          IDC_DEVICE_IP,  IDC_COUNTER,     IDC_TIME,         IDC_DAQ_FRQ,
+                                IDC_RT_FRQ,      IDC_ERROR_NUMBER, IDC_LINE_NUMBER, IDC_SAVED_LINES, IDC_SAVE_FRQ,
+                                IDC_FILE_NUMBER, IDC_FILE_NAME,  IDC_SAVE_DIR,    IDC_LIST_INR,     IDC_SPECTRUM_CNT,
+                                IDC_TRACE_CNT,   IDC_REALTIME_LEN, IDC_REALTIME_ID};
+        for (int id : labelled) {
+            QVERIFY2(w.Control(id), qPrintable(QString::number(id)));
+            auto* label = w.findChild<QLabel*>(QStringLiteral("lbl%1").arg(id));
+            QVERIFY2(label, qPrintable(QString::number(id)));
+            QCOMPARE(label->text().toStdString(), ControlLabel(id, lang));
+        }
+        QVERIFY(f.Get<QProgressBar>(IDC_PROGRESS_FILES));
+        QVERIFY(f.Get<QProgressBar>(IDC_PROGRESS_RECORDS));
+        QVERIFY(w.Control(IDC_RAW_TEXT));
+        QCOMPARE(w.findChild<QGroupBox*>("grpDataInterface")->title().toStdString(),
+                 GroupTitle(Group::DataInterface, lang));
+        QCOMPARE(w.findChild<QGroupBox*>("grpRealtimeView")->title().toStdString(),
+                 GroupTitle(Group::RealtimeView, lang));
+
+        // Number edits: digits only; the data port at most four characters.
+        auto* port = f.Get<QLineEdit>(IDC_PORT);
+        QCOMPARE(port->maxLength(), 4);
+        port->clear();
+        QTest::keyClicks(port, "7a0b09x9");
+        QCOMPARE(port->text(), QStringLiteral("7009"));
+        QCOMPARE(f.Read("Net", "Port"), std::string("7009"));
+        auto* lines = f.Get<QLineEdit>(IDC_LINE_NUMBER);
+        lines->selectAll();
+        QTest::keyClicks(lines, "-12e5");
+        QCOMPARE(lines->text(), QStringLiteral("125"));
+        QCOMPARE(f.Read("DataSave", "LineNumber"), std::string("125"));
+        QCOMPARE(w.Dlg().RecordsPerFile(), 125u);
+
+        // Tabs and menu.
+        QTabWidget* tabs = w.ViewTabs();
+        QCOMPARE(tabs->count(), 5);
+        for (int t = 0; t < 5; ++t) {
+            QCOMPARE(tabs->tabText(t).toStdString(), ViewTabCaption(t, lang));
+            QCOMPARE(w.TabPage(t)->objectName(), QStringLiteral("viewTab%1").arg(t));
+        }
+        QCOMPARE(tabs->currentIndex(), 0);
+        QVERIFY(w.Action(ID_SYSTEM_RESET));
+        QCOMPARE(w.Action(ID_TOOLS_DEBUG)->text().toStdString(), MenuText(ID_TOOLS_DEBUG, lang));
+        QVERIFY(!w.Action(ID_HELP_HANDBOOK)->isEnabled());
+        QVERIFY(!w.Action(ID_SETTING_CONVERT_HIGHSPEED)->isEnabled());
+        QVERIFY(w.Action(ID_HELP_ABOUT)->isEnabled());
+        // Only the other language is offered.
+        QCOMPARE(w.Action(ID_LANGUAGE_CHINESE) != nullptr, lang == Language::English);
+        QCOMPARE(w.Action(ID_LANGUAGE_ENGLISH) != nullptr, lang == Language::Chinese);
+        QCOMPARE(w.windowTitle(), QStringLiteral("lumora Ver: 1.0.2.6"));
+        QCOMPARE(w.findChild<QMenuBar*>("menuBar")->actions().size(), 6);
+
+        // Fixed size with a minimise box and no maximise box.
+        QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+    }
+
+    void keysOpenCloseAndEnd() {
+        const int port = FreeSmallPort();
+        QVERIFY(port > 0);
+        Fixture f({{"Net.Port", std::to_string(port)}});
+        MainWindow& w = *f.window;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto* dirEdit = f.Get<QLineEdit>(IDC_SAVE_DIR);
+        dirEdit->setFocus();
+        QTest::keyClick(dirEdit, Qt::Key_Return);
+        QVERIFY(w.Dlg().PortOpen());
+        QCOMPARE(f.Get<QPushButton>(IDC_OPEN_CLOSE)->text(), QStringLiteral("Close"));
+        QVERIFY(w.TimerActive(kTimerSensorList));
+        QTest::keyClick(&w, Qt::Key_Enter);
+        QVERIFY(!w.Dlg().PortOpen());
+        QCOMPARE(f.Get<QPushButton>(IDC_OPEN_CLOSE)->text(), QStringLiteral("Open"));
+        QVERIFY(w.isVisible());  // Enter never ends the dialog
+
+        // The folder chooser: Cancel changes nothing, a folder is stored.
+        const std::string dirBefore = f.Read("DataSave", "Dir");
+        w.folderChooserOverride = [](const std::string&, const std::string&) { return std::string(); };
+        QTest::mouseClick(f.Get<QPushButton>(IDC_BROWSE_DIR), Qt::LeftButton);
+        QCOMPARE(f.Read("DataSave", "Dir"), dirBefore);
+        w.folderChooserOverride = [](const std::string&, const std::string&) { return std::string("/tmp/chosen"); };
+        QTest::mouseClick(f.Get<QPushButton>(IDC_BROWSE_DIR), Qt::LeftButton);
+        QCOMPARE(dirEdit->text(), QStringLiteral("/tmp/chosen"));
+        QCOMPARE(f.Read("DataSave", "Dir"), std::string("/tmp/chosen"));
+
+        // A check box writes on click; PROT on selection.
+        QTest::mouseClick(f.Get<QCheckBox>(IDC_ENABLE), Qt::LeftButton);
+        QCOMPARE(f.Read("DataSave", "Enable"), std::string("1"));
+        f.Get<QComboBox>(IDC_PROTOCOL)->setCurrentIndex(1);
+        QCOMPARE(f.Read("Net", "Protocol"), std::string("1"));
+
+        // Escape ends the program.
+        QSignalSpy ended(&w, &MainWindow::programEnded);
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QTRY_COMPARE(ended.count(), 1);
+        QVERIFY(w.Dlg().StopReceive());
+    }
+
+    void sensorListKeepsSelectionAndChecksUntilTheLayoutChanges() {
+        Fixture f;
+        MainWindow& w = *f.window;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        SensorListWidget* view = w.SensorListView();
+        QAbstractItemModel* model = view->model();
+
+        f.PushFrame(10, 1);
+        QCOMPARE(model->rowCount(), 10);
+        QCOMPARE(model->columnCount(), 6);
+        QCOMPARE(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Wavelength"));
+        QCOMPARE(model->data(model->index(2, 4)).toString(), QStringLiteral("0"));
+        QCOMPARE(model->data(model->index(0, 5), Qt::TextAlignmentRole).value<Qt::Alignment>(),
+                 Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+        QCOMPARE(model->data(model->index(0, 1), Qt::TextAlignmentRole).value<Qt::Alignment>(),
+                 Qt::Alignment(Qt::AlignCenter));
+        QVERIFY(view->horizontalHeader()->sectionsMovable());
+
+        // Tick row 3, select rows 5 and 7.
+        QVERIFY(model->setData(model->index(3, 0), Qt::Checked, Qt::CheckStateRole));
+        view->selectionModel()->select(model->index(5, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view->selectionModel()->select(model->index(7, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(w.Dlg().SensorRows().ChosenRows(), (std::vector<int>{3, 5, 7}));
+
+        for (int counter = 2; counter < 40; ++counter) f.PushFrame(10, counter);
+        QCOMPARE(model->data(model->index(3, 0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
+        QCOMPARE(model->data(model->index(2, 4)).toString(), QStringLiteral("38"));
+        QCOMPARE(w.Dlg().SensorRows().RebuildCount(), 1);
+
+        // A new layout rebuilds: no checks, no selection.
+        f.PushFrame(10, 40, 1);
+        QCOMPARE(model->rowCount(), 10);
+        QCOMPARE(model->data(model->index(3, 0), Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QVERIFY(view->selectionModel()->selectedRows().isEmpty());
+        QVERIFY(w.Dlg().SensorRows().ChosenRows().empty());
+        QCOMPARE(model->data(model->index(2, 4)).toString(), QStringLiteral("0"));
+
+        // A click on a row chooses the realtime reading; below the rows, 0.
+        auto* id = f.Get<QSpinBox>(IDC_REALTIME_ID);
+        QRect row2 = view->visualRect(model->index(2, 1));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, row2.center());
+        QCOMPARE(id->value(), 3);
+        QCOMPARE(w.Dlg().LiveRealtimeId(), 3);
+        QRect last = view->visualRect(model->index(9, 1));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 30));
+        QCOMPARE(id->value(), 0);
+        QCOMPARE(w.Dlg().LiveRealtimeId(), 0);
+    }
+
+    void programRecordsWhatALoopbackSenderSends() {
+        QTemporaryDir dir;
+        const int port = FreeSmallPort();
+        QVERIFY(port > 0);
+        {
+            SettingsStore store(dir.filePath("Lumora.ini").toStdString());
+            store.SetString("Net", "Port", std::to_string(port));
+            store.SetString("Net", "AutoOpen", "1");
+            store.SetString("DataSave", "Enable", "1");
+            store.SetString("DataSave", "FileName", "e2e");
+        }
+        QProcess program;
+        program.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(LUMORA_GUI_PATH), {});
+        QVERIFY(program.waitForStarted(10000));
+
+        // Wait until the program holds the port (looked up without binding
+        // it, which could take it away from the program).
+        QElapsedTimer waited;
+        waited.start();
+        while (!UdpPortInUse(port)) {
+            if (waited.elapsed() > 15000) {
+                qWarning() << program.readAllStandardError();
+                QFAIL("the program never opened its port");
+            }
+            QTest::qWait(50);
+        }
+
+        UdpSocket sender;
+        QVERIFY(sender.Create());
+        const int kFrames = 200;
+        std::vector<uint8_t> frame;
+        TrailerFields trailer;
+        trailer.sn = "LOOP";
+        for (int i = 1; i <= kFrames; ++i) {
+            trailer.counter = i;
+            EncodeWavelengthFrame(frame, {3, 3}, {1, 2, 3, 4, 5, 6}, &trailer);
+            QVERIFY(sender.SendTo(frame.data(), frame.size(), "127.0.0.1", static_cast<uint16_t>(port)));
+            if (i % 50 == 0) QTest::qWait(20);
+        }
+        QTest::qWait(500);
+        // SIGTERM ends it like the close box: the recording is complete.
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+
+        QStringList files = QDir(dir.path()).entryList({"e2e-*.dat"}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QFile file(dir.filePath(files[0]));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("LMRA"));
+        // Every frame but the last, which waits for the next frame's marker.
+        QCOMPARE(bytes.size(), qsizetype(5 + (kFrames - 1) * frame.size()));
+        QCOMPARE(SettingsStore(dir.filePath("Lumora.ini").toStdString()).GetString("Net", "IP", ""),
+                 std::string("127.0.0.1"));
     }
 };
 
