@@ -7,7 +7,7 @@
 //                formats rows with printf.
 // The files are generated into a temporary directory and deleted afterwards.
 //
-// usage: bench_conversion [LMRA_MB [JSON_MB]]   (default 20 10; the full-size
+// usage: bench_bench_conversion [LMRA_MB [JSON_MB]]   (default 10 5; the full-size
 //        figures are 200 100)
 #include <cjson/cJSON.h>
 #include <fcntl.h>
@@ -321,8 +321,8 @@ Figures Measure(const char* what, const std::string& dir, const std::string& sou
 }  // namespace
 
 int main(int argc, char** argv) {
-    double lmraMb = argc > 1 ? std::atof(argv[1]) : 20;
-    double jsonMb = argc > 2 ? std::atof(argv[2]) : 10;
+    double lmraMb = argc > 1 ? std::atof(argv[1]) : 10;
+    double jsonMb = argc > 2 ? std::atof(argv[2]) : 5;
     ::setenv("TZ", "UTC", 1);
     ::tzset();
 
