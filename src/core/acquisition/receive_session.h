@@ -100,6 +100,8 @@ public:
 
     // ---- counters (read from any thread)
     int PacketRate() const { return packetRate_.load(std::memory_order_relaxed); }        // m_packetRate
+    // System > Reset shows the rate from zero again.
+    void ResetPacketRate() { packetRate_.store(0, std::memory_order_relaxed); }
     uint32_t DatagramCount() const { return datagramCount_.load(std::memory_order_acquire); }  // m_datagramCount
     void ResetDatagramCount() { datagramCount_.store(0, std::memory_order_relaxed); }
     std::string LastSourceIp() const;  // m_lastSourceIp

@@ -694,6 +694,7 @@ void CLumoraDlg::OnSystemReset() {
     m_window.StopTimer(kTimerStatus);
 
     ReadSettingsIntoControls(false);
+    m_session->ResetPacketRate();
 
     m_acq.Ring().ResetIndices();
     m_window.SetText(IDC_PORT, m_portText);
