@@ -1,32 +1,43 @@
 // How fast the high-speed capture takes datagrams off the socket, compared
 // with the floor: a bare loop of one recvfrom per datagram that does nothing
 // with the data (the desktop program's receive loop does that and more, so
-// its rate is at most the floor's).
+// its rate is at most the floor's). For the desktop's own loop (assemble,
+// decode, record) the figure is what its worker's CPU time allows: datagrams
+// per CPU second while it takes a paced stream, an upper bound of its rate.
 //
 // Each round fills a large socket buffer with datagrams of about 700 bytes
-// while nobody reads, then times how long the receiver needs to take them all
-// off: the sender's speed does not enter the figure. The capture's figure
-// includes cutting frames, stamping trailers and handing the records to the
-// file.
+// while nobody reads, then lets the receiver take them all off: the sender's
+// speed does not enter the figure. Every figure is datagrams per second of
+// the receiver's CPU time (all its threads), so that other load on the
+// machine does not enter it either. The capture's figure includes cutting
+// frames, stamping trailers and writing the records to the file.
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "acquisition/acquisition_state.h"
 #include "acquisition/frame_encoder.h"
+#include "acquisition/receive_session.h"
+#include "app/window_port.h"
+#include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "recording/high_speed_capture.h"
+#include "recording/raw_recorder.h"
+#include "settings/settings_store.h"
 
 namespace {
 
 using lumora::UdpSocket;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kDatagrams = 30000;
+constexpr int kDatagrams = 60000;
 constexpr int kRounds = 5;
 constexpr int kBuffer = 128 << 20;
 
@@ -49,6 +60,62 @@ int Fill(uint16_t port, const std::vector<uint8_t>& frame, int n) {
     for (int i = 0; i < n; ++i)
         if (tx.SendTo(frame.data(), frame.size(), "127.0.0.1", port)) ++sent;
     return sent;
+}
+
+class NullWindow : public lumora::WindowPort {
+public:
+    void SetText(int, const std::string&) override {}
+    std::string GetText(int) override { return {}; }
+    void SetCheck(int, bool) override {}
+    bool GetCheck(int) override { return false; }
+    void EnableControl(int, bool) override {}
+    void SetProgress(int, int, int) override {}
+    int MessageBox(const std::string&, const std::string&, int, int) override { return lumora::kIdOk; }
+    void SetActiveTab(int) override {}
+    void StartTimer(int, int) override {}
+    void StopTimer(int) override {}
+    void Post(std::function<void()> task) override { task(); }
+    void OpenFolder(const std::string&) override {}
+    void OpenUrl(const std::string&) override {}
+};
+
+// The desktop program's receive session, recording on: datagrams per second
+// of its worker's CPU time, fed 20000 datagrams at 20000 per second.
+double DesktopCapacity(const std::vector<uint8_t>& frame, const std::string& dir) {
+    using namespace lumora;
+    const std::string sub = dir + "/session";
+    std::filesystem::create_directories(sub);
+    NullWindow window;
+    SettingsStore settings(sub + "/Lumora.ini");
+    AcquisitionState state;
+    RawRecorder recorder(&window);
+    recorder.SetDirectory(sub);
+    recorder.SetFilePrefix("bench");
+    ReceiveSession session(state, recorder, settings, window);
+    session.SetPortText("0");
+    session.SetRecordEnabled(true);
+    if (!session.Open()) return 0;
+    UdpSocket tx;
+    tx.Create();
+    const int total = 20000;
+    const auto start = Clock::now();
+    for (int i = 0; i < total; ++i) {
+        while (Clock::now() - start < std::chrono::microseconds(50) * i) std::this_thread::yield();
+        tx.SendTo(frame.data(), frame.size(), "127.0.0.1", session.BoundPort());
+    }
+    for (int i = 0; i < 100 && session.DatagramCount() < static_cast<uint32_t>(total); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    session.Close();
+    const double cpu = session.LastWorkerCpuNs() / 1e9;
+    const uint32_t got = session.DatagramCount();
+    std::filesystem::remove_all(sub);
+    return cpu > 0 ? got / cpu : 0;
+}
+
+int64_t ProcessCpuNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 double Median(std::vector<double> v) {
@@ -78,9 +145,9 @@ int main() {
             int sent = Fill(rx.LocalPort(), frame, kDatagrams);
             std::vector<uint8_t> buf(10240);
             int got = 0;
-            auto t0 = Clock::now();
+            const int64_t cpu0 = lumora::ThreadCpuNs();
             while (got < sent && rx.ReceiveFrom(buf.data(), buf.size()) >= 0) ++got;
-            double s = std::chrono::duration<double>(Clock::now() - t0).count();
+            double s = (lumora::ThreadCpuNs() - cpu0) / 1e9;
             floorLost += static_cast<unsigned long long>(kDatagrams - got);
             floorRates.push_back(got / s);
         }
@@ -100,22 +167,30 @@ int main() {
                 return 1;
             }
             Fill(cap.Port(), frame, kDatagrams);
+            // Only the capture's threads run now: the process's CPU time is theirs.
+            const int64_t cpu0 = ProcessCpuNs();
             lumora::HighSpeedCaptureStats st = cap.Run();
+            const double cpu = (ProcessCpuNs() - cpu0) / 1e9;
             captureLost += static_cast<unsigned long long>(kDatagrams) - st.frames;
-            captureRates.push_back(st.frames / st.seconds);
+            captureRates.push_back(st.frames / cpu);
         }
     }
+    std::vector<double> desktopRates;
+    for (int round = 0; round < 3; ++round) desktopRates.push_back(DesktopCapacity(frame, dir));
     std::filesystem::remove_all(dir);
 
     double floor = Median(floorRates);
+    double desktop = Median(desktopRates);
     double capture = Median(captureRates);
     std::printf("datagrams of %zu bytes, %d per round, %d rounds, socket buffer %d bytes\n", frame.size(), kDatagrams,
                 kRounds, granted);
-    std::printf("floor (bare recvfrom loop):        %10.0f datagrams/s  (%.1f MB/s)\n", floor,
+    std::printf("floor (bare recvfrom loop):         %10.0f datagrams/s  (%.1f MB/s)\n", floor,
                 floor * frame.size() / 1e6);
-    std::printf("hdaq capture (records to a file):  %10.0f datagrams/s  (%.1f MB/s)\n", capture,
+    std::printf("hdaq capture (records to a file):   %10.0f datagrams/s  (%.1f MB/s)\n", capture,
                 capture * frame.size() / 1e6);
+    std::printf("desktop receive loop (by CPU time): %10.0f datagrams/s\n", desktop);
     std::printf("ratio capture/floor: %.2f\n", capture / floor);
+    if (desktop > 0) std::printf("ratio capture/desktop loop: %.2f\n", capture / desktop);
     if (floorLost || captureLost)
         std::printf("not received (buffer too small for a round): floor %llu, capture %llu\n", floorLost, captureLost);
     return 0;

@@ -27,7 +27,10 @@ namespace lumora {
 namespace {
 
 constexpr uint8_t kFileHeader[5] = {'L', 'M', 'R', 'A', 0x65};
-constexpr size_t kSlotBytes = 65536;  // any UDP datagram fits
+// Room for the longest frame the instrument sends (the desktop program takes
+// datagrams of up to 10240 bytes); a longer datagram is counted as too long
+// and not recorded. Small slots keep the receive batch in the caches.
+constexpr size_t kSlotBytes = 16384;
 
 double MonotonicSeconds() {
     timespec ts{};
@@ -54,7 +57,8 @@ class BufferWriter {
 public:
     BufferWriter(int fd, size_t bufferBytes, int buffers) : fd_(fd), bufferBytes_(bufferBytes) {
         for (int i = 0; i < buffers; ++i) {
-            storage_.push_back(std::make_unique<uint8_t[]>(bufferBytes));
+            // Not cleared: pages are touched only as records fill them.
+            storage_.push_back(std::unique_ptr<uint8_t[]>(new uint8_t[bufferBytes]));
             free_.push_back(storage_.back().get());
         }
         thread_ = std::thread([this] { Loop(); });
@@ -225,8 +229,8 @@ bool HighSpeedCapture::Open(std::string* error) {
     // The system cuts the request down to what it allows (more for root).
     receiveBuffer_ = socket_.SetReceiveBuffer(options_.requestedReceiveBuffer);
     int on = 1;
+    // Each datagram then carries the socket's drop count (when it is not 0).
     ::setsockopt(s, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-    ::setsockopt(s, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     // Short timeout so that the time limit and stop requests are noticed
     // while nothing arrives.
     socket_.SetReceiveTimeout(100);
@@ -246,14 +250,14 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
     }
     const int batch = options_.batch;
     const int s = socket_.Handle();
-    constexpr size_t kControlBytes = CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec)) + 64;
+    constexpr size_t kControlBytes = CMSG_SPACE(sizeof(uint32_t)) + 32;
 
-    std::vector<uint8_t> slots(static_cast<size_t>(batch) * kSlotBytes);
+    std::unique_ptr<uint8_t[]> slots(new uint8_t[static_cast<size_t>(batch) * kSlotBytes]);
     std::vector<uint8_t> control(static_cast<size_t>(batch) * kControlBytes);
     std::vector<iovec> iov(batch);
     std::vector<mmsghdr> msgs(batch);
     for (int i = 0; i < batch; ++i) {
-        iov[i].iov_base = slots.data() + static_cast<size_t>(i) * kSlotBytes;
+        iov[i].iov_base = slots.get() + static_cast<size_t>(i) * kSlotBytes;
         iov[i].iov_len = kSlotBytes;
     }
 
@@ -291,25 +295,23 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
         int got = ::recvmmsg(s, msgs.data(), static_cast<unsigned>(batch), MSG_WAITFORONE, nullptr);
         double now = MonotonicSeconds();
         if (got > 0) {
-            // One clock reading per batch stands in where the system gives no
-            // arrival stamp.
+            // Records are stamped with the time they are taken, as the
+            // recorder does: one clock reading per batch.
             timespec wall{};
             clock_gettime(CLOCK_REALTIME, &wall);
+            const int64_t stampMs = static_cast<int64_t>(wall.tv_sec) * 1000 + wall.tv_nsec / 1000000;
             for (int i = 0; i < got && !limitReached; ++i) {
                 const msghdr& h = msgs[i].msg_hdr;
                 const size_t len = msgs[i].msg_len;
                 ++st.datagrams;
                 ++datagramNumber;
                 st.bytesReceived += len;
-                timespec stamp = wall;
                 for (cmsghdr* c = CMSG_FIRSTHDR(&h); c; c = CMSG_NXTHDR(const_cast<msghdr*>(&h), c)) {
                     if (c->cmsg_level != SOL_SOCKET) continue;
                     if (c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
                         uint32_t d;
                         std::memcpy(&d, CMSG_DATA(c), sizeof d);
                         if (d > cmsgDrops) cmsgDrops = d;
-                    } else if (c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-                        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
                     }
                 }
                 if (h.msg_flags & MSG_TRUNC) {
@@ -318,7 +320,6 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
                     continue;
                 }
                 const uint8_t* data = static_cast<const uint8_t*>(iov[i].iov_base);
-                const int64_t stampMs = static_cast<int64_t>(stamp.tv_sec) * 1000 + stamp.tv_nsec / 1000000;
                 int frames = ForEachFrame(data, len, [&](const uint8_t* f, size_t flen) {
                     if (limitReached) return;
                     const bool own = FrameHasOwnTrailer(f, flen);
