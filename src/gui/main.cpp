@@ -10,6 +10,7 @@
 #include "app_icon.h"
 #include "main_window.h"
 #include "tools/tool_windows.h"
+#include "views/chart_views.h"
 #include "lumora_version.h"
 
 namespace {
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     lumora::MainWindow window;
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
+    lumora::ChartViews charts(window);  // view tabs 1 to 3
     QObject::connect(&window, &lumora::MainWindow::programEnded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <qcustomplot.h>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -20,8 +21,6 @@
 #include "acquisition/acquisition_state.h"
 #include "views/spectrum_channels.h"
 
-class QCustomPlot;
-class QCPGraph;
 class QLineEdit;
 
 namespace lumora {

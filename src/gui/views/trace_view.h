@@ -4,12 +4,12 @@
 // frame has arrived.
 #include <QObject>
 #include <QPointer>
+#include <qcustomplot.h>
 #include <functional>
 #include <vector>
 
 #include "views/trace_history.h"
 
-class QCustomPlot;
 
 namespace lumora {
 
