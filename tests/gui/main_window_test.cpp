@@ -22,6 +22,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "about_dialog.h"
 #include "acquisition/frame_encoder.h"
 #include "app/captions.h"
 #include "main_window.h"
@@ -190,6 +191,16 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QCOMPARE(w.minimumSize(), w.maximumSize());
+    }
+
+    void aboutBoxLines() {
+        AboutDialog en(Language::English);
+        QCOMPARE(en.windowTitle(), QStringLiteral("About Lumora"));
+        QCOMPARE(en.findChild<QLabel*>("aboutVersion")->text(), QStringLiteral("lumora Ver:1.0.2.6"));
+        QVERIFY(en.findChild<QLabel*>("aboutCopyright")->text().endsWith(QStringLiteral(" Copyright")));
+        AboutDialog zh(Language::Chinese);
+        QCOMPARE(zh.windowTitle(), QStringLiteral("关于 Lumora"));
+        QCOMPARE(zh.findChild<QPushButton*>("aboutOk")->text(), QStringLiteral("确定"));
     }
 
     void keysOpenCloseAndEnd() {

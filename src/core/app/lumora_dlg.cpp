@@ -66,6 +66,7 @@ CLumoraDlg::CLumoraDlg(WindowPort& window, std::string settingsPath)
       m_commandChannel(window, m_commandBoxes),
       m_session(std::make_unique<ReceiveSession>(m_acq, m_recorder, m_settings, m_sessionWindow)) {
     exitProcess = [](int code) { std::_Exit(code); };
+    m_acq.m_spectrumAutoShowHook.store(&m_spectrumForward);
     m_commandChannel.onSpectrumDisplay = [this](bool checked) { m_showSpectrum.store(checked); };
 }
 
@@ -75,6 +76,17 @@ CLumoraDlg::~CLumoraDlg() {
     StopRealtime();
     m_session->Stop();
     m_session.reset();
+}
+
+void CLumoraDlg::SpectrumForward::BringSpectrumForward() {
+    // The window is touched on the UI thread only; the flag the spectrum view
+    // reads is set at once.
+    dlg_.m_showSpectrum.store(true);
+    WindowPort* window = &dlg_.m_window;
+    window->Post([window] {
+        window->SetActiveTab(kViewTabSpectrum);
+        window->SetCheck(IDC_SPECTRUM_DISP, true);
+    });
 }
 
 void CLumoraDlg::SessionWindow::SetText(int id, const std::string& t) {

@@ -251,8 +251,20 @@ private:
         CLumoraDlg& dlg_;
     };
 
+    // The first spectrum frame after Open brings the Spectrum tab forward and
+    // ticks its DISP box; the decoder calls this on the receive worker.
+    class SpectrumForward : public SpectrumAutoShowHook {
+    public:
+        explicit SpectrumForward(CLumoraDlg& dlg) : dlg_(dlg) {}
+        void BringSpectrumForward() override;
+
+    private:
+        CLumoraDlg& dlg_;
+    };
+
     WindowPort& m_window;
     SessionWindow m_sessionWindow{*this};
+    SpectrumForward m_spectrumForward{*this};
     SettingsStore m_settings;
     AcquisitionState m_acq;
     RawRecorder m_recorder;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "acquisition/binary_decoder.h"
 #include "acquisition/frame_encoder.h"
 #include "app/captions.h"
 #include "platform/udp_socket.h"
@@ -311,6 +312,28 @@ TEST_F(DlgTest, ViewBoxesSwitchTabsAndTimersAsTheyShould) {
     EXPECT_FALSE(win.TimerRunning(kTimerTrace));
     dlg->OnCheckClicked(IDC_REALTIME_DISP, true);  // Realtime switches either way
     EXPECT_EQ(win.tabs.back(), kViewTabRealtime);
+}
+
+TEST_F(DlgTest, FirstSpectrumFrameAfterOpenBringsTheSpectrumForwardOnce) {
+    Write("Net", "Port", "0");
+    Start();
+    dlg->OnOpenClose();
+    ASSERT_TRUE(dlg->PortOpen());
+    std::vector<uint8_t> frame = EncodeSpectrumFrame(3, std::vector<uint16_t>(200, 1000));
+    ASSERT_EQ(DecodeBinaryFrame(dlg->Acquisition(), frame.data(), frame.size()), 0);
+    EXPECT_TRUE(dlg->ShowSpectrum());
+    win.RunPosted();
+    EXPECT_EQ(win.tabs.back(), kViewTabSpectrum);
+    EXPECT_TRUE(win.checks[IDC_SPECTRUM_DISP]);
+
+    // The user moves away and clears the box: later frames leave it so.
+    dlg->OnCheckClicked(IDC_SPECTRUM_DISP, false);
+    win.SetActiveTab(kViewTabList);
+    win.checks[IDC_SPECTRUM_DISP] = false;
+    ASSERT_EQ(DecodeBinaryFrame(dlg->Acquisition(), frame.data(), frame.size()), 0);
+    win.RunPosted();
+    EXPECT_EQ(win.tabs.back(), kViewTabList);
+    EXPECT_FALSE(dlg->ShowSpectrum());
 }
 
 TEST_F(DlgTest, StatusRefreshFormatsTheFields) {
