@@ -296,14 +296,20 @@ Figures Measure(const char* what, const std::string& dir, const std::string& sou
     ConvertSettings s;
     s.m_TitleAlign = aligned ? 1 : 0;
     ctx.SetSettings(s);
+    // The conversion runs between two measurements of the floor (the output
+    // size is known from a first conversion); the faster floor counts.
+    if (ConvertFile(ctx, source) != 0) std::printf("    conversion failed\n");
+    uint64_t out = OutputBytes(dir);
+    RemoveOutputs(dir);
+    Timing floorIo = Seconds([&] { IoFloor(source, dir + "/floor.csv", out); });
     ResetPeak();
     Timing fast = Seconds([&] {
         if (ConvertFile(ctx, source) != 0) std::printf("    conversion failed\n");
     });
     double peak = PeakMb();
-    uint64_t out = OutputBytes(dir);
     RemoveOutputs(dir);
-    Timing floorIo = Seconds([&] { IoFloor(source, dir + "/floor.csv", out); });
+    Timing floor2 = Seconds([&] { IoFloor(source, dir + "/floor.csv", out); });
+    if (floor2.wall < floorIo.wall) floorIo = floor2;
     Timing naive = Seconds([&] { json ? NaiveJson(source, aligned) : NaiveLmra(source, aligned); });
     RemoveOutputs(dir);
     std::printf("%-5s %-8s input %7.1f MB, CSV %8.1f MB, peak memory %.1f MB\n", what, aligned ? "aligned" : "grouped",

@@ -4,6 +4,7 @@
 // refresh reads, and the state of the output file being written.
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -33,11 +34,13 @@ struct ConvertProgress {
 // The identity of one column group of an aligned header; two records give the
 // same header text exactly when their lists of keys are equal.
 struct HeaderKey {
+    // Compared as bytes: three 32-bit fields, no padding.
     int32_t id;
     int32_t channel;
     int32_t serial;
     bool operator==(const HeaderKey&) const = default;
 };
+static_assert(sizeof(HeaderKey) == 12);
 
 // Header of the output file now open (m_currentHeader). Empty means that the
 // next record begins a new output file. For the aligned layout the sensor keys
@@ -61,7 +64,8 @@ public:
         keysValid_ = true;
     }
     bool KeysMatch(const std::vector<HeaderKey>& keys, unsigned layout) const {
-        return keysValid_ && !text_.empty() && layout == keysLayout_ && keys == keys_;
+        return keysValid_ && !text_.empty() && layout == keysLayout_ && keys.size() == keys_.size() &&
+               (keys.empty() || std::memcmp(keys.data(), keys_.data(), keys.size() * sizeof(HeaderKey)) == 0);
     }
 
 private:

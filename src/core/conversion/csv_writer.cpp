@@ -132,7 +132,7 @@ int CsvWriter::WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, Out
         }
         // The whole label area is copied (the row has room for it); only its
         // length counts.
-        std::memcpy(p, label.text, sizeof label.text);
+        for (size_t k = 0; k < sizeof label.text; k += 16) std::memcpy(p + k, label.text + k, 16);
         p += label.length;
         p = AppendInt(p, r.wavelength);
         *p++ = ',';

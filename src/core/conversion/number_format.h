@@ -29,20 +29,20 @@ struct QuadTable {
 inline constexpr QuadTable kQuads{};
 
 // Up to four digits of v < 10000 without leading zeros; writes 4 bytes.
-inline char* AppendSmall(char* p, uint32_t v) {
+[[gnu::always_inline]] inline char* AppendSmall(char* p, uint32_t v) {
     const unsigned n = v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : 4;
     std::memcpy(p, kQuads.digits + 4 * v + (4 - n), 4);
     return p + n;
 }
 // Exactly four digits of v < 10000.
-inline char* AppendQuad(char* p, uint32_t v) {
+[[gnu::always_inline]] inline char* AppendQuad(char* p, uint32_t v) {
     std::memcpy(p, kQuads.digits + 4 * v, 4);
     return p + 4;
 }
 }  // namespace detail
 
 // Decimal digits of v. May write up to three bytes past the digits.
-inline char* AppendUint(char* p, uint32_t v) {
+[[gnu::always_inline]] inline char* AppendUint(char* p, uint32_t v) {
     if (v < 10000) return detail::AppendSmall(p, v);
     if (v < 100000000) return detail::AppendQuad(detail::AppendSmall(p, v / 10000), v % 10000);
     p = detail::AppendSmall(p, v / 100000000);
@@ -50,7 +50,7 @@ inline char* AppendUint(char* p, uint32_t v) {
 }
 
 // "%d"
-inline char* AppendInt(char* p, int32_t v) {
+[[gnu::always_inline]] inline char* AppendInt(char* p, int32_t v) {
     if (v < 0) {
         *p++ = '-';
         return AppendUint(p, 0u - static_cast<uint32_t>(v));
