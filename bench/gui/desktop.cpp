@@ -8,7 +8,9 @@
 //     99th percentile, against the same measure in the idle window before;
 //   - frames lost (sent by the simulator, not received by the program);
 //   - resident memory.
-// Usage: bench_desktop [seconds] [frames-per-second]   (LUMORA_CLI: the lumora-cli to use)
+// Usage: bench_desktop [seconds] [frames-per-second] [raw]
+//   raw: the source-data DISP box ticked (hex dump of every frame shown)
+//   LUMORA_CLI: the lumora-cli to use
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "main_window.h"
@@ -81,6 +84,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10;
     const int rate = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10000;
+    const bool raw = argc > 3 && std::string(argv[3]) == "raw";
     QApplication app(argc, argv);
 
     QTemporaryDir dir;
@@ -94,6 +98,7 @@ int main(int argc, char** argv) {
         SettingsStore s(ini);
         s.SetString("Net", "Port", std::to_string(port));
         s.SetString("View", "List", "1");
+        s.SetString("View", "Raw", raw ? "1" : "0");
         s.SetString("DataSave", "Dir", dir.path().toStdString());
     }
     MainWindow window(QString::fromStdString(ini));
@@ -157,7 +162,8 @@ int main(int argc, char** argv) {
 
     const double refreshMed = Percentile(refreshMs, 0.5), refresh99 = Percentile(refreshMs, 0.99);
     const double floorMed = Percentile(floorMs, 0.5);
-    std::printf("simulator: %ld frames of 320 readings at %d frames/s for %d s\n", sent, rate, seconds);
+    std::printf("simulator: %ld frames of 320 readings at %d frames/s for %d s%s\n", sent, rate, seconds,
+                raw ? ", source-data display on" : "");
     std::printf("list refresh with 320 rows (%ld ticks): median %.3f ms, p99 %.3f ms (target < 2 ms)\n", rowsSeen,
                 refreshMed, refresh99);
     std::printf("  floor, copy of the newest frame: median %.3f ms; ratio %.1f\n", floorMed,
