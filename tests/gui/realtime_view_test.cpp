@@ -1,3 +1,4 @@
+#include <QResizeEvent>
 #include <QtTest>
 #include <atomic>
 #include <memory>
@@ -94,6 +95,24 @@ private slots:
         }
         img = f.view.Picture();
         QCOMPARE(img.pixel(400, 300), kGreen);
+    }
+
+    // The view area grows after the port opened: the next drawing fills it,
+    // keeping the samples.
+    void surfaceFollowsTheWidgetSize() {
+        Fixture f(400, 300);
+        f.view.show();  // a hidden widget hears of its new size when shown
+        f.Frame(5.0);
+        QVERIFY(f.view.TickOnce());
+        QCOMPARE(f.view.Picture().size(), QSize(400, 300));
+        f.view.resize(800, 600);
+        f.Frame(7.0);
+        QVERIFY(f.view.TickOnce());
+        const QImage img = f.view.Picture();
+        QCOMPARE(img.size(), QSize(800, 600));
+        QCOMPARE(img.pixel(600, 560), kGreen);  // the base line of the larger plot
+        const auto samples = f.view.Strip().Samples();
+        QCOMPARE(samples[samples.size() - 2], 5.0f);
     }
 
     void displayOffFreezesAndRateCounts() {

@@ -74,6 +74,11 @@ void RealtimeStrip::Open(int width, int height) {
     open_ = true;
 }
 
+void RealtimeStrip::Resize(int width, int height) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    geometry_ = RealtimeGeometry::For(width, height);
+}
+
 void RealtimeStrip::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
     open_ = false;

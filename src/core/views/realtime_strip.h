@@ -70,6 +70,9 @@ class RealtimeStrip {
 public:
     // The port opens: a surface of the given size and a strip of LEN zeros.
     void Open(int width, int height);
+    // The surface changed size while open: the next drawing uses the new
+    // geometry; the samples stay.
+    void Resize(int width, int height);
     // The port closes: the samples no longer exist. The caller stops the
     // tick first.
     void Close();

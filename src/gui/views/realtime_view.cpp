@@ -53,6 +53,7 @@ void RealtimeView::OpenCanvas() {
     const int w = std::max(width(), 1);
     const int h = std::max(height(), 1);
     strip_.Open(w, h);
+    wantedSize_.store(static_cast<int64_t>(w) << 32 | h, std::memory_order_release);
     back_ = QImage(w, h, QImage::Format_RGB32);
     back_.fill(Qt::black);
     {
@@ -88,6 +89,13 @@ bool RealtimeView::TickOnce() {
     if (inputs_.show && !inputs_.show()) return false;
     const int id = inputs_.id ? inputs_.id() : 0;
     const bool full = inputs_.full && inputs_.full();
+    const int64_t wanted = wantedSize_.load(std::memory_order_acquire);
+    const int wantW = static_cast<int>(wanted >> 32);
+    const int wantH = static_cast<int>(wanted & 0xFFFFFFFF);
+    if (wanted != 0 && !back_.isNull() && (wantW != back_.width() || wantH != back_.height())) {
+        strip_.Resize(wantW, wantH);
+        back_ = QImage(wantW, wantH, QImage::Format_RGB32);
+    }
     if (!strip_.Step(*ring_, id, full, drawing_)) return false;
     if (back_.width() != drawing_.width || back_.height() != drawing_.height) return false;
     Render(drawing_, font_, back_);
@@ -122,6 +130,13 @@ void RealtimeView::Render(const RealtimeDrawing& d, const QFont& font, QImage& i
         for (int k = 0; k < polygon.size(); ++k) polygon[k] = QPoint(compact[k].x, compact[k].y);
         p.drawPolyline(polygon);
     }
+}
+
+void RealtimeView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int64_t w = std::max(width(), 1);
+    const int64_t h = std::max(height(), 1);
+    wantedSize_.store(w << 32 | h, std::memory_order_release);
 }
 
 QImage RealtimeView::Picture() const {

@@ -39,7 +39,9 @@ public:
     void Init(const FrameRing* ring, Inputs inputs, const Clock* clock = nullptr);
 
     // The data port opens: a surface of the widget's present size and a strip
-    // of LEN zeros. Call before StartSampling.
+    // of LEN zeros. Call before StartSampling. While open, the surface
+    // follows the widget's size from the next drawing on (the view area is
+    // laid out only after a port opened at start-up).
     void OpenCanvas();
     // The 1 ms tick.
     void StartSampling();
@@ -71,6 +73,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     const FrameRing* ring_ = nullptr;
@@ -84,6 +87,7 @@ private:
     mutable std::mutex imageMutex_;
     QImage front_;                // shown by the widget
     std::atomic<bool> newPicture_{false};
+    std::atomic<int64_t> wantedSize_{0};  // width << 32 | height, set by the UI thread
     QTimer refresh_;
     int refreshMs_ = 16;
 };
