@@ -176,11 +176,6 @@ Result RunSession(double rate, double seconds, const std::string& dir, const std
     session.SetRecordEnabled(true);
     Result r;
     if (!session.Open()) return r;
-    static bool shown = false;
-    if (!shown) {
-        std::printf("receive buffer granted: %d bytes\n", session.GrantedSocketBuffer());
-        shown = true;
-    }
     r.sent = Send(session.BoundPort(), rate, seconds, frames);
     Drain([&] { return session.DatagramCount(); });
     session.Close();
@@ -225,7 +220,12 @@ int main(int argc, char** argv) {
         dir = name.data();
     }
     const auto frames = MakeFrames();
-    std::printf("loopback: %zu-byte frames, %.1f s per run\n", frames[0].size(), seconds);
+    UdpSocket probe;
+    probe.Create();
+    std::printf("loopback: %zu-byte frames, %.1f s per run, receive buffer asked %d bytes, granted %d\n",
+                frames[0].size(), seconds, ReceiveSession::kSocketBufferRequest,
+                probe.SetReceiveBuffer(ReceiveSession::kSocketBufferRequest));
+    probe.Close();
     std::printf("%9s %10s %11s %13s %10s %14s %16s %9s\n", "rate/s", "sent", "floor lost", "session lost",
                 "loss ratio", "floor ns/frame", "session ns/frame", "cpu ratio");
     for (double rate : rates) {
