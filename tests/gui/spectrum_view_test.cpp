@@ -107,6 +107,25 @@ private slots:
         QCOMPARE(f.chart.xAxis->range(), QCPRange(0, 63));
     }
 
+    // A chart behind another tab is not drawn; it is drawn when it comes forward.
+    void hiddenChartIsDrawnWhenShown() {
+        Fixture f;
+        int replots = 0;
+        connect(&f.chart, &QCustomPlot::afterReplot, this, [&] { ++replots; });
+        auto a = Flat(64, 100);
+        f.view.OfferFrame(0, a.data(), 64);
+        f.view.RedrawNow();
+        QCOMPARE(replots, 0);
+        QCOMPARE(f.counter.text(), QString("1"));
+        QCOMPARE(f.chart.graph(0)->data()->size(), 64);
+        f.chart.show();
+        QTRY_VERIFY(replots >= 1);
+        const int before = replots;
+        f.view.OfferFrame(0, a.data(), 32);
+        f.view.RedrawNow();
+        QCOMPARE(replots, before + 1);
+    }
+
     // Frames from the receive worker faster than the screen refreshes: each
     // is counted, the chart is redrawn far less often, the UI thread keeps up.
     void workerBurstIsCoalesced() {

@@ -83,6 +83,28 @@ void SetSeriesPoints(QCPGraph* graph, const double* x, const double* y, int n) {
     data->set(points, true);
 }
 
+ChartReplotter::ChartReplotter(QCustomPlot* chart) : QObject(chart), chart_(chart) {
+    if (chart_) chart_->installEventFilter(this);
+}
+
+void ChartReplotter::Replot() {
+    if (!chart_) return;
+    if (chart_->isVisible()) {
+        chart_->replot();
+        stale_ = false;
+    } else {
+        stale_ = true;
+    }
+}
+
+bool ChartReplotter::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == chart_ && event->type() == QEvent::Show && stale_) {
+        stale_ = false;
+        chart_->replot(QCustomPlot::rpQueuedReplot);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 ChartPanel::ChartPanel(QWidget* parent) : QFrame(parent), chart_(new QCustomPlot(this)) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setLineWidth(2);

@@ -2,6 +2,7 @@
 // The look shared by the spectrum and trace charts, and the sunken panel that
 // holds a chart in its view tab.
 #include <QFrame>
+#include <QPointer>
 #include <QVector>
 #include <vector>
 
@@ -23,6 +24,24 @@ void StyleSeries(QCPGraph* graph, int index);
 // Replaces the points of graph by (x[k], y[k]); reuses the graph's storage
 // when the point count is unchanged. x must be ascending.
 void SetSeriesPoints(QCPGraph* graph, const double* x, const double* y, int n);
+
+// Redraws a chart at once while it is on screen; a chart behind another view
+// tab is redrawn when it comes forward instead, so hidden charts cost no
+// drawing however fast their data changes.
+class ChartReplotter : public QObject {
+    Q_OBJECT
+public:
+    explicit ChartReplotter(QCustomPlot* chart);
+    void Replot();
+    bool Stale() const { return stale_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QPointer<QCustomPlot> chart_;
+    bool stale_ = false;
+};
 
 // A sunken frame around one chart.
 class ChartPanel : public QFrame {

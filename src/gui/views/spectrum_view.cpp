@@ -30,6 +30,7 @@ void SpectrumView::Init(QCustomPlot* chart, std::function<bool()> displayTicked,
     }
     refresh_.start(refreshMs_);
     if (chart_) {
+        replotter_ = new ChartReplotter(chart_);
         ApplyChartLook(chart_, false);
         chart_->xAxis->setRange(0, 1);
         chart_->yAxis->setRange(0, 4095);
@@ -80,12 +81,12 @@ void SpectrumView::RedrawNow() {
         }
         chart_->yAxis->setRange(0, 4095);
         if (picture_.maxPoints > 1) chart_->xAxis->setRange(0, picture_.maxPoints - 1);
-        chart_->replot();
+        replotter_->Replot();
         ++redraws_;
     } catch (const std::exception&) {
         // the chart failed: start over with fresh series at the next frame
         DropAllSeries();
-        chart_->replot();
+        replotter_->Replot();
     }
 }
 

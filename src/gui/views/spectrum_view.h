@@ -16,9 +16,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "acquisition/acquisition_state.h"
+#include "views/chart_look.h"
 #include "views/spectrum_channels.h"
 
 class QLineEdit;
@@ -63,6 +65,7 @@ private:
     SpectrumChannels channels_;
     SpectrumPicture picture_;
     QPointer<QCustomPlot> chart_;
+    ChartReplotter* replotter_ = nullptr;  // owned by the chart
     QPointer<QLineEdit> counterBox_;
     std::function<bool()> displayTicked_;
     std::array<QCPGraph*, kSpectrumChannels> series_{};  // owned by the chart

@@ -19,11 +19,12 @@ void TraceView::Init(QCustomPlot* chart, const FrameRing* ring, std::function<st
     chosenRows_ = std::move(chosenRows);
     active_ = std::move(active);
     if (!chart_) return;
+    replotter_ = new ChartReplotter(chart_);
     ApplyChartLook(chart_, true);
     QCPGraph* first = chart_->addGraph();
     StyleSeries(first, 0);
     first->setName(QString::fromUtf8(kStartupSeriesName));
-    chart_->replot();
+    replotter_->Replot();
 }
 
 void TraceView::EmptyStartupSeries() {
@@ -32,7 +33,7 @@ void TraceView::EmptyStartupSeries() {
         QCPGraph* g = chart_->graph(i);
         if (g->name() == QString::fromUtf8(kStartupSeriesName)) g->data()->clear();
     }
-    chart_->replot();
+    replotter_->Replot();
 }
 
 void TraceView::UpdateTrace() {
@@ -63,12 +64,12 @@ void TraceView::Rebuild(const std::vector<int>& rows) {
         }
         chart_->yAxis->setRange(axes.leftMin, axes.leftMax);
         chart_->xAxis->setRange(axes.bottomMin, axes.bottomMax > axes.bottomMin ? axes.bottomMax : 1);
-        chart_->replot();
+        replotter_->Replot();
         ++rebuilds_;
     } catch (const std::exception&) {
         // the chart failed: it shows nothing until the next frame rebuilds it
         chart_->clearGraphs();
-        chart_->replot();
+        replotter_->Replot();
     }
 }
 

@@ -6,8 +6,10 @@
 #include <QPointer>
 #include <qcustomplot.h>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "views/chart_look.h"
 #include "views/trace_history.h"
 
 
@@ -44,6 +46,7 @@ private:
     TraceHistory history_;
     std::vector<TraceSeries> series_;
     QPointer<QCustomPlot> chart_;
+    ChartReplotter* replotter_ = nullptr;  // owned by the chart
     const FrameRing* ring_ = nullptr;
     std::function<std::vector<int>()> chosenRows_;
     std::function<bool()> active_;
