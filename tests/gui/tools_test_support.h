@@ -37,7 +37,10 @@ struct ToolsFixture {
             if (answer) return answer(boxes.back());
             return buttons == kMbOk || buttons == kMbOkCancel ? static_cast<int>(kIdOk) : static_cast<int>(kIdNo);
         };
-        tools = std::make_unique<ToolWindows>(*window);
+        // Active SA listens on a port of the system's choosing, not on 7000.
+        DiscoveryOptions discovery;
+        discovery.port = 0;
+        tools = std::make_unique<ToolWindows>(*window, discovery);
         tools->startScript = [this](const std::string& s, const std::string& line) { scripts.emplace_back(s, line); };
         tools->waitForScript = [this](int ms) { waits.push_back(ms); };
     }

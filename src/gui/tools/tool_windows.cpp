@@ -20,19 +20,24 @@ namespace {
 
 constexpr int kBridgeMs = 100;
 
-// Waits on the conversion thread for an answer from the UI thread; gives up
-// when the run is being cancelled (its owner is going away).
+// Waits on the conversion thread for an answer from the UI thread. Gives up
+// (fallback) when the run is being cancelled, or when the task that was to
+// answer was dropped unrun because the window went away first.
 template <class T>
-bool WaitForAnswer(std::future<T>& answer, const std::atomic<bool>& cancel) {
+T WaitForAnswer(std::future<T>& answer, const std::atomic<bool>& cancel, T fallback) {
     while (answer.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        if (cancel.load()) return false;
+        if (cancel.load()) return fallback;
     }
-    return true;
+    try {
+        return answer.get();
+    } catch (const std::future_error&) {
+        return fallback;
+    }
 }
 
 }  // namespace
 
-ToolWindows::ToolWindows(MainWindow& window) : window_(window), port_(window) {
+ToolWindows::ToolWindows(MainWindow& window, DiscoveryOptions discovery) : window_(window), port_(window) {
     CLumoraDlg& dlg = window.Dlg();
     job_ = std::make_unique<ConversionJob>(dlg.Settings().Path());
     ConversionContext& ctx = job_->Context();
@@ -42,7 +47,7 @@ ToolWindows::ToolWindows(MainWindow& window) : window_(window), port_(window) {
     ctx.SetSettings(values);
     ctx.ui = MakeSettingsUi();
 
-    discovery_ = std::make_unique<DeviceDiscovery>(port_, [&dlg]() { return dlg.StopReceive(); });
+    discovery_ = std::make_unique<DeviceDiscovery>(port_, [&dlg]() { return dlg.StopReceive(); }, discovery);
     discovery_->onDeviceAdded = [this](const CSa&) {
         if (deviceList_) deviceList_->Refresh();
     };
@@ -115,7 +120,7 @@ ConvertSettingsUi ToolWindows::MakeSettingsUi() {
                 promise->set_value(yes);
             });
         });
-        return WaitForAnswer(answer, job_->Context().cancel) && answer.get();
+        return WaitForAnswer(answer, job_->Context().cancel, false);
     };
     ui.editSettings = [this, alive](ConvertSettings& values) {
         using Result = std::pair<bool, ConvertSettings>;
@@ -128,8 +133,7 @@ ConvertSettingsUi ToolWindows::MakeSettingsUi() {
             settingsBusy_ = false;
             promise->set_value({ok, copy});
         });
-        if (!WaitForAnswer(answer, job_->Context().cancel)) return false;
-        Result r = answer.get();
+        Result r = WaitForAnswer(answer, job_->Context().cancel, Result{false, values});
         if (r.first) values = r.second;
         return r.first;
     };

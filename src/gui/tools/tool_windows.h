@@ -37,7 +37,8 @@ public:
     // commands with the window and puts the device list into tab 4. Must be
     // destroyed before the window: it closes its windows and ends its
     // threads (discovery listeners, a running conversion) then.
-    explicit ToolWindows(MainWindow& window);
+    // discovery: where Active SA listens (tests choose a free port).
+    explicit ToolWindows(MainWindow& window, DiscoveryOptions discovery = {});
     ~ToolWindows() override;
 
     // ---- the menu commands
