@@ -74,29 +74,6 @@ private slots:
         QVERIFY(f.GreenIn(bare, QRect(120, 40, 620, 521)) > 0);
     }
 
-    void flatStripInTheMiddle() {
-        Fixture f;
-        f.view.OnLengthChanged(10);
-        f.view.OpenCanvas();
-        for (int i = 0; i < 10; ++i) {
-            f.Frame(250.0);
-            f.view.TickOnce();
-        }
-        QImage img = f.view.Picture();
-        QCOMPARE(img.pixel(400, 300), kGreen);
-        QCOMPARE(f.GreenIn(img, QRect(125, 41, 600, 250)), 0);
-        // all zeros as well: a flat line in the middle
-        f.id = 2;
-        f.ring = lumora::testing::MakeRing();
-        f.view.Init(f.ring.get(), {[&] { return true; }, [&] { return 2; }, [&] { return false; }}, &f.clock);
-        for (int i = 0; i < 10; ++i) {
-            PublishFrame(*f.ring, ++f.counter, 4, [](int) { return 0.0; });
-            f.view.TickOnce();
-        }
-        img = f.view.Picture();
-        QCOMPARE(img.pixel(400, 300), kGreen);
-    }
-
     // The view area grows after the port opened: the next drawing fills it,
     // keeping the samples.
     void surfaceFollowsTheWidgetSize() {

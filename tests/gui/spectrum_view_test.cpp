@@ -148,26 +148,6 @@ private slots:
         QCOMPARE(f.graphNamed("CH32")->data()->at(10)->value, 383.0);
     }
 
-    // The receive worker delivers while the operator presses RST.
-    void workerFramesWhileTheUiResets() {
-        Fixture f;
-        std::atomic<bool> done{false};
-        std::thread worker([&] {
-            std::vector<uint16_t> v(3000, 7);
-            for (int i = 0; i < 3000; ++i) f.view.ShowSpectrumFrame((i * 7) % 32, v.data(), 1000 + i % 2000);
-            done = true;
-        });
-        int resets = 0;
-        while (!done) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-            if (++resets % 5 == 0) f.view.ResetSpectrum();
-        }
-        worker.join();
-        QTRY_COMPARE_WITH_TIMEOUT(f.counter.text(), QString::number(f.view.FrameCount()), 5000);
-        QVERIFY(f.chart.graphCount() <= 32);
-        for (int i = 0; i < f.chart.graphCount(); ++i)
-            QVERIFY(f.chart.graph(i)->data()->size() <= f.view.MaxPoints());
-    }
 };
 
 QTEST_MAIN(SpectrumViewTest)

@@ -79,34 +79,6 @@ private slots:
         QCOMPARE(f.chart.yAxis->range().upper, 22 + 0.6);
     }
 
-    void fullHistoryAndLateRows() {
-        Fixture f;
-        for (int i = 0; i < 300; ++i) {
-            f.Frame(320, i);
-            f.view.UpdateTrace();
-        }
-        QCOMPARE(f.chart.graphCount(), 0);
-        f.rows = {319};  // chosen after 300 frames: its whole history at once
-        f.Frame(320, 300);
-        f.view.UpdateTrace();
-        QCOMPARE(f.chart.graph(0)->data()->size(), 301);
-        for (int i = 301; i < 501; ++i) {
-            f.Frame(320, i);
-            f.view.UpdateTrace();
-        }
-        // the 501st frame pushed out the first: the axis stays 0 .. 500
-        QCOMPARE(f.view.History().Size(), 500);
-        QCOMPARE(f.chart.xAxis->range(), QCPRange(0, 500));
-        QCOMPARE(f.chart.graph(0)->data()->size(), 500);
-        QCOMPARE(f.chart.graph(0)->data()->at(0)->value, 1.0 + 319);
-        QCOMPARE(f.chart.graph(0)->data()->at(499)->value, 500.0 + 319);
-
-        f.rows = {};
-        f.Frame(320, 501);
-        f.view.UpdateTrace();
-        QCOMPARE(f.chart.graphCount(), 0);
-        QVERIFY(f.chart.yAxis->range().lower < f.chart.yAxis->range().upper);
-    }
 };
 
 QTEST_MAIN(TraceViewTest)
