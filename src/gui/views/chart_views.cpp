@@ -77,7 +77,9 @@ ChartViews::~ChartViews() {
 
 void ChartViews::BringSpectrumForward() {
     autoTicked_.store(true);
-    window_.Post([this] {
+    QPointer<ChartViews> self(this);  // the task may outlive the views at program end
+    window_.Post([this, self] {
+        if (!self) return;
         window_.SetCheck(IDC_SPECTRUM_DISP, true);
         window_.Dlg().OnSpectrumDispClicked(true);  // the box's own handler: the flag and the tab
         autoTicked_.store(false);
