@@ -98,7 +98,9 @@ void ChartReplotter::Replot() {
 }
 
 bool ChartReplotter::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == chart_ && event->type() == QEvent::Show && stale_) {
+    // the event type first: during the chart's destruction it is no longer
+    // a chart and must not be looked at as one
+    if (event->type() == QEvent::Show && stale_ && chart_ && watched == chart_.data()) {
         stale_ = false;
         chart_->replot(QCustomPlot::rpQueuedReplot);
     }
