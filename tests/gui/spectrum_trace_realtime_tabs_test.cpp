@@ -66,7 +66,7 @@ private slots:
         // ticks DISP; RST empties the view
         std::vector<uint16_t> samples(300, 1234);
         QVERIFY(!dlg.ShowSpectrum());
-        charts.BringSpectrumForward();
+        dlg.Acquisition().m_spectrumAutoShowHook.load()->BringSpectrumForward();
         charts.Spectrum().ShowSpectrumFrame(2, samples.data(), 300);
         QTRY_COMPARE(w.ViewTabs()->currentIndex(), 1);
         QVERIFY(w.GetCheck(IDC_SPECTRUM_DISP));

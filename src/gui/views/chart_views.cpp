@@ -22,7 +22,7 @@ ChartViews::ChartViews(MainWindow& window) : window_(window) {
     spectrumPanel_->setObjectName("spectrumChart");
     window.SetTabWidget(kSpectrumTab, spectrumPanel_);
     spectrum_.Init(
-        spectrumPanel_->chart(), [this, &dlg] { return dlg.ShowSpectrum() || autoTicked_.load(); },
+        spectrumPanel_->chart(), [&dlg] { return dlg.ShowSpectrum(); },
         qobject_cast<QLineEdit*>(window.Control(IDC_SPECTRUM_CNT)));
 
     tracePanel_ = new ChartPanel;
@@ -62,28 +62,15 @@ ChartViews::ChartViews(MainWindow& window) : window_(window) {
     };
 
     dlg.Acquisition().m_spectrumSink.store(&spectrum_);
-    dlg.Acquisition().m_spectrumAutoShowHook.store(this);
 }
 
 ChartViews::~ChartViews() {
     CLumoraDlg& dlg = window_.Dlg();
     dlg.Acquisition().m_spectrumSink.store(nullptr);
-    dlg.Acquisition().m_spectrumAutoShowHook.store(nullptr);
-    // a worker that took the pointers before they were cleared is waited for
+    // a worker that took the pointer before it was cleared is waited for
     dlg.Session().Stop();
     if (realtime_) realtime_->CloseCanvas();
     dlg.viewHooks = CLumoraDlg::ViewHooks{};
-}
-
-void ChartViews::BringSpectrumForward() {
-    autoTicked_.store(true);
-    QPointer<ChartViews> self(this);  // the task may outlive the views at program end
-    window_.Post([this, self] {
-        if (!self) return;
-        window_.SetCheck(IDC_SPECTRUM_DISP, true);
-        window_.Dlg().OnSpectrumDispClicked(true);  // the box's own handler: the flag and the tab
-        autoTicked_.store(false);
-    });
 }
 
 }  // namespace lumora

@@ -1,11 +1,9 @@
 #pragma once
 // Puts the spectrum, trace and realtime views into view tabs 1 to 3 of the
 // main window and connects them to the engine: the receive worker's spectrum
-// frames, timer 2, the Open and Close of the data port, RST, LEN, FRQ and the
-// first-spectrum switch to the Spectrum tab.
+// frames, timer 2, the Open and Close of the data port, RST, LEN and FRQ.
 #include <QObject>
 #include <QPointer>
-#include <atomic>
 
 #include "acquisition/acquisition_state.h"
 #include "views/realtime_view.h"
@@ -17,7 +15,7 @@ namespace lumora {
 class MainWindow;
 class ChartPanel;
 
-class ChartViews : public QObject, public SpectrumAutoShowHook {
+class ChartViews : public QObject {
     Q_OBJECT
 public:
     // Call before the window initialises (AutoOpen may open the port then).
@@ -29,11 +27,6 @@ public:
     TraceView& Trace() { return trace_; }
     RealtimeView* Realtime() const { return realtime_; }
 
-    // Receive worker: the first spectrum frame after Open. The frame that
-    // follows at once is shown; the Spectrum tab comes forward and its DISP
-    // box is ticked on the UI thread.
-    void BringSpectrumForward() override;
-
 private:
     MainWindow& window_;
     SpectrumView spectrum_;
@@ -41,7 +34,6 @@ private:
     QPointer<ChartPanel> spectrumPanel_;
     QPointer<ChartPanel> tracePanel_;
     QPointer<RealtimeView> realtime_;
-    std::atomic<bool> autoTicked_{false};
 };
 
 }  // namespace lumora
