@@ -69,8 +69,8 @@ AnnouncementBlock MakeAnnouncementBlock(uint32_t addressNetworkOrder, const void
 
 std::string DeviceListColumnCaption(int column) {
     if (column < 0 || column >= kDeviceListColumns) return {};
-    const ColumnSpec& spec = kColumns[column];
-    return spec.stringId ? LoadString(spec.stringId) : std::string(spec.caption);
+    const ColumnSpec& col = kColumns[column];
+    return col.stringId ? LoadString(col.stringId) : std::string(col.caption);
 }
 
 int DeviceListColumnWidth(int column) {
