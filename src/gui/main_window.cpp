@@ -84,8 +84,11 @@ QLabel* MainWindow::NewLabel(int id) {
 
 QWidget* MainWindow::NewNumberEdit(int id, int maxLength) {
     auto* e = new QLineEdit;
-    e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
-    if (maxLength > 0) e->setMaxLength(maxLength);
+    // The length limit is part of the validator rather than setMaxLength():
+    // it stops typing past the limit, while a longer value loaded from the
+    // settings file is still shown (and used) whole instead of being cut.
+    const QString pattern = maxLength > 0 ? QStringLiteral("[0-9]{0,%1}").arg(maxLength) : QStringLiteral("[0-9]*");
+    e->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), e));
     e->setFixedWidth(Chars(e, 8));
     Register(id, e);
     connect(e, &QLineEdit::textChanged, this, [this, id](const QString& t) {

@@ -154,7 +154,6 @@ private slots:
 
         // Number edits: digits only; the data port at most four characters.
         auto* port = f.Get<QLineEdit>(IDC_PORT);
-        QCOMPARE(port->maxLength(), 4);
         port->clear();
         QTest::keyClicks(port, "7a0b09x9");
         QCOMPARE(port->text(), QStringLiteral("7009"));
@@ -242,6 +241,20 @@ private slots:
         QTest::keyClick(&w, Qt::Key_Escape);
         QTRY_COMPARE(ended.count(), 1);
         QVERIFY(w.Dlg().StopReceive());
+    }
+
+    void portBoxLimitsTypingButKeepsALongerStoredPort() {
+        Fixture f({{"Net.Port", std::string("17418")}});
+        auto* port = f.Get<QLineEdit>(1005);
+        QVERIFY(port);
+        // A port from the settings file is shown and used whole.
+        QCOMPARE(port->text(), QStringLiteral("17418"));
+        QCOMPARE(f.window->Dlg().Acquisition().m_rcvPort.load(), 17418);
+        // Typing stops at four digits.
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("123456"));
+        QCOMPARE(port->text(), QStringLiteral("1234"));
+        QCOMPARE(f.Read("Net", "Port"), std::string("1234"));
     }
 
     void sensorListKeepsSelectionAndChecksUntilTheLayoutChanges() {
