@@ -8,7 +8,7 @@
 //                rows with printf.
 // The files are generated into a temporary directory and deleted afterwards.
 //
-// usage: bench_bench_conversion [LMRA_MB [JSON_MB]]   (default 10 5; the full-size
+// usage: bench_conversion [LMRA_MB [JSON_MB]]   (default 10 5; the full-size
 //        figures are 200 100)
 #include <fcntl.h>
 #include <sys/stat.h>
