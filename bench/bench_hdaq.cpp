@@ -25,7 +25,7 @@
 #include "acquisition/acquisition_state.h"
 #include "acquisition/frame_encoder.h"
 #include "acquisition/receive_session.h"
-#include "app/window_port.h"
+#include "app/console_window_port.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "recording/high_speed_capture.h"
@@ -62,21 +62,10 @@ int Fill(uint16_t port, const std::vector<uint8_t>& frame, int n) {
     return sent;
 }
 
-class NullWindow : public lumora::WindowPort {
+// Keeps message boxes off the console so they do not disturb the timings.
+class NullWindow : public lumora::ConsoleWindowPort {
 public:
-    void SetText(int, const std::string&) override {}
-    std::string GetText(int) override { return {}; }
-    void SetCheck(int, bool) override {}
-    bool GetCheck(int) override { return false; }
-    void EnableControl(int, bool) override {}
-    void SetProgress(int, int, int) override {}
     int MessageBox(const std::string&, const std::string&, int, int) override { return lumora::kIdOk; }
-    void SetActiveTab(int) override {}
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
-    void Post(std::function<void()> task) override { task(); }
-    void OpenFolder(const std::string&) override {}
-    void OpenUrl(const std::string&) override {}
 };
 
 // The desktop program's receive session, recording on: datagrams per second

@@ -24,7 +24,7 @@
 #include "acquisition/acquisition_state.h"
 #include "acquisition/frame_encoder.h"
 #include "acquisition/receive_session.h"
-#include "app/window_port.h"
+#include "app/console_window_port.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "recording/raw_recorder.h"
@@ -35,25 +35,7 @@ namespace {
 using namespace lumora;
 using Steady = std::chrono::steady_clock;
 
-class NullWindow : public WindowPort {
-public:
-    void SetText(int, const std::string&) override {}
-    std::string GetText(int) override { return {}; }
-    void SetCheck(int, bool) override {}
-    bool GetCheck(int) override { return false; }
-    void EnableControl(int, bool) override {}
-    void SetProgress(int, int, int) override {}
-    int MessageBox(const std::string& text, const std::string&, int, int) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        return kIdOk;
-    }
-    void SetActiveTab(int) override {}
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
-    void Post(std::function<void()> task) override { task(); }
-    void OpenFolder(const std::string&) override {}
-    void OpenUrl(const std::string&) override {}
-};
+using NullWindow = ConsoleWindowPort;
 
 // A few different frames of 705 bytes, sent in turn.
 std::vector<std::vector<uint8_t>> MakeFrames() {

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/window_port.h"
+#include "app/console_window_port.h"
 #include "cli_commands.h"
 #include "device/device_discovery.h"
 #include "device/text_utils.h"
@@ -17,22 +17,13 @@ namespace lumora::cli {
 namespace {
 
 // The main thread plays the window: posted tasks queue up and run there.
-class ConsoleWindow : public WindowPort {
+class ConsoleWindow : public ConsoleWindowPort {
 public:
-    void SetText(int, const std::string&) override {}
-    std::string GetText(int) override { return {}; }
-    void SetCheck(int, bool) override {}
-    bool GetCheck(int) override { return false; }
-    void EnableControl(int, bool) override {}
-    void SetProgress(int, int, int) override {}
     int MessageBox(const std::string& text, const std::string&, int, int) override {
         std::fprintf(stderr, "lumora-cli discover: %s\n", text.c_str());
         failed = true;
         return kIdOk;
     }
-    void SetActiveTab(int) override {}
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
     void Post(std::function<void()> task) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -40,8 +31,6 @@ public:
         }
         cv_.notify_one();
     }
-    void OpenFolder(const std::string&) override {}
-    void OpenUrl(const std::string&) override {}
 
     // Runs the queued tasks, waiting for one at most until deadline.
     void RunTasksUntil(std::chrono::steady_clock::time_point deadline) {

@@ -2,41 +2,15 @@
 // FILE.dat (a high-speed capture) to FILE.csv: per frame its time and counter,
 // then per reading the channel plus CHANNEL_OFFSET and the value plus
 // WAVELENGTH_OFFSET.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "cli_commands.h"
+#include "cli_util.h"
 #include "recording/high_speed_capture.h"
 #include "recording/high_speed_convert.h"
 
 namespace lumora::cli {
-
-namespace {
-
-// A whole decimal number with an optional sign; false for anything else.
-bool ParseInteger(const std::string& text, long long* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    long long v = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    *value = v;
-    return true;
-}
-
-// The words from index first on, joined by single blanks.
-std::string JoinRest(const Args& args, size_t first) {
-    std::string s;
-    for (size_t i = first; i < args.size(); ++i) {
-        if (i > first) s += ' ';
-        s += args[i];
-    }
-    return s;
-}
-
-}  // namespace
 
 int RunHighSpeedConvert(const Args& args) {
     const char* usage = "usage: lumora-cli hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE\n";

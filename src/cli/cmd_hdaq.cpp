@@ -4,38 +4,16 @@
 // INTERVAL seconds. Ctrl-C ends the capture early and keeps what was taken.
 #include <atomic>
 #include <csignal>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "cli_commands.h"
+#include "cli_util.h"
 #include "recording/high_speed_capture.h"
 
 namespace lumora::cli {
 
 namespace {
-
-// A whole decimal number with an optional sign; false for anything else.
-bool ParseInteger(const std::string& text, long long* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    long long v = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    *value = v;
-    return true;
-}
-
-// The words from index first on, joined by single blanks.
-std::string JoinRest(const Args& args, size_t first) {
-    std::string s;
-    for (size_t i = first; i < args.size(); ++i) {
-        if (i > first) s += ' ';
-        s += args[i];
-    }
-    return s;
-}
 
 std::atomic<bool> g_interrupted{false};
 

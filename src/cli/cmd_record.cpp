@@ -14,7 +14,7 @@
 #include "acquisition/acquisition_state.h"
 #include "acquisition/receive_session.h"
 #include "app/control_ids.h"
-#include "app/window_port.h"
+#include "app/console_window_port.h"
 #include "cli_commands.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"
@@ -27,29 +27,15 @@ void OnRecordSignal(int) { g_recordStop = 1; }
 
 // The console as the session's window: posted tasks run on the main thread,
 // message boxes and the sender's address go to stderr.
-class ConsoleWindow : public WindowPort {
+class ConsoleWindow : public ConsoleWindowPort {
 public:
     void SetText(int id, const std::string& text) override {
         if (id == IDC_DEVICE_IP) std::fprintf(stderr, "sender %s\n", text.c_str());
     }
-    std::string GetText(int) override { return {}; }
-    void SetCheck(int, bool) override {}
-    bool GetCheck(int) override { return false; }
-    void EnableControl(int, bool) override {}
-    void SetProgress(int, int, int) override {}
-    int MessageBox(const std::string& text, const std::string&, int, int) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        return kIdOk;
-    }
-    void SetActiveTab(int) override {}
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
     void Post(std::function<void()> task) override {
         std::lock_guard<std::mutex> lock(mutex_);
         tasks_.push_back(std::move(task));
     }
-    void OpenFolder(const std::string&) override {}
-    void OpenUrl(const std::string&) override {}
 
     // Runs the tasks posted so far (main thread).
     void RunPosted() {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/window_port.h"
+#include "app/console_window_port.h"
 #include "cli_commands.h"
 #include "device/command_channel.h"
 #include "settings/settings_store.h"
@@ -14,26 +14,11 @@ namespace {
 
 // The console has no view to switch; texts meant for the window are kept so
 // the failure can be told.
-class ConsoleWindow : public WindowPort {
+class ConsoleWindow : public ConsoleWindowPort {
 public:
     void SetText(int controlId, const std::string& utf8) override {
         if (controlId == kIdcSourceData) shown = utf8;
     }
-    std::string GetText(int) override { return {}; }
-    void SetCheck(int, bool) override {}
-    bool GetCheck(int) override { return false; }
-    void EnableControl(int, bool) override {}
-    void SetProgress(int, int, int) override {}
-    int MessageBox(const std::string& text, const std::string&, int, int) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        return kIdOk;
-    }
-    void SetActiveTab(int) override {}
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
-    void Post(std::function<void()> task) override { task(); }
-    void OpenFolder(const std::string&) override {}
-    void OpenUrl(const std::string&) override {}
 
     std::string shown;
 };
