@@ -122,4 +122,4 @@ private slots:
 };
 
 QTEST_MAIN(ChartTabsTest)
-#include "spectrum_trace_realtime_tabs_test.moc"
+#include "chart_tabs_test.moc"
