@@ -24,7 +24,7 @@
 #include "acquisition/acquisition_state.h"
 #include "acquisition/frame_encoder.h"
 #include "acquisition/receive_session.h"
-#include "app/console_window_port.h"
+#include "window/console_window_port.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "recording/raw_recorder.h"

@@ -21,7 +21,7 @@
 #include "platform/clock.h"
 #include "views/chart_look.h"
 #include "views/realtime_view.h"
-#include "views/raw_spectrum_view.h"
+#include "views/spectrum_view.h"
 #include "views/trace_view.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "main_window.h"
 #include "platform/udp_socket.h"
 #include "views/chart_views.h"

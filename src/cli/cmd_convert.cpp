@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 #include "cli_commands.h"
 #include "conversion/conversion_job.h"
 #include "conversion/recorded_file_reader.h"

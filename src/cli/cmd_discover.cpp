@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/console_window_port.h"
+#include "window/console_window_port.h"
 #include "cli_commands.h"
 #include "device/device_discovery.h"
 #include "device/text_utils.h"

@@ -13,8 +13,8 @@
 
 #include "acquisition/acquisition_state.h"
 #include "acquisition/receive_session.h"
-#include "app/control_ids.h"
-#include "app/console_window_port.h"
+#include "window/control_ids.h"
+#include "window/console_window_port.h"
 #include "cli_commands.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/console_window_port.h"
+#include "window/console_window_port.h"
 #include "cli_commands.h"
 #include "device/command_channel.h"
 #include "settings/settings_store.h"

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/captions.h"
+#include "window/captions.h"
 #include "app_icon.h"
 
 namespace lumora {

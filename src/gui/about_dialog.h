@@ -3,7 +3,7 @@
 // and OK.
 #include <QDialog>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 namespace lumora {
 

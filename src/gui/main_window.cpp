@@ -30,7 +30,7 @@
 #include <QVBoxLayout>
 
 #include "about_dialog.h"
-#include "app/captions.h"
+#include "window/captions.h"
 #include "app_icon.h"
 #include "sensor_list_widget.h"
 

@@ -12,9 +12,9 @@
 #include <map>
 #include <memory>
 
-#include "app/captions.h"
+#include "window/captions.h"
 #include "app/lumora_dlg.h"
-#include "app/window_port.h"
+#include "window/window_port.h"
 
 class QAction;
 class QGroupBox;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/window_port.h"
+#include "window/window_port.h"
 #include "device/device_discovery.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "acquisition/frame_encoder.h"
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "main_window.h"
 #include "platform/udp_socket.h"
 #include "views/chart_look.h"

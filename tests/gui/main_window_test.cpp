@@ -24,7 +24,7 @@
 
 #include "about_dialog.h"
 #include "acquisition/frame_encoder.h"
-#include "app/captions.h"
+#include "window/captions.h"
 #include "main_window.h"
 #include "platform/udp_socket.h"
 #include "sensor_list_widget.h"

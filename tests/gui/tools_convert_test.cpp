@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "acquisition/frame_encoder.h"
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "conversion/output_file.h"
 #include "settings/settings_store.h"
 #include "tools/convert_settings_dialog.h"

@@ -11,7 +11,7 @@
 #include <QtTest>
 #include <arpa/inet.h>
 
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "device/device_discovery.h"
 #include "platform/udp_socket.h"
 #include "settings/settings_store.h"

@@ -8,9 +8,9 @@
 
 #include "acquisition/binary_decoder.h"
 #include "acquisition/text_decoder.h"
-#include "app/control_ids.h"
-#include "app/string_table.h"
-#include "app/window_port.h"
+#include "window/control_ids.h"
+#include "window/string_table.h"
+#include "window/window_port.h"
 #include "settings/settings_store.h"
 
 namespace lumora {

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/captions.h"
+#include "window/captions.h"
 #include "lumora_version.h"
 #include "platform/udp_socket.h"
 

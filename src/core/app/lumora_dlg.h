@@ -17,9 +17,9 @@
 
 #include "acquisition/acquisition_state.h"
 #include "acquisition/receive_session.h"
-#include "app/control_ids.h"
-#include "app/string_table.h"
-#include "app/window_port.h"
+#include "window/control_ids.h"
+#include "window/string_table.h"
+#include "window/window_port.h"
 #include "device/command_channel.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"

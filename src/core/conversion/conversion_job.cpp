@@ -9,8 +9,8 @@
 #include <future>
 #include <memory>
 
-#include "app/control_ids.h"
-#include "app/string_table.h"
+#include "window/control_ids.h"
+#include "window/string_table.h"
 #include "conversion/output_file.h"
 #include "conversion/recorded_file_reader.h"
 #include "lumora_version.h"

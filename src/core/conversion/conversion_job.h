@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/window_port.h"
+#include "window/window_port.h"
 #include "conversion/conversion_context.h"
 
 namespace lumora {

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 namespace lumora {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "app/window_port.h"
+#include "window/window_port.h"
 #include "device/text_utils.h"
 #include "platform/udp_socket.h"
 

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/string_table.h"
-#include "app/window_port.h"
+#include "window/string_table.h"
+#include "window/window_port.h"
 #include "lumora_version.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"

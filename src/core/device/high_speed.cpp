@@ -1,6 +1,6 @@
 #include "device/high_speed.h"
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 #include "device/text_utils.h"
 #include "settings/settings_store.h"
 

@@ -7,8 +7,8 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "app/string_table.h"
-#include "app/window_port.h"
+#include "window/string_table.h"
+#include "window/window_port.h"
 
 namespace lumora {
 namespace {

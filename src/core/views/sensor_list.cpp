@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 namespace lumora {
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 #include "device/command_list.h"
 
 class QPlainTextEdit;

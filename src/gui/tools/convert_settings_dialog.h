@@ -4,7 +4,7 @@
 // button), Escape and the close box leave the values as they were.
 #include <QDialog>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 #include "conversion/convert_settings.h"
 
 class QCheckBox;

@@ -3,7 +3,7 @@
 #include <QString>
 #include <string>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 namespace lumora::tools {
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <future>
 
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "lumora_version.h"
 #include "main_window.h"
 #include "platform/process.h"

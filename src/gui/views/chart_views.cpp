@@ -2,7 +2,7 @@
 
 #include <QLineEdit>
 
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "main_window.h"
 #include "views/chart_look.h"
 

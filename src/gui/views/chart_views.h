@@ -7,7 +7,7 @@
 
 #include "acquisition/acquisition_state.h"
 #include "views/realtime_view.h"
-#include "views/raw_spectrum_view.h"
+#include "views/spectrum_view.h"
 #include "views/trace_view.h"
 
 namespace lumora {

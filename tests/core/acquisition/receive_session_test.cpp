@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "acquisition/frame_encoder.h"
-#include "app/control_ids.h"
-#include "app/string_table.h"
+#include "window/control_ids.h"
+#include "window/string_table.h"
 #include "core/recording/test_window_port.h"
 #include "settings/settings_store.h"
 

@@ -12,7 +12,7 @@
 
 #include "acquisition/binary_decoder.h"
 #include "acquisition/frame_encoder.h"
-#include "app/captions.h"
+#include "window/captions.h"
 #include "platform/udp_socket.h"
 #include "recording_window.h"
 

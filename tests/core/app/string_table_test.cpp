@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 namespace lumora {
 

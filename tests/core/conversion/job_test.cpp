@@ -8,7 +8,7 @@
 #include <map>
 #include <mutex>
 
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "conversion/conversion_job.h"
 #include "conversion/recorded_file_reader.h"
 #include "conversion_test_util.h"

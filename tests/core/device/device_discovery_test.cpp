@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 #include "core/device/fake_window.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_port.h"
+#include "window/window_port.h"
 
 namespace lumora::test {
 

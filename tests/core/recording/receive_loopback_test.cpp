@@ -15,7 +15,7 @@
 
 #include "acquisition/frame_encoder.h"
 #include "acquisition/receive_session.h"
-#include "app/string_table.h"
+#include "window/string_table.h"
 #include "core/recording/test_window_port.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_port.h"
+#include "window/window_port.h"
 
 namespace lumora::test {
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 namespace lumora {
 namespace {

@@ -1,4 +1,4 @@
-#include "views/raw_spectrum_view.h"
+#include "views/spectrum_view.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>

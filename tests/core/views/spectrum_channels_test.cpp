@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "views/raw_spectrum_channels.h"
+#include "views/spectrum_channels.h"
 
 namespace lumora {
 namespace {

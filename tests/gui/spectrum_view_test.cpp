@@ -6,7 +6,7 @@
 
 #include <qcustomplot.h>
 
-#include "views/raw_spectrum_view.h"
+#include "views/spectrum_view.h"
 
 using lumora::SpectrumView;
 
@@ -151,4 +151,4 @@ private slots:
 };
 
 QTEST_MAIN(SpectrumViewTest)
-#include "raw_spectrum_view_test.moc"
+#include "spectrum_view_test.moc"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 namespace lumora {
 

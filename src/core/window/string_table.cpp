@@ -1,4 +1,4 @@
-#include "app/string_table.h"
+#include "window/string_table.h"
 
 #include <atomic>
 #include <cstdarg>

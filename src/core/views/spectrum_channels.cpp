@@ -1,4 +1,4 @@
-#include "views/raw_spectrum_channels.h"
+#include "views/spectrum_channels.h"
 
 #include <algorithm>
 #include <cstdio>

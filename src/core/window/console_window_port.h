@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/window_port.h"
+#include "window/window_port.h"
 
 namespace lumora {
 

@@ -1,6 +1,6 @@
-#include "app/captions.h"
+#include "window/captions.h"
 
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "lumora_version.h"
 
 namespace lumora {

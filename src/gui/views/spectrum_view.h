@@ -21,7 +21,7 @@
 
 #include "acquisition/acquisition_state.h"
 #include "views/chart_look.h"
-#include "views/raw_spectrum_channels.h"
+#include "views/spectrum_channels.h"
 
 class QLineEdit;
 
