@@ -40,7 +40,9 @@ int main(int argc, char** argv) {
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
-    QObject::connect(&window, &lumora::MainWindow::programEnded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(
+        &window, &lumora::MainWindow::programEnded, &app, [&window] { QCoreApplication::exit(window.ExitCode()); },
+        Qt::QueuedConnection);
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);

@@ -622,6 +622,11 @@ void MainWindow::CloseWindow() {
     QMetaObject::invokeMethod(this, [this] { EndProgram(); }, Qt::QueuedConnection);
 }
 
+void MainWindow::CloseWindowWithExitCode(int exitCode) {
+    exitCode_ = exitCode;
+    CloseWindow();
+}
+
 bool MainWindow::RestartProgram() {
     QProcess process;
     process.setProgram(QCoreApplication::applicationFilePath());

@@ -81,10 +81,13 @@ public:
     std::string ChooseFolder(const std::string& title, const std::string& start) override;
     void ShowAboutBox() override;
     void CloseWindow() override;
+    void CloseWindowWithExitCode(int exitCode) override;
     bool RestartProgram() override;
     void SensorListChanged(bool rebuilt) override;
 
     bool TimerActive(int timerId) const;
+    // What main() returns once the program has ended.
+    int ExitCode() const { return exitCode_; }
 
 signals:
     // The program has ended (close box, Escape, Exit, tray "Close", a language
@@ -134,6 +137,7 @@ private:
     int settingText_ = 0;  // >0 while the program itself changes a control
     bool ended_ = false;
     bool initialised_ = false;
+    int exitCode_ = 0;
 };
 
 }  // namespace lumora

@@ -266,8 +266,14 @@ void ReceiveSession::ReceiveThreadProc() {
             if (batch_[i].length < 0) continue;
             HandleDatagram(batchBuffers_[i], static_cast<size_t>(batch_[i].length), batch_[i].sourceAddr);
             const int interval = intervalMs_.load(std::memory_order_relaxed);
-            if (interval > 0) SleepInterval(interval);
+            if (interval > 0) {
+                recorder_.Flush();
+                SleepInterval(interval);
+            }
         }
+        // Every record of the batch reaches the file before the worker waits
+        // again: a program killed now loses nothing it has handled.
+        recorder_.Flush();
     }
     workerCpuNs_.store(ThreadCpuNs() - cpuStart, std::memory_order_relaxed);
 }

@@ -14,6 +14,9 @@ public:
     virtual int RecordData(uint8_t* data, size_t length, uint32_t datagramCount) = 0;
     // The worker's start: the current file's record count begins at 0.
     virtual void ResetRecordsInFile() = 0;
+    // The end of a receive batch: what was recorded so far goes to the file
+    // now, before the worker waits for the next datagram.
+    virtual void Flush() {}
     // Flushes and closes the current file; never runs during RecordData.
     virtual void Close() = 0;
 };

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -53,6 +54,16 @@ std::string CurrentDirectory() {
 
 }  // namespace
 
+std::string SavedLinesText(const RawRecorder& recorder) {
+    // Records of the current file that are really in it; records that did not
+    // reach the disk are named beside them until Reset.
+    const uint32_t inFile = recorder.RecordsInFile();
+    const uint32_t lostInFile = std::min(recorder.LostInFile(), inFile);
+    const unsigned long long lost = recorder.RecordsLost();
+    if (lost == 0) return std::to_string(inFile - lostInFile);
+    return StringPrintf(LoadString(222).c_str(), inFile - lostInFile, lost);
+}
+
 void ConversionProgress::Clear() {
     for (std::atomic<int>* f : {&running, &filesLow, &filesTotal, &filesDone, &filesTail, &fileBusy, &recordsLow,
                                 &recordsRange, &recordsPos, &fileTail})
@@ -65,7 +76,7 @@ CLumoraDlg::CLumoraDlg(WindowPort& window, std::string settingsPath)
       m_recorder(&window),
       m_commandChannel(window, m_commandBoxes),
       m_session(std::make_unique<ReceiveSession>(m_acq, m_recorder, m_settings, m_sessionWindow)) {
-    exitProcess = [](int code) { std::_Exit(code); };
+    exitProcess = [this](int code) { m_window.CloseWindowWithExitCode(code); };
     m_acq.m_spectrumAutoShowHook.store(&m_spectrumForward);
     m_commandChannel.onSpectrumDisplay = [this](bool checked) { m_showSpectrum.store(checked); };
 }
@@ -218,7 +229,9 @@ void CLumoraDlg::OnProtocolChanged(int index) {
 }
 
 void CLumoraDlg::OnPortChanged(const std::string& text) {
-    m_portText = text.substr(0, 4);
+    // The box takes four typed characters, but a longer port from the settings
+    // file is bound whole (a number beyond 65535 is refused at Open).
+    m_portText = text;
     m_settings.SetString("Net", "Port", text);
     m_session->SetPortText(m_portText);
     // The decoder numbers sensors by the port typed in the box.
@@ -454,7 +467,10 @@ void CLumoraDlg::RestartProgram() {
         m_window.CloseWindow();
         return;
     }
-    // The language is stored for the next start; this one ends at once.
+    // The language is stored for the next start. This instance ends as Close
+    // leaves it: worker joined, recording written out and closed.
+    StopRealtime();
+    OnClose();
     exitProcess(-1);
 }
 
@@ -554,6 +570,7 @@ void CLumoraDlg::ReadSettingsIntoControls(bool atStartup) {
 
     m_fileNumber = 0;
     m_recorder.ResetFileNumber();
+    m_recorder.ResetCounts();
     m_recorder.ResetRecordsInFile();
     m_window.SetText(IDC_SAVED_LINES, "0");
     ResolveSaveDir(dir);
@@ -612,7 +629,7 @@ void CLumoraDlg::UpdateStatus() {
     unsigned rate = static_cast<unsigned>(PacketRate());
     if (m_liveEnable.load()) {
         SetTextUnsigned(IDC_SAVE_FRQ, rate);
-        SetTextUnsigned(IDC_SAVED_LINES, m_recorder.RecordsInFile());
+        m_window.SetText(IDC_SAVED_LINES, SavedLinesText(m_recorder));
     }
     SetTextUnsigned(IDC_RT_FRQ,
                     static_cast<unsigned>(viewHooks.drawRate ? viewHooks.drawRate() : m_rtDrawRate.load()));

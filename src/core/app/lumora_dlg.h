@@ -43,6 +43,10 @@ struct ConversionProgress {
     void Clear();
 };
 
+// "Saved lines": records of the current file, and the records lost since
+// start or Reset when there are any.
+std::string SavedLinesText(const RawRecorder& recorder);
+
 // The Reset question, asked in Chinese whatever the interface language.
 inline constexpr char kResetQuestion[] = "系统重置将关闭现在的所有采集，是否重置？";
 
@@ -181,8 +185,8 @@ public:
     // Realtime drawings per second ("FRQ"), kept by the realtime view.
     std::atomic<int> m_rtDrawRate{0};
 
-    // How the process ends when a language switch cannot start the new
-    // instance (tests replace it).
+    // How the program ends, with the recording already closed, when a
+    // language switch cannot start the new instance (tests replace it).
     std::function<void(int)> exitProcess;
 
     // Where the chart views attach (all called on the UI thread; each may be
@@ -276,7 +280,7 @@ private:
     std::unique_ptr<ReceiveSession> m_session;
 
     // Settings mirrored in memory.
-    std::string m_portText;      // "RCV Port" (at most 4 characters)
+    std::string m_portText;      // "RCV Port" (4 typed characters; longer from the settings file)
     std::string m_intervalText;  // "INR (ms)"
     std::string m_saveDir;       // "Save DIR"
     std::string m_fileName;      // "File Name"

@@ -15,9 +15,13 @@ namespace {
 
 constexpr uint8_t kFileHeader[5] = {'L', 'M', 'R', 'A', 0x65};
 constexpr int kOpenFailedString = 220;
-// Records pass through the file object's own buffer, sized so that a burst
-// of frames costs few system calls.
-constexpr size_t kFileBufferSize = 256 * 1024;
+constexpr int kWriteFailedString = 221;
+// A batch is written early when it grows past this (many small frames in
+// full-size datagrams), so memory stays bounded.
+constexpr size_t kFlushThreshold = 1024 * 1024;
+// A record is at most one datagram (10240 bytes) with a SysTime prefix or a
+// trailer.
+constexpr size_t kLargestRecord = 16 * 1024;
 // How many taken names one opening tries before it gives up.
 constexpr int kMaxNameTries = 1000;
 
@@ -62,7 +66,14 @@ void BuildRecorderTrailer(uint8_t* out, int64_t nowMs, uint32_t datagramCount) {
     std::memset(out + 48, 0xFD, 4);
 }
 
-RawRecorder::RawRecorder(WindowPort* window, const Clock& clock) : window_(window), clock_(clock) {}
+RawRecorder::RawRecorder(WindowPort* window, const Clock& clock)
+    : window_(window), clock_(clock), write_([](int fd, const void* data, size_t length) {
+          return ::write(fd, data, length);
+      }) {
+    // Room for a whole batch, so that recording allocates nothing per frame.
+    pending_.reserve(kFlushThreshold + kLargestRecord);
+    unitEnds_.reserve(4096);
+}
 
 RawRecorder::~RawRecorder() { Close(); }
 
@@ -102,7 +113,9 @@ bool RawRecorder::OpenFile(bool binary) {
     int err = 0;
     for (int tries = 0; tries < kMaxNameTries; ++tries, ++variant) {
         path = variant > 1 ? base + "_" + std::to_string(variant) + ".dat" : base + ".dat";
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        // Appending: after a failed write cuts the file back to its last whole
+        // record, the next record goes right there.
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_APPEND, 0644);
         if (fd >= 0 || errno != EEXIST) break;
     }
     if (fd < 0) err = errno;
@@ -117,12 +130,7 @@ bool RawRecorder::OpenFile(bool binary) {
     int number = fileNumber_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (window_) ShowFileNumber(*window_, number, 0);
 
-    if (fd >= 0) file_ = ::fdopen(fd, "wb");
-    if (!file_) {
-        if (fd >= 0) {
-            err = errno;
-            ::close(fd);
-        }
+    if (fd < 0) {
         // Reported once until a file can be created again, so that recording
         // into a missing directory does not go unnoticed.
         if (!failureReported_ && window_) {
@@ -134,39 +142,129 @@ bool RawRecorder::OpenFile(bool binary) {
         return false;
     }
     failureReported_ = false;
-    ::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);
+    fd_ = fd;
+    binaryFile_ = binary;
+    needHeader_ = binary;
+    fileBytes_ = 0;
+    writeFailureReported_ = false;
+    lostInFile_.store(0, std::memory_order_relaxed);
+    filesCreated_.fetch_add(1, std::memory_order_relaxed);
     fileOpen_.store(true, std::memory_order_release);
-    if (binary) Write(kFileHeader, sizeof kFileHeader);
+    AppendHeaderIfNeeded();
     return true;
 }
 
 void RawRecorder::CloseFile() {
-    if (!file_) return;
-    ::fflush(file_);
-    ::fclose(file_);
-    file_ = nullptr;
+    if (fd_ < 0) return;
+    Flush();
+    ::close(fd_);
+    fd_ = -1;
     fileOpen_.store(false, std::memory_order_release);
+    // A file that nothing reached (the disk was full from its start) is not
+    // left behind empty.
+    if (fileBytes_ == 0 && ::unlink(LastPath().c_str()) == 0) filesCreated_.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void RawRecorder::Close() { CloseFile(); }
 
-void RawRecorder::Write(const void* data, size_t length) {
-    // A failing write is not reported; the record still counts.
-    if (file_ && length) ::fwrite(data, 1, length, file_);
+void RawRecorder::ResetCounts() {
+    filesCreated_.store(0, std::memory_order_relaxed);
+    recordsWritten_.store(0, std::memory_order_relaxed);
+    recordsLost_.store(0, std::memory_order_relaxed);
+    lostInFile_.store(0, std::memory_order_relaxed);
+}
+
+void RawRecorder::Append(const void* data, size_t length) {
+    if (length == 0) return;
+    const size_t at = pending_.size();
+    pending_.resize(at + length);
+    std::memcpy(pending_.data() + at, data, length);
+}
+
+void RawRecorder::EndRecord() { unitEnds_.push_back(pending_.size()); }
+
+void RawRecorder::AppendHeaderIfNeeded() {
+    if (!needHeader_ || !pending_.empty()) return;
+    Append(kFileHeader, sizeof kFileHeader);
+    unitEnds_.push_back(pending_.size());
+    pendingHeader_ = true;
+    needHeader_ = false;
+}
+
+void RawRecorder::CountLost(uint32_t records) {
+    if (records == 0) return;
+    recordsLost_.fetch_add(records, std::memory_order_relaxed);
+    lostInFile_.fetch_add(records, std::memory_order_relaxed);
+}
+
+void RawRecorder::ReportWriteFailure(int err) {
+    if (writeFailureReported_ || !window_) return;
+    writeFailureReported_ = true;
+    std::string text = StringPrintf(LoadString(kWriteFailedString).c_str(), LastPath().c_str(), std::strerror(err));
+    WindowPort* w = window_;
+    window_->Post([w, text] { w->MessageBox(text, "lumora", kMbOk, kMbIconWarning); });
+}
+
+void RawRecorder::Flush() {
+    if (pending_.empty()) return;
+    const size_t units = unitEnds_.size();
+    const size_t records = units - (pendingHeader_ ? 1 : 0);
+    size_t done = 0;
+    int err = 0;
+    while (done < pending_.size()) {
+        ssize_t n = fd_ >= 0 ? write_(fd_, pending_.data() + done, pending_.size() - done) : -1;
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            err = n < 0 && fd_ >= 0 ? errno : EIO;
+            break;
+        }
+    }
+    size_t keptUnits = units;
+    size_t keptBytes = done;
+    if (done < pending_.size()) {
+        // Only whole units stay: cut the file back to the end of the last one
+        // that went out completely.
+        keptUnits = 0;
+        while (keptUnits < units && unitEnds_[keptUnits] <= done) ++keptUnits;
+        keptBytes = keptUnits ? unitEnds_[keptUnits - 1] : 0;
+        if (done > keptBytes && ::ftruncate(fd_, static_cast<off_t>(fileBytes_ + keptBytes)) != 0) {
+            // The torn record cannot be taken back: this file ends here, the
+            // next record starts a new one.
+            ::close(fd_);
+            fd_ = -1;
+            fileOpen_.store(false, std::memory_order_release);
+            recordsInFile_.store(0, std::memory_order_relaxed);
+        }
+        if (pendingHeader_ && keptUnits == 0 && fd_ >= 0) needHeader_ = true;
+        ReportWriteFailure(err);
+    }
+    const size_t keptRecords = keptUnits - (pendingHeader_ && keptUnits > 0 ? 1 : 0);
+    fileBytes_ += keptBytes;
+    recordsWritten_.fetch_add(keptRecords, std::memory_order_relaxed);
+    CountLost(static_cast<uint32_t>(records - keptRecords));
+    pending_.clear();
+    unitEnds_.clear();
+    pendingHeader_ = false;
 }
 
 int RawRecorder::RecordData(uint8_t* data, size_t length, uint32_t datagramCount) {
     if (!data && length) return 0;
     const bool binary = IsBinary(data, length);
+    const bool markerOnly = binary && length <= 2;
 
-    if (!file_) {
+    if (fd_ < 0) {
         bool opened = OpenFile(binary);
         recordsInFile_.store(0, std::memory_order_relaxed);
         // The marker-only frame that follows every opening of the port opens
         // the file and leaves just its header; any other data is written into
-        // the new file as its first record.
-        if (!opened || (binary && length <= 2)) return 0;
+        // the new file as its first record, or is lost with the file.
+        if (!opened && !markerOnly) CountLost(1);
+        if (!opened || markerOnly) return 0;
     }
+    AppendHeaderIfNeeded();
 
     if (binary && FrameHasOwnTrailer(data, length)) {
         if (saveCounter_.load(std::memory_order_relaxed)) PutLe32(data + length - 16, datagramCount);
@@ -175,30 +273,34 @@ int RawRecorder::RecordData(uint8_t* data, size_t length, uint32_t datagramCount
             PutLe32(data + length - 24, static_cast<uint32_t>(t.seconds));
             PutLe32(data + length - 20, static_cast<uint32_t>(t.microseconds));
         }
-        Write(data, length);
+        Append(data, length);
     } else if (binary) {
         uint8_t trailer[kTrailerSize];
         BuildRecorderTrailer(trailer, clock_.NowMs(), datagramCount);
-        Write(data, length);
-        Write(trailer, sizeof trailer);
+        Append(data, length);
+        Append(trailer, sizeof trailer);
     } else if (stampLocalTime_.load(std::memory_order_relaxed)) {
         StampTime t = ToStamp(clock_.NowMs());
         char prefix[96];
         int n = std::snprintf(prefix, sizeof prefix, "{\"SysTime\":[%" PRId64 ",%" PRId32 "],\"SysData\":", t.seconds,
                               t.microseconds);
-        Write(prefix, static_cast<size_t>(n));
-        Write(data, length);
-        Write("}\n", 2);
+        Append(prefix, static_cast<size_t>(n));
+        Append(data, length);
+        Append("}\n", 2);
     } else {
-        Write(data, length);
-        Write("\n", 1);
+        Append(data, length);
+        Append("\n", 1);
     }
+    EndRecord();
 
+    // A record still counts toward rotation when it does not reach the file.
     uint32_t records = recordsInFile_.load(std::memory_order_relaxed) + 1;
     recordsInFile_.store(records, std::memory_order_relaxed);
     if (records >= recordsPerFile_.load(std::memory_order_relaxed)) {
         CloseFile();
         recordsInFile_.store(0, std::memory_order_relaxed);
+    } else if (pending_.size() >= kFlushThreshold) {
+        Flush();
     }
     return 0;
 }

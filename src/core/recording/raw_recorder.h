@@ -7,15 +7,25 @@
 // Text record file (opened by a JSON datagram): one line per datagram, either
 // the text as received or {"SysTime":[s,us],"SysData":<text>}.
 //
-// RecordData runs on the receive worker only; Close must not run while a
-// RecordData call is in progress (the receive session joins its worker first).
+// Records are collected per receive batch and reach the file with one write
+// at Flush (the end of the batch), Close or rotation: no stdio buffer holds
+// them back, so a killed program loses nothing the worker has handled. A
+// record reaches the file whole or not at all: after a failed or short write
+// the file is cut back to its last whole record, the records that did not
+// make it are counted as lost, and the failure is reported once per file.
+//
+// RecordData and Flush run on the receive worker only; Close must not run
+// while either is in progress (the receive session joins its worker first).
 // The setters may be called from any thread.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 #include "acquisition/record_sink.h"
 #include "platform/clock.h"
@@ -63,6 +73,8 @@ public:
     // the session's m_datagramCount at this moment. Always returns 0.
     int RecordData(uint8_t* data, size_t length, uint32_t datagramCount) override;
 
+    // Writes the records collected since the last flush (one system call).
+    void Flush() override;
     // Flushes and closes the current file, if any.
     void Close() override;
 
@@ -76,10 +88,31 @@ public:
     // Path of the file opened last (empty before the first).
     std::string LastPath() const;
 
+    // Files really created, records that reached a file and records that did
+    // not (a file that could not be created, a failed write), since start or
+    // ResetCounts.
+    int FilesCreated() const { return filesCreated_.load(std::memory_order_relaxed); }
+    uint64_t RecordsWritten() const { return recordsWritten_.load(std::memory_order_relaxed); }
+    uint64_t RecordsLost() const { return recordsLost_.load(std::memory_order_relaxed); }
+    // Records of the current file that did not reach it.
+    uint32_t LostInFile() const { return lostInFile_.load(std::memory_order_relaxed); }
+    void ResetCounts();
+
+    // The system call that writes to the file (write(2) unless a test puts a
+    // failing one in its place).
+    using WriteFunction = std::function<ssize_t(int fd, const void* data, size_t length)>;
+    void SetWriteFunction(WriteFunction write) { write_ = std::move(write); }
+
 private:
     bool OpenFile(bool binary);
     void CloseFile();
-    void Write(const void* data, size_t length);
+    // Collecting one record: the header of a binary file counts as a unit of
+    // its own, so a failed write can drop it and have it written again.
+    void Append(const void* data, size_t length);
+    void EndRecord();
+    void AppendHeaderIfNeeded();
+    void CountLost(uint32_t records);
+    void ReportWriteFailure(int err);
 
     WindowPort* window_;
     const Clock& clock_;
@@ -93,10 +126,25 @@ private:
     std::atomic<bool> stampLocalTime_{true};
     std::atomic<bool> saveCounter_{true};
 
-    FILE* file_ = nullptr;
+    int fd_ = -1;
+    bool binaryFile_ = false;
+    bool needHeader_ = false;     // the file's header is still to be written
+    uint64_t fileBytes_ = 0;      // whole units known to be in the file
+    bool writeFailureReported_ = false;
+    WriteFunction write_;
+
+    // Records of the current batch, back to back, and where each unit ends.
+    std::vector<uint8_t> pending_;
+    std::vector<size_t> unitEnds_;
+    bool pendingHeader_ = false;  // the first unit is the file's header
+
     std::atomic<bool> fileOpen_{false};
     std::atomic<uint32_t> recordsInFile_{0};
     std::atomic<int> fileNumber_{0};
+    std::atomic<int> filesCreated_{0};
+    std::atomic<uint64_t> recordsWritten_{0};
+    std::atomic<uint64_t> recordsLost_{0};
+    std::atomic<uint32_t> lostInFile_{0};
     bool failureReported_ = false;
     std::string lastBase_;  // name of the last file opened, without "_N.dat"
     int lastVariant_ = 0;

@@ -41,6 +41,9 @@ const StringEntry kStrings[] = {
      "系统依据以下参数转化，是否需要更改？\n最大文件行数：%s\n导出物理量：%d\n导出序列号：%d\n导出日期：%d\n导出Unix时间戳：%"
      "d\n标题栏对其：%d\n对其冗余行数：%s\n"},
     {220, "Cannot create the record file %s (%s)", "无法创建记录文件 %s（%s）"},
+    {221, "Cannot write the record file %s (%s): records are being lost",
+     "无法写入记录文件 %s（%s）：记录正在丢失"},
+    {222, "%u (lost %llu)", "%u（丢失 %llu）"},
     // Captions of the device list's columns 4 to 9.
     {240, "Counter", "计数器"},
     {241, "FRQ", "频率"},

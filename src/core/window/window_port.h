@@ -57,6 +57,8 @@ public:
     virtual void ShowAboutBox() {}
     // Ends the main window (and so the program) as its close box does.
     virtual void CloseWindow() {}
+    // CloseWindow, and the program then ends with this exit code.
+    virtual void CloseWindowWithExitCode(int /*exitCode*/) { CloseWindow(); }
     // Starts a new instance of the program with the same command line; false
     // when it could not be started.
     virtual bool RestartProgram() { return false; }
