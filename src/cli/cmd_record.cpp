@@ -22,6 +22,9 @@
 namespace lumora::cli {
 namespace {
 
+// Not every record reached the disk (full disk, uncreatable file).
+constexpr int kExitRecordsLost = 3;
+
 volatile std::sig_atomic_t g_recordStop = 0;
 void OnRecordSignal(int) { g_recordStop = 1; }
 
@@ -94,7 +97,8 @@ int RunRecord(const Args& args) {
             std::printf(
                 "usage: lumora-cli record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format]\n"
                 "                         [--local-time 0|1] [--counter 0|1] [--interval MS] [--seconds S]\n"
-                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM or after S seconds.\n");
+                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM or after S seconds.\n"
+                "Exit status 3 when any record did not reach the disk.\n");
             return 0;
         }
         if (i + 1 >= args.size()) {
@@ -170,9 +174,11 @@ int RunRecord(const Args& args) {
         if (o.seconds > 0 && now - start >= std::chrono::duration<double>(o.seconds)) break;
         if (now >= nextStatus) {
             const uint32_t count = session.DatagramCount();
-            std::fprintf(stderr, "datagrams/s %u (10 s window %d), saved lines %u, file number %d, datagrams %u\n",
-                         count - lastCount, session.PacketRate(), recorder.RecordsInFile(), recorder.FileNumber(),
-                         count);
+            std::fprintf(stderr,
+                         "datagrams/s %u (10 s window %d), saved lines %u, records lost %llu, file number %d, "
+                         "datagrams %u\n",
+                         count - lastCount, session.PacketRate(), recorder.RecordsInFile() - recorder.LostInFile(),
+                         static_cast<unsigned long long>(recorder.RecordsLost()), recorder.FileNumber(), count);
             lastCount = count;
             nextStatus += std::chrono::seconds(1);
         }
@@ -181,8 +187,11 @@ int RunRecord(const Args& args) {
 
     session.Close();  // joins the worker, then flushes and closes the file
     window.RunPosted();
-    std::fprintf(stderr, "stopped: %u datagrams, %d files\n", session.DatagramCount(), recorder.FileNumber());
-    return 0;
+    const unsigned long long lost = recorder.RecordsLost();
+    std::fprintf(stderr, "stopped: %u datagrams, %d files, %llu records written, %llu records lost\n",
+                 session.DatagramCount(), recorder.FilesCreated(),
+                 static_cast<unsigned long long>(recorder.RecordsWritten()), lost);
+    return lost ? kExitRecordsLost : 0;
 }
 
 }  // namespace lumora::cli

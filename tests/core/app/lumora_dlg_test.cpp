@@ -554,6 +554,115 @@ TEST_F(DlgTest, RecordsOverLoopbackAndCloseLosesNothing) {
     EXPECT_EQ(dlg->CommandTexts().IpText(), "127.0.0.1");
 }
 
+// A free port of five digits, as the system hands them out.
+uint16_t FreeFiveDigitPort() {
+    for (int tries = 0; tries < 20; ++tries) {
+        UdpSocket probe;
+        if (probe.Create() && probe.Bind(0) && probe.LocalPort() >= 10000) return probe.LocalPort();
+    }
+    return 0;
+}
+
+TEST_F(DlgTest, FiveDigitPortFromTheSettingsFileIsBoundWhole) {
+    const uint16_t port = FreeFiveDigitPort();
+    ASSERT_NE(port, 0);
+    const std::string text = std::to_string(port);
+    Write("Net", "Port", text);
+    Write("Net", "AutoOpen", "1");
+    Start();  // AutoOpen at start-up
+    ASSERT_TRUE(dlg->PortOpen());
+    EXPECT_EQ(dlg->Session().BoundPort(), port);  // the socket's own address
+    EXPECT_EQ(win.texts[IDC_PORT], text);
+
+    dlg->OnOpenClose();
+    dlg->OnOpenClose();  // Open
+    ASSERT_TRUE(dlg->PortOpen());
+    EXPECT_EQ(dlg->Session().BoundPort(), port);
+
+    win.answer = kIdYes;
+    dlg->OnSystemReset();
+    ASSERT_TRUE(dlg->PortOpen());
+    EXPECT_EQ(dlg->Session().BoundPort(), port);
+    EXPECT_EQ(win.texts[IDC_PORT], text);
+    EXPECT_EQ(Read("Net", "Port"), text);
+
+    // Beyond the port range it is refused, not bound to its low 16 bits.
+    Write("Net", "Port", "70000");
+    dlg->OnSystemReset();
+    EXPECT_FALSE(dlg->PortOpen());
+    ASSERT_EQ(win.boxes.size(), 3u);  // two Reset questions, then the refusal
+    EXPECT_EQ(win.boxes[2].text.rfind("Port:70000, Network startup failed", 0), 0u);
+}
+
+// Opens the port with recording on and sends `count` frames, one per datagram.
+std::vector<uint8_t> RecordFrames(CLumoraDlg& dlg, int count) {
+    std::vector<uint8_t> frame;
+    dlg.OnOpenClose();
+    if (!dlg.PortOpen()) return frame;
+    UdpSocket sender;
+    sender.Create();
+    TrailerFields trailer;
+    for (int i = 1; i <= count; ++i) {
+        trailer.counter = i;
+        EncodeWavelengthFrame(frame, {2}, {100, 200}, &trailer);
+        sender.SendTo(frame.data(), frame.size(), "127.0.0.1", dlg.Session().BoundPort());
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (dlg.DatagramCount() < uint32_t(count) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return frame;
+}
+
+TEST_F(DlgTest, FailedLanguageRestartClosesTheRecordingBeforeEnding) {
+    Write("Net", "Port", "0");
+    Write("DataSave", "Enable", "1");
+    Write("DataSave", "Dir", dir.string());
+    Start();
+    const std::vector<uint8_t> frame = RecordFrames(*dlg, 29);
+    ASSERT_EQ(dlg->DatagramCount(), 29u);
+
+    uintmax_t sizeAtEnd = 0;
+    bool fileOpenAtEnd = true;
+    dlg->exitProcess = [&](int code) {
+        exitCode = code;
+        fileOpenAtEnd = dlg->Recorder().IsFileOpen();
+        sizeAtEnd = fs::file_size(dlg->Recorder().LastPath());
+    };
+    win.restartSucceeds = false;
+    dlg->OnCommand(ID_LANGUAGE_CHINESE);
+    EXPECT_EQ(exitCode, -1);
+    EXPECT_TRUE(dlg->StopReceive());
+    EXPECT_FALSE(fileOpenAtEnd);
+    EXPECT_EQ(sizeAtEnd, 5 + 28 * frame.size());  // every frame but the last, still waiting for a marker
+}
+
+TEST_F(DlgTest, FullDiskIsReportedAndTheLostRecordsShown) {
+    Write("Net", "Port", "0");
+    Write("DataSave", "Enable", "1");
+    Write("DataSave", "Dir", dir.string());
+    Start();
+    dlg->Recorder().SetWriteFunction([](int, const void*, size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    });
+    RecordFrames(*dlg, 5);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (dlg->Recorder().RecordsLost() < 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    win.RunPosted();
+    ASSERT_EQ(win.boxes.size(), 1u);
+    EXPECT_EQ(win.boxes[0].text.rfind("Cannot write the record file " + dlg->Recorder().LastPath(), 0), 0u);
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0 (lost 4)");
+
+    dlg->OnOpenClose();
+    EXPECT_FALSE(fs::exists(dlg->Recorder().LastPath()));  // nothing reached it: not left behind empty
+    win.answer = kIdYes;
+    dlg->OnSystemReset();
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0");
+}
+
 TEST(Captions, BothLanguagesAndTheMenu) {
     EXPECT_EQ(ControlCaption(IDC_STRING_FORMAT, Language::English), "STR Format  ");
     EXPECT_EQ(ControlCaption(IDC_STRING_FORMAT, Language::Chinese), "字符格式     .");

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -238,6 +242,74 @@ TEST_F(RecorderTest, ManyFilesWithinOneSecondAllGetTheirOwnName) {
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(DatFiles(dir.Path()).size(), size_t(files));
     EXPECT_EQ(recorder.LastPath(), ExpectedName(files));
+}
+
+// A disk with `space` bytes left: writes fill it, then fail with ENOSPC.
+struct SmallDisk {
+    size_t space = 0;
+    int calls = 0;
+    RawRecorder::WriteFunction Writer() {
+        return [this](int fd, const void* data, size_t length) -> ssize_t {
+            ++calls;
+            size_t n = std::min(length, space);
+            if (n == 0) {
+                errno = ENOSPC;
+                return -1;
+            }
+            space -= n;
+            return ::write(fd, data, n);
+        };
+    }
+};
+
+TEST_F(RecorderTest, FullDiskKeepsRecordsWholeCountsLossAndReportsOncePerFile) {
+    SmallDisk disk;
+    recorder.SetWriteFunction(disk.Writer());
+    const Bytes frame = PlainFrame(7);
+    const size_t record = frame.size() + kTrailerSize;
+    auto rec = [&](uint32_t n) { return Cat({frame, RecorderTrailer(kNowMs, n)}); };
+
+    // Room for the header and two and a half records: one batch of four.
+    disk.space = kHeader.size() + 2 * record + record / 2;
+    Record(kMarkerOnly, 0);
+    for (uint32_t n = 1; n <= 4; ++n) Record(frame, n);
+    recorder.Flush();
+    EXPECT_EQ(disk.calls, 2);  // one write for the batch, one more for the rest that failed
+    EXPECT_EQ(ReadBytes(recorder.LastPath()), Cat({kHeader, rec(1), rec(2)}));  // the torn third is cut off
+    EXPECT_EQ(recorder.RecordsWritten(), 2u);
+    EXPECT_EQ(recorder.RecordsLost(), 2u);
+    EXPECT_EQ(recorder.RecordsInFile(), 4u);  // rotation still counts every record
+    EXPECT_EQ(recorder.LostInFile(), 2u);
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_NE(window.Messages()[0].find(recorder.LastPath()), std::string::npos);
+    EXPECT_NE(window.Messages()[0].find(std::strerror(ENOSPC)), std::string::npos);
+
+    // Still full: lost again, not reported again for this file.
+    Record(frame, 5);
+    recorder.Flush();
+    EXPECT_EQ(recorder.RecordsLost(), 3u);
+    EXPECT_EQ(window.Messages().size(), 1u);
+
+    // Space comes back: recording goes on in the same file, record by record.
+    disk.space = 1 << 20;
+    Record(frame, 6);
+    recorder.Flush();
+    EXPECT_EQ(ReadBytes(recorder.LastPath()), Cat({kHeader, rec(1), rec(2), rec(6)}));
+    EXPECT_EQ(recorder.LostInFile(), 3u);
+
+    // A file that nothing reached is not left behind, and the next file's
+    // failure is reported again.
+    recorder.SetRecordsPerFile(1);
+    Record(frame, 7);  // rotates the current file
+    disk.space = 0;
+    Record(frame, 8);  // a file of its own, which stays empty
+    EXPECT_EQ(window.Messages().size(), 2u);
+    EXPECT_EQ(DatFiles(dir.Path()).size(), 1u);
+    EXPECT_EQ(recorder.FilesCreated(), 1);
+    EXPECT_EQ(recorder.FileNumber(), 2);
+    EXPECT_EQ(recorder.RecordsLost(), 4u);
+    EXPECT_EQ(recorder.RecordsWritten(), 4u);
+    EXPECT_EQ(ReadBytes(DatFiles(dir.Path())[0]).size(), kHeader.size() + 4 * record);
 }
 
 TEST(FileNumberText, NumberOrNumberOfTotal) {

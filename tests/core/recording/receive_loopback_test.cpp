@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -237,12 +238,20 @@ struct Child {
     int out = -1;  // its stdout
 };
 
-// Runs args[0] in cwd; its stderr goes to errPath (or nowhere).
-Child Spawn(const std::string& cwd, std::vector<std::string> args, const std::string& errPath = "/dev/null") {
+// Runs args[0] in cwd; its stderr goes to errPath (or nowhere). A file size
+// limit (bytes) makes every file it writes behave like a disk that is full
+// at that size.
+Child Spawn(const std::string& cwd, std::vector<std::string> args, const std::string& errPath = "/dev/null",
+            rlim_t fileSizeLimit = RLIM_INFINITY) {
     int fds[2];
     if (::pipe(fds) != 0) return {};
     pid_t pid = ::fork();
     if (pid == 0) {
+        if (fileSizeLimit != RLIM_INFINITY) {
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+            rlimit limit{fileSizeLimit, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         ::dup2(fds[1], 1);
         int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (err >= 0) ::dup2(err, 2);
@@ -341,6 +350,104 @@ TEST(CliRecord, BindFailureExitsWithOne) {
     ::close(rec.out);
     EXPECT_NE(ReadText(errPath).find(StringPrintf(LoadString(215, Language::English).c_str(), port.c_str())),
               std::string::npos);
+}
+
+// Frames of `lumora-cli simulate --channels 3 --peaks 4`, with their trailer.
+constexpr size_t kSimFrameSize = 5 + 3 + 24 + kTrailerSize;
+
+// Starts `lumora-cli record` into dir and returns it with its port.
+Child StartRecord(const std::string& dir, const std::string& errPath, std::string& port,
+                  rlim_t fileSizeLimit = RLIM_INFINITY) {
+    Child rec = Spawn(dir, {LUMORA_CLI_PATH, "record", "--port", "0", "--dir", dir, "--prefix", "sim", "--seconds", "60"},
+                      errPath, fileSizeLimit);
+    const std::string line = ReadLine(rec.out, 10000);
+    if (line.rfind("listening on UDP port ", 0) != 0) return rec;
+    port = line.substr(std::strlen("listening on UDP port "));
+    return rec;
+}
+
+int Simulate(const std::string& dir, const std::string& port, int count) {
+    Child sim = Spawn(dir, {LUMORA_CLI_PATH, "simulate", "--port", port, "--count", std::to_string(count), "--rate",
+                            "300", "--channels", "3", "--peaks", "4", "--cmd-port", "0", "--quiet"});
+    int code = WaitExit(sim.pid, 20000);
+    ::close(sim.out);
+    return code;
+}
+
+// Each record's stamped datagram count, walking the file record by record;
+// false when the file does not parse to its end.
+bool ParseSimRecords(const Bytes& file, std::vector<uint32_t>& counts) {
+    if (file.size() < kHeader.size() || Bytes(file.begin(), file.begin() + 5) != kHeader) return false;
+    for (size_t at = kHeader.size(); at < file.size(); at += kSimFrameSize) {
+        if (file.size() - at < kSimFrameSize || file[at] != 0xFF || file[at + 1] != 0xFF ||
+            Le32(file, at + kSimFrameSize - 4) != 0xFDFDFDFDu)
+            return false;
+        counts.push_back(Le32(file, at + kSimFrameSize - 16));
+    }
+    return true;
+}
+
+TEST(CliRecord, KilledRecorderLeavesEveryHandledRecordInTheFile) {
+    if (::access(LUMORA_CLI_PATH, X_OK) != 0) GTEST_SKIP() << "lumora-cli not built";
+    TempDir dir;
+    std::string port;
+    Child rec = StartRecord(dir.Path(), "/dev/null", port);
+    ASSERT_FALSE(port.empty());
+    ASSERT_EQ(Simulate(dir.Path(), port, 30), 0);
+
+    // 30 datagrams: the marker-only frame and 29 records, all in the file while
+    // the recorder runs (none held back in a buffer of its own).
+    const size_t whole = kHeader.size() + 29 * kSimFrameSize;
+    auto size = [&] {
+        std::vector<std::string> files = DatFiles(dir.Path());
+        return files.size() == 1 ? ReadBytes(files[0]).size() : 0;
+    };
+    EXPECT_TRUE(WaitFor([&] { return size() == whole; }, 10)) << size();
+    ::kill(rec.pid, SIGKILL);
+    WaitExit(rec.pid, 10000);
+    ::close(rec.out);
+    std::vector<uint32_t> counts;
+    ASSERT_TRUE(ParseSimRecords(ReadBytes(DatFiles(dir.Path())[0]), counts));
+    ASSERT_EQ(counts.size(), 29u);
+    for (uint32_t i = 0; i < 29; ++i) EXPECT_EQ(counts[i], i + 2);
+}
+
+TEST(CliRecord, FullDiskIsReportedCountedAndLeavesWholeRecords) {
+    if (::access(LUMORA_CLI_PATH, X_OK) != 0) GTEST_SKIP() << "lumora-cli not built";
+    TempDir dir;
+    const std::string errPath = dir.Path() + "/record.err";
+    // Room for the header, 20 records and part of the 21st.
+    const rlim_t limit = kHeader.size() + 20 * kSimFrameSize + kSimFrameSize / 2;
+    std::string port;
+    Child rec = StartRecord(dir.Path(), errPath, port, limit);
+    ASSERT_FALSE(port.empty());
+    ASSERT_EQ(Simulate(dir.Path(), port, 30), 0);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find("records lost 9,") != std::string::npos; }, 10))
+        << ReadText(errPath);
+
+    // Space comes back: ten more datagrams, ten more records in the same file.
+    rlimit more{RLIM_INFINITY, RLIM_INFINITY};
+    ASSERT_EQ(::prlimit(rec.pid, RLIMIT_FSIZE, &more, nullptr), 0);
+    ASSERT_EQ(Simulate(dir.Path(), port, 10), 0);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find(", datagrams 40\n") != std::string::npos; }, 10));
+    ::kill(rec.pid, SIGTERM);
+    EXPECT_EQ(WaitExit(rec.pid, 10000), 3);
+    ::close(rec.out);
+
+    const std::string err = ReadText(errPath);
+    const std::string failure = "Cannot write the record file ";
+    ASSERT_NE(err.find(failure), std::string::npos) << err;
+    EXPECT_EQ(err.find(failure, err.find(failure) + 1), std::string::npos) << "reported once per file";
+    EXPECT_NE(err.find("stopped: 40 datagrams, 1 files, 30 records written, 9 records lost"), std::string::npos)
+        << err;
+    std::vector<std::string> files = DatFiles(dir.Path());
+    ASSERT_EQ(files.size(), 1u);
+    std::vector<uint32_t> counts;
+    ASSERT_TRUE(ParseSimRecords(ReadBytes(files[0]), counts));
+    std::vector<uint32_t> expected;
+    for (uint32_t c = 2; c <= 21; ++c) expected.push_back(c);   // before the disk filled
+    for (uint32_t c = 31; c <= 40; ++c) expected.push_back(c);  // after space came back
+    EXPECT_EQ(counts, expected);
 }
 
 }  // namespace
