@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "recording/fresh_file.h"
 #include "window/string_table.h"
 #include "window/window_port.h"
 
@@ -18,8 +19,6 @@ constexpr int kOpenFailedString = 220;
 // Records pass through the file object's own buffer, sized so that a burst
 // of frames costs few system calls.
 constexpr size_t kFileBufferSize = 256 * 1024;
-// How many taken names one opening tries before it gives up.
-constexpr int kMaxNameTries = 1000;
 
 void PutLe32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -98,13 +97,8 @@ bool RawRecorder::OpenFile(bool binary) {
     // not cost ever longer searches.
     int variant = base == lastBase_ ? lastVariant_ + 1 : 1;
     std::string path;
-    int fd = -1;
     int err = 0;
-    for (int tries = 0; tries < kMaxNameTries; ++tries, ++variant) {
-        path = variant > 1 ? base + "_" + std::to_string(variant) + ".dat" : base + ".dat";
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0 || errno != EEXIST) break;
-    }
+    int fd = CreateFreshFile(base, ".dat", variant, &path, &variant);
     if (fd < 0) err = errno;
     lastBase_ = base;
     lastVariant_ = variant;
