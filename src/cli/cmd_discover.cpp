@@ -3,6 +3,7 @@
 // found, and ends with the run or after N seconds.
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -10,8 +11,8 @@
 
 #include "window/console_window_port.h"
 #include "cli_commands.h"
+#include "cli_util.h"
 #include "device/device_discovery.h"
-#include "device/text_utils.h"
 
 namespace lumora::cli {
 namespace {
@@ -66,10 +67,10 @@ int RunDiscover(const Args& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if ((a == "--seconds" || a == "--port") && i + 1 < args.size()) {
-            int value = ParseLeadingInt(args[++i]);
-            if (value <= 0 || (a == "--port" && value > 65535)) return Usage();
+            long long value = 0;
+            if (!ReadWholeNumber("discover", a, args[++i], 1, a == "--port" ? 65535 : INT32_MAX, &value)) return 2;
             if (a == "--seconds")
-                seconds = value;
+                seconds = static_cast<int>(value);
             else
                 options.port = static_cast<uint16_t>(value);
         } else if (a == "--help" || a == "-h") {

@@ -1,7 +1,10 @@
 // lumora-cli hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE
 // FILE.dat (a high-speed capture) to FILE.csv: per frame its time and counter,
 // then per reading the channel plus CHANNEL_OFFSET and the value plus
-// WAVELENGTH_OFFSET.
+// WAVELENGTH_OFFSET. The table is written as FILE.csv.part and takes its name
+// when it is complete; a FILE.dat that shrinks or grows meanwhile ends the
+// conversion early with an error.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -19,10 +22,9 @@ int RunHighSpeedConvert(const Args& args) {
         return 2;
     }
     long long wavelengthOffset = 0, channelOffset = 0;
-    if (!ParseInteger(args[0], &wavelengthOffset) || !ParseInteger(args[1], &channelOffset) ||
-        wavelengthOffset < INT32_MIN || wavelengthOffset > INT32_MAX || channelOffset < INT32_MIN ||
-        channelOffset > INT32_MAX) {
-        std::fprintf(stderr, "lumora-cli hconvert: the offsets must be whole numbers\n%s", usage);
+    if (!ReadWholeNumber("hconvert", "WAVELENGTH_OFFSET", args[0], INT32_MIN, INT32_MAX, &wavelengthOffset) ||
+        !ReadWholeNumber("hconvert", "CHANNEL_OFFSET", args[1], INT32_MIN, INT32_MAX, &channelOffset)) {
+        std::fputs(usage, stderr);
         return 2;
     }
     std::string stem = JoinRest(args, 2);

@@ -1,9 +1,11 @@
 // lumora-cli hdaq PORT COUNT SECONDS INTERVAL FILE
 // High-rate capture of UDP PORT into FILE.dat, ending after COUNT frames or
 // SECONDS seconds (0: no limit), buffered records written at least every
-// INTERVAL seconds. Ctrl-C ends the capture early and keeps what was taken.
+// INTERVAL seconds. An existing file is never replaced: the capture then goes
+// to FILE_2.dat, FILE_3.dat, ..., and the report names the file written.
+// Ctrl-C, SIGTERM or SIGHUP end the capture early and keep what was taken.
 #include <atomic>
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -28,9 +30,11 @@ int RunHighSpeedDaq(const Args& args) {
         return 2;
     }
     long long port = 0, count = 0, seconds = 0, interval = 0;
-    if (!ParseInteger(args[0], &port) || port < 0 || port > 65535 || !ParseInteger(args[1], &count) ||
-        !ParseInteger(args[2], &seconds) || !ParseInteger(args[3], &interval)) {
-        std::fprintf(stderr, "lumora-cli hdaq: PORT, COUNT, SECONDS and INTERVAL must be whole numbers\n%s", usage);
+    if (!ReadWholeNumber("hdaq", "PORT", args[0], 0, 65535, &port) ||
+        !ReadWholeNumber("hdaq", "COUNT", args[1], 0, INT64_MAX, &count) ||
+        !ReadWholeNumber("hdaq", "SECONDS", args[2], 0, INT32_MAX, &seconds) ||
+        !ReadWholeNumber("hdaq", "INTERVAL", args[3], 0, INT32_MAX, &interval)) {
+        std::fputs(usage, stderr);
         return 2;
     }
     std::string path = HighSpeedDataPath(JoinRest(args, 4), ".dat");
@@ -53,20 +57,19 @@ int RunHighSpeedDaq(const Args& args) {
         std::fprintf(stderr, "lumora-cli hdaq: %s\n", error.c_str());
         return 1;
     }
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    CatchStopSignals(OnSignal);
 
     std::printf("hdaq: listening on UDP port %u, receive buffer %d bytes, writing %s\n", capture.Port(),
-                capture.ReceiveBufferBytes(), path.c_str());
+                capture.ReceiveBufferBytes(), capture.Path().c_str());
     std::printf("hdaq: until %lld frames or %lld s (0: no limit), flushing every %lld s\n", count, seconds, interval);
     std::fflush(stdout);
 
     HighSpeedCaptureStats st = capture.Run();
     double rate = st.seconds > 0 ? st.datagrams / st.seconds : 0;
+    // Only what reached the file counts as captured.
     std::printf("frames captured: %llu\n", static_cast<unsigned long long>(st.frames));
+    if (st.framesLost > 0)
+        std::printf("frames lost (not written): %llu\n", static_cast<unsigned long long>(st.framesLost));
     std::printf("frames dropped by the system: %llu\n", static_cast<unsigned long long>(st.kernelDrops));
     std::printf("datagrams: %llu (%.0f/s), not frames: %llu, too long: %llu\n",
                 static_cast<unsigned long long>(st.datagrams), rate,
@@ -74,12 +77,10 @@ int RunHighSpeedDaq(const Args& args) {
                 static_cast<unsigned long long>(st.truncatedDatagrams));
     std::printf("bytes written: %llu in %.3f s%s\n", static_cast<unsigned long long>(st.bytesWritten), st.seconds,
                 g_interrupted.load() ? " (interrupted)" : "");
+    std::printf("file written: %s\n", capture.Path().c_str());
     std::fflush(stdout);
-    if (!st.error.empty()) {
-        std::fprintf(stderr, "lumora-cli hdaq: %s\n", st.error.c_str());
-        return 1;
-    }
-    return 0;
+    if (!st.error.empty()) std::fprintf(stderr, "lumora-cli hdaq: %s\n", st.error.c_str());
+    return st.error.empty() && st.framesLost == 0 ? 0 : 1;
 }
 
 }  // namespace lumora::cli

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "window/control_ids.h"
 #include "window/console_window_port.h"
 #include "cli_commands.h"
+#include "cli_util.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"
 
@@ -67,12 +69,6 @@ struct RecordOptions {
     double seconds = 0;
 };
 
-bool ParseNumber(const std::string& text, long long& out) {
-    char* end = nullptr;
-    out = std::strtoll(text.c_str(), &end, 10);
-    return end != text.c_str() && *end == '\0';
-}
-
 }  // namespace
 
 int RunRecord(const Args& args) {
@@ -97,8 +93,10 @@ int RunRecord(const Args& args) {
             std::printf(
                 "usage: lumora-cli record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format]\n"
                 "                         [--local-time 0|1] [--counter 0|1] [--interval MS] [--seconds S]\n"
-                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM or after S seconds.\n"
-                "Exit status 3 when any record did not reach the disk.\n");
+                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds.
+"
+                "Exit status 3 when any record did not reach the disk.
+");
             return 0;
         }
         if (i + 1 >= args.size()) {
@@ -108,24 +106,22 @@ int RunRecord(const Args& args) {
         const std::string& v = args[++i];
         long long n = 0;
         if (a == "--port") {
+            if (!ReadWholeNumber("record", a, v, 0, 65535, &n)) return 2;
             o.port = v;
         } else if (a == "--dir") {
             o.dir = v;
         } else if (a == "--prefix") {
             o.prefix = v;
         } else if (a == "--interval") {
+            if (!ReadWholeNumber("record", a, v, 0, INT32_MAX, &n)) return 2;
             o.interval = v;
-        } else if ((a == "--lines" || a == "--local-time" || a == "--counter") && ParseNumber(v, n)) {
-            if (a == "--lines") o.lines = n;
-            if (a == "--local-time") o.localTime = n != 0;
-            if (a == "--counter") o.counter = n != 0;
+        } else if (a == "--lines") {
+            if (!ReadWholeNumber("record", a, v, 1, UINT32_MAX, &o.lines)) return 2;
+        } else if (a == "--local-time" || a == "--counter") {
+            if (!ReadWholeNumber("record", a, v, 0, 1, &n)) return 2;
+            (a == "--local-time" ? o.localTime : o.counter) = n != 0;
         } else if (a == "--seconds") {
-            char* end = nullptr;
-            o.seconds = std::strtod(v.c_str(), &end);
-            if (end == v.c_str() || *end || !(o.seconds >= 0)) {
-                std::fprintf(stderr, "lumora-cli record: bad value for --seconds: %s\n", v.c_str());
-                return 2;
-            }
+            if (!ReadDecimalNumber("record", a, v, 0, 1e9, &o.seconds)) return 2;
         } else {
             std::fprintf(stderr, "lumora-cli record: bad option %s %s\n", a.c_str(), v.c_str());
             return 2;
@@ -154,8 +150,7 @@ int RunRecord(const Args& args) {
     state.m_rcvPort = LeadingInt(o.port);
 
     g_recordStop = 0;
-    std::signal(SIGINT, OnRecordSignal);
-    std::signal(SIGTERM, OnRecordSignal);
+    CatchStopSignals(OnRecordSignal);
 
     if (!session.Open()) return 1;  // the message (string 214 or 215) went to stderr
     std::printf("listening on UDP port %u\n", unsigned(session.BoundPort()));

@@ -6,6 +6,7 @@
 
 #include "window/console_window_port.h"
 #include "cli_commands.h"
+#include "cli_util.h"
 #include "device/command_channel.h"
 #include "settings/settings_store.h"
 
@@ -36,6 +37,8 @@ int RunSend(const Args& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if ((a == "--ip" || a == "--port") && i + 1 < args.size()) {
+            long long n = 0;
+            if (a == "--port" && !ReadWholeNumber("send", a, args[i + 1], 1, 65535, &n)) return 2;
             (a == "--ip" ? ip : port) = args[++i];
             (a == "--ip" ? haveIp : havePort) = true;
         } else if (a == "--help" || a == "-h") {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "acquisition/frame_encoder.h"
 #include "cli_commands.h"
+#include "cli_util.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 
@@ -75,6 +77,25 @@ void PrintSimulateHelp(FILE* out) {
                  "  --quiet                no progress lines\n");
 }
 
+struct NumberRange {
+    long long min, max;
+};
+
+// What each whole-number option takes.
+NumberRange SimOptionRange(const std::string& option) {
+    if (option == "--port" || option == "--announce-port") return {1, 65535};
+    if (option == "--cmd-port") return {0, 65535};
+    if (option == "--channels") return {1, 32};
+    if (option == "--peaks") return {0, 60};
+    if (option == "--trailer") return {0, 1};
+    if (option == "--channel-offset") return {-128, 127};
+    if (option == "--spectrum-channel") return {0, 63};
+    if (option == "--spectrum-length") return {0, 5115};
+    if (option == "--devices") return {1, 1000};
+    if (option == "--count") return {0, INT64_MAX};
+    return {INT32_MIN, INT32_MAX};  // --code
+}
+
 bool ParseSimOptions(const Args& args, SimOptions& o) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -103,24 +124,15 @@ bool ParseSimOptions(const Args& args, SimOptions& o) {
             if (a == "--idn") o.idn = v;
         } else if (a == "--rate" || a == "--seconds") {
             if (!value(v)) return false;
-            char* end = nullptr;
-            double d = std::strtod(v.c_str(), &end);
-            if (end == v.c_str() || *end || !(d >= 0)) {
-                std::fprintf(stderr, "lumora-cli simulate: bad value for %s: %s\n", a.c_str(), v.c_str());
-                return false;
-            }
-            (a == "--rate" ? o.rate : o.seconds) = d;
+            if (!ReadDecimalNumber("simulate", a, v, 0, 1e9, a == "--rate" ? &o.rate : &o.seconds)) return false;
         } else if (a == "--port" || a == "--channels" || a == "--peaks" || a == "--trailer" ||
                    a == "--channel-offset" || a == "--spectrum-channel" || a == "--spectrum-length" ||
                    a == "--devices" || a == "--code" || a == "--announce-port" || a == "--cmd-port" ||
                    a == "--count") {
             if (!value(v)) return false;
-            char* end = nullptr;
-            long long n = std::strtoll(v.c_str(), &end, 10);
-            if (end == v.c_str() || *end) {
-                std::fprintf(stderr, "lumora-cli simulate: bad number for %s: %s\n", a.c_str(), v.c_str());
-                return false;
-            }
+            const NumberRange r = SimOptionRange(a);
+            long long n = 0;
+            if (!ReadWholeNumber("simulate", a, v, r.min, r.max, &n)) return false;
             if (a == "--port") o.port = int(n);
             if (a == "--channels") o.channels = int(n);
             if (a == "--peaks") o.peaks = int(n);
@@ -143,16 +155,6 @@ bool ParseSimOptions(const Args& args, SimOptions& o) {
         return false;
     };
     if (o.mode != "wavelength" && o.mode != "spectrum" && o.mode != "text") return bad("--mode is wavelength, spectrum or text");
-    if (o.port < 1 || o.port > 65535) return bad("--port is 1..65535");
-    if (o.channels < 1 || o.channels > 32) return bad("--channels is 1..32");
-    if (o.peaks < 0 || o.peaks > 60) return bad("--peaks is 0..60");
-    if (o.channelOffset < -128 || o.channelOffset > 127) return bad("--channel-offset is -128..127");
-    if (o.spectrumChannel < 0 || o.spectrumChannel > 63) return bad("--spectrum-channel is 0..63");
-    if (o.spectrumLength < 0 || o.spectrumLength > 5115) return bad("--spectrum-length is 0..5115");
-    if (o.devices < 1 || o.devices > 1000) return bad("--devices is 1..1000");
-    if (o.announcePort < 1 || o.announcePort > 65535) return bad("--announce-port is 1..65535");
-    if (o.cmdPort < 0 || o.cmdPort > 65535) return bad("--cmd-port is 0..65535");
-    if (o.count < 0) return bad("--count is not negative");
     if (o.announceTo.empty()) o.announceTo = o.to;
     return true;
 }
@@ -308,8 +310,7 @@ int RunSimulate(const Args& args) {
     }
 
     g_simStop = 0;
-    std::signal(SIGINT, OnSimSignal);
-    std::signal(SIGTERM, OnSimSignal);
+    CatchStopSignals(OnSimSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
     Simulator sim(o);

@@ -1,5 +1,6 @@
 #include "recording/high_speed_capture.h"
 
+#include "recording/fresh_file.h"
 #include "recording/raw_recorder.h"
 
 #include <fcntl.h>
@@ -27,6 +28,7 @@ namespace lumora {
 namespace {
 
 constexpr uint8_t kFileHeader[5] = {'L', 'M', 'R', 'A', 0x65};
+constexpr size_t kHeaderBytes = sizeof kFileHeader;
 // Room for the longest frame the instrument sends (the desktop program takes
 // datagrams of up to 10240 bytes); a longer datagram is counted as too long
 // and not recorded. Small slots keep the receive batch in the caches.
@@ -78,12 +80,12 @@ public:
         free_.pop_front();
         return b;
     }
-    // Queues length bytes of buffer for the file; sync asks for the data to
-    // reach the disk as well.
-    void Submit(uint8_t* buffer, size_t length, bool sync) {
+    // Queues length bytes of buffer, holding `records` whole records, for the
+    // file; sync asks for the data to reach the disk as well.
+    void Submit(uint8_t* buffer, size_t length, uint64_t records, bool sync) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            full_.push_back(Job{buffer, length, sync});
+            full_.push_back(Job{buffer, length, records, sync});
         }
         queued_.notify_one();
     }
@@ -98,12 +100,14 @@ public:
     }
     bool Failed() const { return failed_.load(std::memory_order_relaxed); }
     uint64_t Written() const { return written_.load(std::memory_order_relaxed); }
+    uint64_t RecordsWritten() const { return recordsWritten_.load(std::memory_order_relaxed); }
     int Errno() const { return errno_.load(); }
 
 private:
     struct Job {
         uint8_t* buffer;
         size_t length;
+        uint64_t records;
         bool sync;
     };
 
@@ -122,10 +126,15 @@ private:
             if (!failed_.load(std::memory_order_relaxed) && job.length > 0) {
                 if (WriteAll(fd_, job.buffer, job.length)) {
                     written_.fetch_add(job.length, std::memory_order_relaxed);
+                    recordsWritten_.fetch_add(job.records, std::memory_order_relaxed);
                     if (job.sync) ::fdatasync(fd_);
                 } else {
                     errno_ = errno;
                     failed_.store(true, std::memory_order_relaxed);
+                    // A full disk takes part of a buffer: cut the file back to
+                    // the records written before, so that it ends on a whole
+                    // record and the counts tell what it holds.
+                    (void)!::ftruncate(fd_, static_cast<off_t>(kHeaderBytes + written_.load()));
                 }
             }
             {
@@ -147,6 +156,7 @@ private:
     bool done_ = false;
     std::atomic<bool> failed_{false};
     std::atomic<uint64_t> written_{0};
+    std::atomic<uint64_t> recordsWritten_{0};
     std::atomic<int> errno_{0};
     std::thread thread_;
 };
@@ -218,6 +228,7 @@ bool HighSpeedCapture::Open(std::string* error) {
         if (fd_ >= 0) {
             ::close(fd_);
             fd_ = -1;
+            ::unlink(path_.c_str());
         }
         return false;
     };
@@ -235,10 +246,16 @@ bool HighSpeedCapture::Open(std::string* error) {
     // while nothing arrives.
     socket_.SetReceiveTimeout(100);
 
-    fd_ = ::open(options_.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) return fail("cannot create " + options_.path + ": " + std::strerror(errno));
+    // The extension stays last: "run.dat" is followed by "run_2.dat".
+    const std::string& wanted = options_.path;
+    size_t dot = wanted.find_last_of('.');
+    if (dot == std::string::npos || (wanted.find_last_of('/') != std::string::npos && dot < wanted.find_last_of('/')))
+        dot = wanted.size();
+    int variant = 0;
+    fd_ = CreateFreshFile(wanted.substr(0, dot), wanted.substr(dot), 1, &path_, &variant);
+    if (fd_ < 0) return fail("cannot create " + path_ + ": " + std::strerror(errno));
     if (!WriteAll(fd_, kFileHeader, sizeof kFileHeader))
-        return fail("cannot write " + options_.path + ": " + std::strerror(errno));
+        return fail("cannot write " + path_ + ": " + std::strerror(errno));
     return true;
 }
 
@@ -265,6 +282,8 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
     const size_t capacity = writer.Capacity();
     uint8_t* cur = writer.Acquire(&st.writerStalls);
     size_t used = 0;
+    uint64_t usedRecords = 0;  // whole records in cur
+    uint64_t taken = 0;        // records put into buffers
 
     const double start = MonotonicSeconds();
     const double deadline = options_.maxSeconds > 0 ? start + options_.maxSeconds : 0;
@@ -325,9 +344,10 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
                     const bool own = FrameHasOwnTrailer(f, flen);
                     const size_t need = flen + (own ? 0 : kTrailerSize);
                     if (used + need > capacity) {
-                        writer.Submit(cur, used, false);
+                        writer.Submit(cur, used, usedRecords, false);
                         cur = writer.Acquire(&st.writerStalls);
                         used = 0;
+                        usedRecords = 0;
                     }
                     std::memcpy(cur + used, f, flen);
                     used += flen;
@@ -335,8 +355,9 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
                         BuildRecorderTrailer(cur + used, stampMs, datagramNumber);
                         used += kTrailerSize;
                     }
-                    ++st.frames;
-                    if (maxFrames > 0 && static_cast<int64_t>(st.frames) >= maxFrames) limitReached = true;
+                    ++usedRecords;
+                    ++taken;
+                    if (maxFrames > 0 && static_cast<int64_t>(taken) >= maxFrames) limitReached = true;
                 });
                 if (frames == 0) ++st.skippedDatagrams;
             }
@@ -346,27 +367,30 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
         }
         if (deadline > 0 && now >= deadline) limitReached = true;
         if (used > 0 && (interval == 0 || now - lastFlush >= interval)) {
-            writer.Submit(cur, used, interval > 0);
+            writer.Submit(cur, used, usedRecords, interval > 0);
             cur = writer.Acquire(&st.writerStalls);
             used = 0;
+            usedRecords = 0;
             lastFlush = now;
         }
     }
-    if (used > 0) writer.Submit(cur, used, false);
+    if (used > 0) writer.Submit(cur, used, usedRecords, false);
     writer.Finish();
     st.seconds = MonotonicSeconds() - start;
-    st.bytesWritten = sizeof kFileHeader + writer.Written();
+    st.bytesWritten = kHeaderBytes + writer.Written();
+    st.frames = writer.RecordsWritten();
+    st.framesLost = taken - st.frames;
     if (writer.Failed()) {
         st.writeFailed = true;
-        st.error = "cannot write " + options_.path + ": " + std::strerror(writer.Errno());
+        st.error = "cannot write " + path_ + ": " + std::strerror(writer.Errno());
     }
     if (::fsync(fd_) != 0 && st.error.empty() && errno != EINVAL) {
         st.writeFailed = true;
-        st.error = "cannot flush " + options_.path + ": " + std::strerror(errno);
+        st.error = "cannot flush " + path_ + ": " + std::strerror(errno);
     }
     if (::close(fd_) != 0 && st.error.empty()) {
         st.writeFailed = true;
-        st.error = "cannot close " + options_.path + ": " + std::strerror(errno);
+        st.error = "cannot close " + path_ + ": " + std::strerror(errno);
     }
     fd_ = -1;
 

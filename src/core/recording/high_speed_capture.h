@@ -26,7 +26,9 @@ struct HighSpeedCaptureOptions {
     int64_t maxFrames = 0;                // stop after this many frames; 0 or less: no limit
     double maxSeconds = 0;                // stop after this many seconds; 0 or less: no limit
     double flushIntervalSeconds = 10;     // buffered records reach the file at least this often
-    std::string path;                     // the record file, replaced when it exists
+    // The record file. An existing file is never replaced: when the name is
+    // taken, the first free one of name_2.dat, name_3.dat, ... is used (Path()).
+    std::string path;
     size_t writeBufferBytes = 8u << 20;   // size of each of the write buffers
     int writeBuffers = 4;
     int batch = 64;                       // datagrams per receive call
@@ -35,7 +37,8 @@ struct HighSpeedCaptureOptions {
 };
 
 struct HighSpeedCaptureStats {
-    uint64_t frames = 0;            // records written
+    uint64_t frames = 0;            // records that reached the file
+    uint64_t framesLost = 0;        // records taken but not written (a write failed)
     uint64_t datagrams = 0;         // datagrams received
     uint64_t bytesReceived = 0;
     uint64_t bytesWritten = 0;      // including the file header
@@ -59,6 +62,8 @@ public:
     // reason in *error when either fails; nothing is left behind then.
     bool Open(std::string* error);
     uint16_t Port() const { return port_; }
+    // The file Open created.
+    const std::string& Path() const { return path_; }
     int ReceiveBufferBytes() const { return receiveBuffer_; }
 
     // Receives until the frame or time limit, Stop() or the external stop
@@ -71,6 +76,7 @@ private:
     HighSpeedCaptureOptions options_;
     UdpSocket socket_;
     int fd_ = -1;  // the record file
+    std::string path_;
     uint16_t port_ = 0;
     int receiveBuffer_ = 0;
     std::atomic<bool> stop_{false};

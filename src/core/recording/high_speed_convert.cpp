@@ -1,16 +1,17 @@
 #include "recording/high_speed_convert.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "recording/raw_recorder.h"
 
@@ -40,17 +41,22 @@ public:
         if (buf_.size() >= kFlushAt) Flush();
     }
     bool Flush() {
-        if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) failed_ = true;
+        if (!buf_.empty() && !failed_ && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
+            failed_ = true;
+            errno_ = errno;
+        }
         buf_.clear();
         return !failed_;
     }
     bool Failed() const { return failed_; }
+    int Errno() const { return errno_; }
 
 private:
     static constexpr size_t kFlushAt = 1u << 20;
     FILE* f_;
     std::string buf_;
     bool failed_ = false;
+    int errno_ = 0;
 };
 
 // "2024-03-03 14:05:09.250000", local time; the date part is formatted once
@@ -111,6 +117,53 @@ int DecodeHighSpeedRecord(const uint8_t* r, size_t length, HighSpeedRecord* out)
     return 0;
 }
 
+size_t FindRecordEnd(const uint8_t* data, size_t from, size_t length, bool atEnd) {
+    for (size_t i = from; i + 4 <= length; ++i) {
+        if (data[i] != 0xFD) continue;
+        if (data[i + 1] != 0xFD || data[i + 2] != 0xFD || data[i + 3] != 0xFD) continue;
+        const size_t after = i + 4;
+        if (after == length) return atEnd ? after : 0;
+        if (after + 1 == length) {
+            if (!atEnd) return 0;  // the next byte tells
+            continue;
+        }
+        if (data[after] == 0xFF && data[after + 1] == 0xFF) return after;
+    }
+    return 0;
+}
+
+namespace {
+
+// Bytes read per call.
+constexpr size_t kReadBytes = 4u << 20;
+// No frame is longer (32 channels of at most 255 values and the trailer):
+// a record still without its end after this many bytes is malformed, and
+// only its end is looked for, so that it is not held in memory whole.
+constexpr size_t kLongestRecord = 64u << 10;
+// Kept of a malformed record while its end is looked for: an end marker and
+// the next record's marker may be cut by a read.
+constexpr size_t kEndSearchTail = 5;
+
+ssize_t ReadSome(int fd, uint8_t* into, size_t length) {
+    ssize_t n;
+    do {
+        n = ::read(fd, into, length);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool ReadFully(int fd, uint8_t* into, size_t length) {
+    while (length > 0) {
+        ssize_t n = ReadSome(fd, into, length);
+        if (n <= 0) return false;
+        into += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
 HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
     HighSpeedConvertStats st;
     int fd = ::open(o.input.c_str(), O_RDONLY | O_CLOEXEC);
@@ -118,44 +171,39 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
         st.error = "cannot open " + o.input + ": " + std::strerror(errno);
         return st;
     }
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
     struct stat sb{};
     if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
         st.error = o.input + " is not a regular file";
-        ::close(fd);
         return st;
     }
-    const size_t size = static_cast<size_t>(sb.st_size);
-    if (size < 5) {
+    // The size when the conversion starts is the size converted.
+    const uint64_t size = static_cast<uint64_t>(sb.st_size);
+    uint8_t magic[5];
+    if (size < sizeof magic || !ReadFully(fd, magic, sizeof magic)) {
         st.error = o.input + " is not an LMRA recording (too short)";
-        ::close(fd);
         return st;
     }
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (map == MAP_FAILED) {
-        st.error = "cannot read " + o.input + ": " + std::strerror(errno);
-        return st;
-    }
-    ::madvise(map, size, MADV_SEQUENTIAL);
-    const uint8_t* data = static_cast<const uint8_t*>(map);
-    if (std::memcmp(data, "LMRA", 4) != 0 || data[4] != 0x65) {
-        ::munmap(map, size);
+    if (std::memcmp(magic, "LMRA", 4) != 0 || magic[4] != 0x65) {
         st.error = o.input + " is not an LMRA recording";
         return st;
     }
-    st.bytesRead = size;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    FILE* f = std::fopen(o.output.c_str(), "wb");
+    const std::string partial = o.output + ".part";
+    FILE* f = std::fopen(partial.c_str(), "wb");
     if (!f) {
-        ::munmap(map, size);
-        st.error = "cannot create " + o.output + ": " + std::strerror(errno);
+        st.error = "cannot create " + partial + ": " + std::strerror(errno);
         return st;
     }
     CsvOut out(f);
     TimeText time;
     bool header = false;
     HighSpeedRecord rec;
-    size_t unclaimed = ForEachRecord(data + 5, size - 5, [&](const uint8_t* r, size_t len) {
+    auto convertRecord = [&](const uint8_t* r, size_t len) {
         int kind = DecodeHighSpeedRecord(r, len, &rec);
         if (kind == 1) {
             ++st.spectrumRecords;
@@ -195,17 +243,85 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
         st.readings += static_cast<uint64_t>(v);
         ++st.frames;
         out.EndRow();
-    });
+    };
+
+    std::vector<uint8_t> buffer(kReadBytes + kLongestRecord);
+    uint8_t* const buf = buffer.data();
+    uint64_t offset = sizeof magic;
+    size_t have = 0;
+    size_t unclaimed = 0;
+    bool atEnd = false;
+    bool inLongRecord = false;  // buf starts inside a malformed record, its end not yet found
+    std::string readError;
+    while (!atEnd && !out.Failed()) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size() - have, size - offset));
+        ssize_t n = want > 0 ? ReadSome(fd, buf + have, want) : 0;
+        if (n < 0) {
+            readError = "cannot read " + o.input + ": " + std::strerror(errno);
+            break;
+        }
+        if (n == 0 && offset < size) {
+            readError = o.input + " shrank while it was read (" + std::to_string(offset) + " of " +
+                        std::to_string(size) + " bytes): the conversion ended early";
+            break;
+        }
+        have += static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+        atEnd = offset == size;
+
+        size_t used = 0;
+        if (inLongRecord) {
+            const size_t end = FindRecordEnd(buf, 0, have, atEnd);
+            if (end > 0) {
+                ++st.invalidRecords;
+                used = end;
+                inLongRecord = false;
+            } else if (atEnd) {
+                unclaimed += have + 1;
+                used = have;
+            } else {
+                used = have - std::min(have, kEndSearchTail);
+            }
+        }
+        if (!inLongRecord) used += ForEachRecordSoFar(buf + used, have - used, atEnd, &unclaimed, convertRecord);
+        std::memmove(buf, buf + used, have - used);
+        have -= used;
+        if (!atEnd && !inLongRecord && have > kLongestRecord) {
+            // A record start whose end has not come within any frame's length.
+            inLongRecord = true;
+            std::memmove(buf, buf + have - kEndSearchTail, kEndSearchTail);
+            have = kEndSearchTail;
+        }
+    }
+    st.bytesRead = offset;
+    if (readError.empty() && ::fstat(fd, &sb) == 0 && static_cast<uint64_t>(sb.st_size) > size) {
+        readError = o.input + " grew while it was read: only its first " + std::to_string(size) +
+                    " bytes were converted";
+    }
     if (unclaimed > 0) ++st.invalidRecords;
     if (!header) {
         out.Text("Time,Counter", 12);
         out.EndRow();
     }
     out.Flush();
-    bool failed = out.Failed();
-    if (std::fclose(f) != 0) failed = true;
-    ::munmap(map, size);
-    if (failed) st.error = "cannot write " + o.output;
+    int writeError = out.Failed() ? out.Errno() : 0;
+    // The table reaches the disk before it takes the final name.
+    if ((std::fflush(f) != 0 || ::fsync(fileno(f)) != 0) && writeError == 0) writeError = errno;
+    if (std::fclose(f) != 0 && writeError == 0) writeError = errno;
+    if (writeError != 0) {
+        // A table cut short by a full disk is of no use and takes the room.
+        ::unlink(partial.c_str());
+        st.error = "cannot write " + partial + ": " + std::strerror(writeError) + "; no table was made";
+        return st;
+    }
+    if (!readError.empty()) {
+        st.error = readError + "; the rows made so far are in " + partial;
+        return st;
+    }
+    if (std::rename(partial.c_str(), o.output.c_str()) != 0) {
+        st.error = "cannot rename " + partial + " to " + o.output + ": " + std::strerror(errno);
+        ::unlink(partial.c_str());
+    }
     return st;
 }
 

@@ -3,6 +3,7 @@
 // write it) into a CSV table: one row per wavelength frame with its time, its
 // counter and, per reading, the channel number plus a channel offset and the
 // raw 16-bit value plus a wavelength offset.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,7 +13,9 @@ struct HighSpeedConvertOptions {
     int32_t wavelengthOffset = 1510000;
     int32_t channelOffset = 0;
     std::string input;   // the .dat record file
-    std::string output;  // the .csv file, replaced when it exists
+    // The .csv file, replaced when the conversion is complete: rows go to
+    // output + ".part" first and it takes the final name at the end.
+    std::string output;
 };
 
 struct HighSpeedConvertStats {
@@ -24,6 +27,10 @@ struct HighSpeedConvertStats {
     std::string error;             // empty on success
 };
 
+// Reads the input with plain reads, so a file that shrinks or grows while it
+// is read (a capture still running, a file being replaced) only ends the
+// conversion early with an error; the rows made so far stay in the ".part"
+// file then.
 HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& options);
 
 // Splits the records of an LMRA file body (the bytes after the 5-byte header).
@@ -33,6 +40,19 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& option
 // belong to no record (leading garbage, an unfinished last record).
 template <typename Sink>
 size_t ForEachRecord(const uint8_t* data, size_t length, Sink&& sink);
+
+// The same for a body read piece by piece: splits data[0, length) and returns
+// how many bytes it used up. Unless atEnd says the body ends there, the rest
+// (a record whose end has not been read yet) is to be handed in again at the
+// front of the next piece. Bytes that belong to no record are added to
+// *unclaimed.
+template <typename Sink>
+size_t ForEachRecordSoFar(const uint8_t* data, size_t length, bool atEnd, size_t* unclaimed, Sink&& sink);
+
+// Where the record whose body is searched from data[from] ends: the offset
+// after its four 0xFD bytes, or 0 when the end is not in data[0, length)
+// (or, unless atEnd, cannot be told before more data is read).
+size_t FindRecordEnd(const uint8_t* data, size_t from, size_t length, bool atEnd);
 
 // One decoded wavelength record; the readings are read straight from the record.
 struct HighSpeedRecord {
@@ -50,36 +70,35 @@ struct HighSpeedRecord {
 int DecodeHighSpeedRecord(const uint8_t* record, size_t length, HighSpeedRecord* out);
 
 template <typename Sink>
-size_t ForEachRecord(const uint8_t* data, size_t length, Sink&& sink) {
-    size_t unclaimed = 0;
+size_t ForEachRecordSoFar(const uint8_t* data, size_t length, bool atEnd, size_t* unclaimed, Sink&& sink) {
     size_t pos = 0;
     while (pos < length) {
         // Find the next record start.
         size_t start = pos;
         while (start + 1 < length && !(data[start] == 0xFF && data[start + 1] == 0xFF)) ++start;
         if (start + 1 >= length) {
-            unclaimed += length - pos;
-            break;
+            // No record starts in the rest; its last byte may begin a marker.
+            const size_t used = atEnd ? length : start;
+            *unclaimed += used - pos;
+            return used;
         }
-        unclaimed += start - pos;
-        // Find its end: four 0xFD bytes followed by a marker or the end.
-        size_t end = 0;
-        for (size_t i = start + 2; i + 4 <= length; ++i) {
-            if (data[i] != 0xFD) continue;
-            if (data[i + 1] != 0xFD || data[i + 2] != 0xFD || data[i + 3] != 0xFD) continue;
-            size_t after = i + 4;
-            if (after == length || (after + 1 < length && data[after] == 0xFF && data[after + 1] == 0xFF)) {
-                end = after;
-                break;
-            }
-        }
+        *unclaimed += start - pos;
+        const size_t end = FindRecordEnd(data, start + 2, length, atEnd);
         if (end == 0) {
-            unclaimed += length - start;
-            break;
+            if (!atEnd) return start;
+            *unclaimed += length - start;
+            return length;
         }
         sink(data + start, end - start);
         pos = end;
     }
+    return length;
+}
+
+template <typename Sink>
+size_t ForEachRecord(const uint8_t* data, size_t length, Sink&& sink) {
+    size_t unclaimed = 0;
+    ForEachRecordSoFar(data, length, true, &unclaimed, sink);
     return unclaimed;
 }
 

@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "recording/fresh_file.h"
 #include "window/string_table.h"
 #include "window/window_port.h"
 
@@ -22,8 +23,6 @@ constexpr size_t kFlushThreshold = 1024 * 1024;
 // A record is at most one datagram (10240 bytes) with a SysTime prefix or a
 // trailer.
 constexpr size_t kLargestRecord = 16 * 1024;
-// How many taken names one opening tries before it gives up.
-constexpr int kMaxNameTries = 1000;
 
 void PutLe32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -109,15 +108,10 @@ bool RawRecorder::OpenFile(bool binary) {
     // not cost ever longer searches.
     int variant = base == lastBase_ ? lastVariant_ + 1 : 1;
     std::string path;
-    int fd = -1;
     int err = 0;
-    for (int tries = 0; tries < kMaxNameTries; ++tries, ++variant) {
-        path = variant > 1 ? base + "_" + std::to_string(variant) + ".dat" : base + ".dat";
-        // Appending: after a failed write cuts the file back to its last whole
-        // record, the next record goes right there.
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_APPEND, 0644);
-        if (fd >= 0 || errno != EEXIST) break;
-    }
+    // Appending: after a failed write cuts the file back to its last whole
+    // record, the next record goes right there.
+    int fd = CreateFreshFile(base, ".dat", variant, &path, &variant, O_APPEND);
     if (fd < 0) err = errno;
     lastBase_ = base;
     lastVariant_ = variant;
