@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <future>
 #include <memory>
 
 #include "window/control_ids.h"
@@ -41,6 +40,16 @@ std::vector<std::string> ListFiles(const std::string& directory, const char* ext
     ::closedir(dir);
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// A source that never reached the reader (skipped, or refused before its
+// records were read) still ends with a full record bar, as a converted one.
+void ShowSourceEnded(ConvertProgress& p) {
+    p.m_convRecordsLow.store(0);
+    p.m_convRecordsRange.store(1);
+    p.m_convRecordsPos.store(1);
+    p.m_convFileBusy.store(0);
+    p.m_convFileTail.store(1);
 }
 
 std::string FileNumberText(int number, int total) {
@@ -157,12 +166,14 @@ void ConversionJob::ConvertThreadProc(std::function<void()> onDone) {
     for (int i = 0; i < n && !ctx_.cancel.load(); ++i) {
         const std::string& path = sources[i];
         if (!overwrite && FirstOutputExists(path)) {
+            ShowSourceEnded(p);
             p.m_convFilesDone.store(i + 1);
             std::lock_guard<std::mutex> lock(mutex_);
             skipped_.push_back(path);
             continue;
         }
         int r = ConvertFile(ctx_, path);
+        if (r != kConvertOk) ShowSourceEnded(p);
         p.m_convFilesDone.store(i + 1);
         std::lock_guard<std::mutex> lock(mutex_);
         (r == kConvertOk ? succeeded_ : failed_).push_back(path);
@@ -189,10 +200,10 @@ DataConvertHooks DefaultDataConvertHooks() {
     return hooks;
 }
 
-void OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& directory,
+bool OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& directory,
                    const DataConvertHooks& hooks) {
-    if (job.State() >= 0) return;
-    if (!job.Prepare(directory, {})) return;
+    if (job.State() >= 0) return false;
+    if (!job.Prepare(directory, {})) return false;
 
     // The script gets the directory as its argument line, split at blanks.
     if (hooks.startScript) hooks.startScript(kPreConvertScript, directory);
@@ -201,17 +212,17 @@ void OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& di
     std::vector<std::string> sources = ListSources(directory);
     const int exports = CountExports(directory);
     const int n = static_cast<int>(sources.size());
-    if (!job.Prepare(directory, sources)) return;
+    if (!job.Prepare(directory, sources)) return false;
     window.SetText(IDC_FILE_NUMBER, FileNumberText(0, n));
     window.SetProgressRange(IDC_PROGRESS_FILES, 0, n, 0);
 
     if (n == 0) {
         window.MessageBox(LoadString(216) + "\n" + directory, LUMORA_PRODUCT_NAME, kMbOk);
-        return;
+        return false;
     }
     if (window.MessageBox(StringPrintf(LoadString(218).c_str(), directory.c_str(), n), LUMORA_PRODUCT_NAME,
                           kMbOkCancel) != kIdOk)
-        return;
+        return false;
     bool overwrite = true;
     if (exports > 0) {
         int answer = window.MessageBox(StringPrintf(LoadString(217).c_str(), exports), LUMORA_PRODUCT_NAME,
@@ -221,12 +232,13 @@ void OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& di
         else if (answer == kIdNo)
             overwrite = false;
         else
-            return;
+            return false;
     }
     WindowPort* w = &window;
     ConversionJob* j = &job;
-    if (!job.Start(overwrite, [w, j]() { w->Post([w, j]() { OnConvertDone(*j, *w); }); })) return;
+    if (!job.Start(overwrite, [w, j]() { w->Post([w, j]() { OnConvertDone(*j, *w); }); })) return false;
     window.EnableControl(ID_TOOLS_DATA_CONVERT, false);
+    return true;
 }
 
 void OnConvertDone(ConversionJob& job, WindowPort& window) {
@@ -239,49 +251,6 @@ void OnConvertDone(ConversionJob& job, WindowPort& window) {
                           kMbIconQuestion) == kIdYes)
         window.OpenFolder(s.directory);
     window.EnableControl(ID_TOOLS_DATA_CONVERT, true);
-}
-
-// ---- the settings question on the UI thread ----
-
-namespace {
-
-// Runs task on the UI thread and waits for its result; fallback when cancel
-// is set before the task has run.
-template <class T>
-T RunOnUiThread(WindowPort& window, std::function<T()> task, const std::atomic<bool>* cancel, T fallback) {
-    auto promise = std::make_shared<std::promise<T>>();
-    std::future<T> result = promise->get_future();
-    window.Post([promise, task = std::move(task)]() { promise->set_value(task()); });
-    while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        if (cancel && cancel->load()) return fallback;
-    }
-    return result.get();
-}
-
-}  // namespace
-
-ConvertSettingsUi WindowSettingsUi(WindowPort& window, std::function<bool(ConvertSettings&)> dialog,
-                                   const std::atomic<bool>* cancel) {
-    ConvertSettingsUi ui;
-    WindowPort* w = &window;
-    ui.askChange = [w, cancel](const std::string& text) {
-        int answer = RunOnUiThread<int>(
-            *w,
-            [w, text]() {
-                return w->MessageBox(text, LUMORA_PRODUCT_NAME, kMbYesNo, kMbDefaultButton2 | kMbIconQuestion);
-            },
-            cancel, kIdNo);
-        return answer == kIdYes;
-    };
-    if (dialog) {
-        ui.editSettings = [w, dialog, cancel](ConvertSettings& values) {
-            auto copy = std::make_shared<ConvertSettings>(values);
-            bool ok = RunOnUiThread<bool>(*w, [dialog, copy]() { return dialog(*copy); }, cancel, false);
-            if (ok) values = *copy;
-            return ok;
-        };
-    }
-    return ui;
 }
 
 }  // namespace lumora

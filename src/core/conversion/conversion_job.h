@@ -99,17 +99,11 @@ DataConvertHooks DefaultDataConvertHooks();
 
 // Tools > Data Convert on the UI thread: the script, the listing, the
 // questions 216/218/217, and the start of the worker. The report follows on
-// the UI thread (OnConvertDone) when the worker has finished.
-void OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& directory,
+// the UI thread (OnConvertDone) when the worker has finished. true when a run
+// was started (it may have ended already when this returns).
+bool OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& directory,
                    const DataConvertHooks& hooks = DefaultDataConvertHooks());
 // The result report of the last run, on the UI thread.
 void OnConvertDone(ConversionJob& job, WindowPort& window);
-
-// Question and settings dialog of a run shown on the window's UI thread while
-// the conversion thread waits for the answer. dialog runs the settings dialog
-// over the values it gets and returns true for OK. While the wait goes on,
-// cancel (when given) ends it with the answer No.
-ConvertSettingsUi WindowSettingsUi(WindowPort& window, std::function<bool(ConvertSettings&)> dialog,
-                                   const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace lumora

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <strings.h>
 
@@ -14,11 +15,14 @@ constexpr size_t kBufferSize = 1 << 20;
 
 OutputFile::~OutputFile() { Close(); }
 
-bool OutputFile::Create(const std::string& path) {
-    Close();
-    failed_ = false;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+bool OutputFile::Create(const std::string& finalPath) {
+    // A failure of an earlier file of the same source stays remembered.
+    const bool earlierFailed = !Close();
+    failed_ = earlierFailed;
+    const std::string temporary = finalPath + kPartSuffix;
+    fd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) return false;
+    created_.push_back(finalPath);
     if (!buffer_) buffer_.reset(new char[kBufferSize]);
     used_ = 0;
     return true;
@@ -68,6 +72,36 @@ bool OutputFile::Close() {
     if (::close(fd_) != 0) failed_ = true;
     fd_ = -1;
     return !failed_;
+}
+
+bool OutputFile::Commit() {
+    bool ok = Close();
+    if (!ok) return false;
+    // The first file is the one the "do not overwrite" rule looks at: it is
+    // renamed last.
+    for (size_t i = created_.size(); i-- > 0;) {
+        const std::string temporary = created_[i] + kPartSuffix;
+        if (::rename(temporary.c_str(), created_[i].c_str()) != 0) {
+            // The rest (the first file among them) keep their temporary names.
+            ok = false;
+            break;
+        }
+    }
+    created_.clear();
+    return ok;
+}
+
+void OutputFile::Discard() {
+    Close();
+    for (const std::string& path : created_) ::unlink((path + kPartSuffix).c_str());
+    created_.clear();
+    failed_ = false;
+}
+
+void OutputFile::KeepTemporary() {
+    Close();
+    created_.clear();
+    failed_ = false;
 }
 
 std::string OutputPath(const std::string& source, const std::string& replacement) {

@@ -2,27 +2,47 @@
 // Output files of the conversion: written through a large buffer of our own,
 // with every failure to create or write remembered, so that a source whose
 // output was lost is reported as failed.
+//
+// Each file is written under a temporary name beside its final one (the final
+// name with ".part" appended) and gets its final name only when the whole
+// source has been converted (Commit). A run that is stopped, a full disk or a
+// killed program therefore never leaves a partial file that looks finished;
+// the "do not overwrite" rule can trust any file with a final name.
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lumora {
+
+// Appended to the final name while a file is being written.
+constexpr const char* kPartSuffix = ".part";
 
 class OutputFile {
 public:
     OutputFile() = default;
+    // Closes an open file; files not committed keep their temporary names.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates path anew (replacing a file of that name), write-only. false
-    // when it cannot be created.
-    bool Create(const std::string& path);
+    // Closes the current file and creates finalPath + ".part" anew (replacing
+    // a file of that name), write-only. false when it cannot be created.
+    bool Create(const std::string& finalPath);
     bool IsOpen() const { return fd_ >= 0; }
     void Write(const char* data, size_t size);
     void Write(const std::string& text) { Write(text.data(), text.size()); }
     // Flushes and closes; false when anything written since Create was lost.
     bool Close();
+
+    // Gives every file created since the last Commit or Discard its final
+    // name, the first one last (whoever sees the first name may rely on the
+    // others being complete). Closes first; false when a file failed.
+    bool Commit();
+    // Closes and removes every file created since the last Commit or Discard.
+    void Discard();
+    // Closes and forgets the files: they stay under their temporary names.
+    void KeepTemporary();
 
 private:
     bool Flush();
@@ -31,6 +51,7 @@ private:
     bool failed_ = false;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
+    std::vector<std::string> created_;  // final names, in creation order
 };
 
 // Name of an output file of source: the file's own extension ".dat" (in any

@@ -199,12 +199,35 @@ public:
         if (result_ == kConvertOk) result_ = result;
     }
 
+    // The run was told to stop; the source then ends as cancelled. Looked at
+    // between records and also where no record comes for a long time (the
+    // counting pass, runs of invalid pieces or skipped lines).
+    bool StopRequested() {
+        if (!ctx_.cancel.load(std::memory_order_relaxed)) return false;
+        Fail(kConvertCancelled);
+        return true;
+    }
+
     int Finish() {
         ConvertProgress& p = ctx_.progress;
         p.m_convRecordsPos.store(range_, std::memory_order_relaxed);
         bool ok = csv_.Close();
         ok = log_.Close() && ok;
         if (!ok || writer_.OutputFailed()) Fail(kConvertOutputFailed);
+        if (result_ == kConvertOk) {
+            // The error log first: once the first CSV file has its final
+            // name, everything of the source has.
+            if (!log_.Commit() || !csv_.Commit()) result_ = kConvertOutputFailed;
+        }
+        if (result_ == kConvertBadLine) {
+            // The rows before the bad line are kept for the user, under the
+            // temporary names: the source is not complete.
+            csv_.KeepTemporary();
+            log_.KeepTemporary();
+        } else if (result_ != kConvertOk) {
+            csv_.Discard();
+            log_.Discard();
+        }
         ctx_.m_currentHeader.Clear();
         p.m_convFileTail.store(1, std::memory_order_relaxed);
         p.m_convFileBusy.store(0, std::memory_order_relaxed);
@@ -236,23 +259,28 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
 
     // Estimate: the start markers in the whole file.
     RunCounter starts(0xFF, lmra ? 2 : 4);
-    bool readOk = ReadChunks(fd, buffer.get(), [&](const uint8_t* d, size_t n) {
-        starts.Feed(d, n);
-        return true;
-    });
+    bool stopped = false;
+    bool readOk = ReadChunks(
+        fd, buffer.get(),
+        [&](const uint8_t* d, size_t n) {
+            if (run.StopRequested()) return false;
+            starts.Feed(d, n);
+            return true;
+        },
+        &stopped);
     if (!readOk || ::lseek(fd, lmra ? 5 : 0, SEEK_SET) < 0) {
         run.Start(0);
-        run.Fail(kConvertBadSource);
+        if (!stopped) run.Fail(kConvertBadSource);
         return run.Finish();
     }
     run.Start(starts.Count());
 
     PieceCutter cutter(lmra ? 0xFD : 0xFE, lmra ? 2 : 4);
     FrameSlot& slot = run.Slot();
-    bool stopped = false;
     readOk = ReadChunks(
         fd, buffer.get(),
         [&](const uint8_t* d, size_t n) {
+            if (run.StopRequested()) return false;
             return cutter.Feed(d, n, [&](const uint8_t* piece, size_t length) {
                 bool valid = lmra ? DecodeLmraPiece(piece, length, slot) : DecodeHeaderlessPiece(piece, length, slot);
                 return !valid || run.Hand();
@@ -288,7 +316,7 @@ int ReadJsonLines(SourceRun& run, int fd) {
     const bool onlyMatched = run.Settings().m_OnlyMatched != 0;
     for (;;) {
         LineReader::Status s = lines.Next(line, length);
-        if (s == LineReader::kEnd) break;
+        if (s == LineReader::kEnd || run.StopRequested()) break;
         if (s == LineReader::kError) {
             run.Fail(kConvertBadLine);
             break;
@@ -531,6 +559,8 @@ int ConvertFile(ConversionContext& ctx, const std::string& path) {
     if (r != kConvertOk) return r;
 
     ConfirmConvertSettings(ctx);
+    // The question may have been abandoned because the run is stopping.
+    if (ctx.cancel.load()) return kConvertCancelled;
     ConvertSettings settings = ctx.Settings();
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return kConvertCannotOpen;

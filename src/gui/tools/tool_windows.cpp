@@ -87,7 +87,11 @@ ToolWindows::~ToolWindows() {
     delete editor_.data();
     delete deviceList_.data();
     discovery_.reset();  // ends and joins the listeners
-    job_.reset();        // cancels a running conversion and joins it
+    // The worker may be waiting for the run's question: it is stopped and
+    // joined while the job still exists, and only then released.
+    job_->Context().cancel.store(true);
+    job_->Join();
+    job_.reset();
 }
 
 // ---------------------------------------------------------------- settings
@@ -103,9 +107,10 @@ void ToolWindows::WhenSettingsFree(std::function<void()> task) {
 ConvertSettingsUi ToolWindows::MakeSettingsUi() {
     ConvertSettingsUi ui;
     std::shared_ptr<bool> alive = alive_;
+    const std::atomic<bool>* cancel = &job_->Context().cancel;
     // Both run on the conversion thread and wait for the UI thread, which
     // shows the question and the dialog; the run goes on with the answer.
-    ui.askChange = [this, alive](const std::string& text) {
+    ui.askChange = [this, alive, cancel](const std::string& text) {
         auto promise = std::make_shared<std::promise<bool>>();
         std::future<bool> answer = promise->get_future();
         port_.Post([this, alive, text, promise]() {
@@ -120,9 +125,9 @@ ConvertSettingsUi ToolWindows::MakeSettingsUi() {
                 promise->set_value(yes);
             });
         });
-        return WaitForAnswer(answer, job_->Context().cancel, false);
+        return WaitForAnswer(answer, *cancel, false);
     };
-    ui.editSettings = [this, alive](ConvertSettings& values) {
+    ui.editSettings = [this, alive, cancel](ConvertSettings& values) {
         using Result = std::pair<bool, ConvertSettings>;
         auto promise = std::make_shared<std::promise<Result>>();
         std::future<Result> answer = promise->get_future();
@@ -133,7 +138,7 @@ ConvertSettingsUi ToolWindows::MakeSettingsUi() {
             settingsBusy_ = false;
             promise->set_value({ok, copy});
         });
-        Result r = WaitForAnswer(answer, job_->Context().cancel, Result{false, values});
+        Result r = WaitForAnswer(answer, *cancel, Result{false, values});
         if (r.first) values = r.second;
         return r.first;
     };
@@ -169,9 +174,11 @@ void ToolWindows::OnDataConvert() {
         if (waitForScript) waitForScript(ms);
     };
     job_->Context().innerSensor.store(window_.Dlg().LiveInnerSensor());
-    lumora::OnDataConvert(*job_, port_, port_.GetText(IDC_SAVE_DIR), hooks);
+    const bool started = lumora::OnDataConvert(*job_, port_, port_.GetText(IDC_SAVE_DIR), hooks);
     convertFlowActive_ = false;
-    if (job_->State() >= 0) StartProgressBridge();
+    // A run that has ended already (every source skipped or unreadable)
+    // still hands its end to the display.
+    if (started) StartProgressBridge();
 }
 
 void ToolWindows::StartProgressBridge() {

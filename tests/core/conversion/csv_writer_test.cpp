@@ -56,7 +56,7 @@ TEST_F(WriterTest, WorkedExampleInBothLayouts) {
     {
         CsvWriter w(ctx, Settings(0));
         EXPECT_EQ(w.WriteGroupedRow(r, csv, log, source, fileNumber, false), 0);
-        csv.Close();
+        csv.Commit();
         EXPECT_EQ(ReadFile(dir / "s-2.csv"),
                   "Time,UTime,Counter,ID.CH.SN,Wavelength,PhysicValue\n"
                   "22:13:20,1700000000,15,1.1.1001,1551234,51234,2.1.1002,1552345,52345\n");
@@ -65,7 +65,7 @@ TEST_F(WriterTest, WorkedExampleInBothLayouts) {
     {
         CsvWriter w(ctx, Settings(1));
         EXPECT_EQ(w.WriteAlignedRow(r, csv, log, source, fileNumber, false), 0);
-        csv.Close();
+        csv.Commit();
         EXPECT_EQ(ReadFile(dir / "s-2.csv"),
                   "Time,UTime,Counter,1.1.1001:WL,1.1.1001:PV,2.1.1002:WL,2.1.1002:PV\n"
                   "22:13:20,1700000000,15,1551234,51234,1552345,52345\n");
@@ -97,7 +97,7 @@ TEST_F(WriterTest, HeadersFollowTheColumnOptions) {
             w.WriteAlignedRow(r, csv, log, source, fileNumber, c.needPV == 0);
         else
             w.WriteGroupedRow(r, csv, log, source, fileNumber, c.needPV == 0);
-        csv.Close();
+        csv.Commit();
         EXPECT_EQ(ReadFile(dir / "s-2.csv"), c.expected);
     }
     // A time before 1970 is written as its number.
@@ -116,8 +116,8 @@ TEST_F(WriterTest, AlignErrorsGoToTheLogUntilTheRunIsTooLong) {
     std::vector<int> results;
     for (const FrameSlot& r : {a(1), a(2), b(3), b(4), b(5), a(6)})
         results.push_back(w.WriteAlignedRow(r, csv, log, source, fileNumber, false));
-    csv.Close();
-    log.Close();
+    csv.Commit();
+    log.Commit();
     EXPECT_EQ(results, (std::vector<int>{0, 0, -1, -1, 0, -1}));
     EXPECT_EQ(fileNumber, 3);
     auto file2 = Lines(ReadFile(dir / "s-2.csv"));
@@ -145,8 +145,8 @@ TEST_F(WriterTest, AlignErrorsGoToTheLogUntilTheRunIsTooLong) {
     results.clear();
     for (const FrameSlot& r : {a(1), b(2), a(3)})
         results.push_back(w0.WriteAlignedRow(r, csv, log, source, fileNumber, false));
-    csv.Close();
-    log.Close();
+    csv.Commit();
+    log.Commit();
     EXPECT_EQ(results, (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(fileNumber, 4);
     EXPECT_EQ(Lines(ReadFile(dir / "s-3.csv")).size(), 2u);
@@ -166,8 +166,8 @@ TEST_F(WriterTest, InnerSensorsAreLeftOutWhileTheBoxIsClear) {
     EXPECT_EQ(w.WriteAlignedRow(inner, csv, log, source, fileNumber, false), -1);
     ctx.innerSensor = true;
     EXPECT_EQ(w.WriteAlignedRow(r, csv, log, source, fileNumber, false), -1);
-    csv.Close();
-    log.Close();
+    csv.Commit();
+    log.Commit();
     EXPECT_EQ(ReadFile(dir / "s-2.csv"), "Time,UTime,Counter,2.1.1002:WL,2.1.1002:PV\n22:13:20,1700000000,1,1523000,0\n");
     auto logLines = Lines(ReadFile(dir / "s_err.log"));
     ASSERT_EQ(logLines.size(), 4u);
@@ -183,7 +183,7 @@ TEST_F(WriterTest, LongRowsAreWrittenWhole) {
     {
         CsvWriter w(ctx, Settings(1));
         w.WriteAlignedRow(r, csv, log, source, fileNumber, false);
-        csv.Close();
+        csv.Commit();
         auto lines = Lines(ReadFile(dir / "s-2.csv"));
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_GT(lines[0].size(), 10240u);
@@ -192,7 +192,7 @@ TEST_F(WriterTest, LongRowsAreWrittenWhole) {
     ctx.m_currentHeader.Clear();
     CsvWriter w(ctx, Settings(0));
     w.WriteGroupedRow(r, csv, log, source, fileNumber, false);
-    csv.Close();
+    csv.Commit();
     auto lines = Lines(ReadFile(dir / "s-2.csv"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_GT(lines[1].size(), 10240u);

@@ -2,14 +2,19 @@
 // interface, and lumora-cli convert.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 
 #include "window/control_ids.h"
 #include "conversion/conversion_job.h"
+#include "conversion/output_file.h"
 #include "conversion/recorded_file_reader.h"
 #include "conversion_test_util.h"
 #include "settings/settings_store.h"
@@ -78,6 +83,21 @@ private:
 };
 
 Bytes OneRecordLmra(int counter = 1) { return LmraFile({LmraRecord({1}, {30000}, 1700000000, counter)}); }
+
+// The settings question as the desktop puts it: a box shown by a task posted
+// to the window, the conversion thread waiting for the answer.
+ConvertSettingsUi AskThroughWindow(FakeWindow& window) {
+    ConvertSettingsUi ui;
+    ui.askChange = [&window](const std::string& text) {
+        auto answer = std::make_shared<std::promise<bool>>();
+        std::future<bool> result = answer->get_future();
+        window.Post([&window, text, answer] {
+            answer->set_value(window.MessageBox(text, "", kMbYesNo, kMbDefaultButton2) == kIdYes);
+        });
+        return result.wait_for(std::chrono::seconds(10)) == std::future_status::ready && result.get();
+    };
+    return ui;
+}
 
 DataConvertHooks NoScript(std::vector<std::string>* started = nullptr) {
     DataConvertHooks h;
@@ -264,7 +284,7 @@ TEST(ConversionJobTest, MenuFlowAsksAndReportsThroughTheWindow) {
 
     // A failed source: the long report, and the list on Yes.
     WriteFile(dir / "bad.dat", Bytes{'L', 'M', 'R', 'A', 1});
-    job.Context().ui = WindowSettingsUi(window, nullptr);
+    job.Context().ui = AskThroughWindow(window);
     window.boxes.clear();
     OnDataConvert(job, window, dir.Path(), NoScript());  // 218 OK, 217 Yes
     ASSERT_TRUE(window.RunOneTask());                     // the settings question, answered No
@@ -318,6 +338,102 @@ TEST(ConvertCliTest, ConvertsADirectoryWithoutQuestions) {
     WriteFile(data + "/b.dat", Bytes{'L', 'M', 'R', 'A', 2});
     EXPECT_EQ(RunCli(dir.Path(), "data --no-overwrite", out, err), 1);
     EXPECT_EQ(out, "Sucess: 0\nError: 1\nSkipped: 1\n\nDIR: data\nError list: \n1: data/b.dat\n");
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+using namespace lumora::test;
+
+// Only whole files carry final names: a run stopped in the middle of a
+// source and a write that fails leave no CSV under a final name, so a later
+// run with "do not overwrite" converts the source instead of skipping it.
+TEST(ConversionJobTest, UnfinishedOutputNeverCarriesAFinalName) {
+    ScratchDir dir;
+    WriteFile(dir / "Lumora.ini", std::string("[DataConvert]\nFileLineMax=50000\n"));
+    std::vector<Bytes> records;
+    const int kRecords = 300000;
+    for (int i = 0; i < kRecords; ++i) records.push_back(LmraRecord({1}, {30000}, 1700000000, i % 60000 + 1));  // no FD FD in a counter
+    WriteFile(dir / "big.dat", LmraFile(records));
+    auto finalNames = [&] {
+        std::vector<std::string> names;
+        for (auto& e : fs::directory_iterator(dir.Path()))
+            if (e.path().extension() == ".csv" || e.path().extension() == ".log") names.push_back(e.path().string());
+        return names;
+    };
+    auto leftovers = [&] {
+        size_t n = 0;
+        for (auto& e : fs::directory_iterator(dir.Path())) n += e.path().extension() == ".part";
+        return n;
+    };
+
+    {
+        // Stopped once the source has begun writing.
+        ConversionJob job(dir / "Lumora.ini");
+        ASSERT_TRUE(job.Prepare(dir.Path(), {dir / "big.dat"}));
+        ASSERT_TRUE(job.Start(true, nullptr));
+        for (int i = 0; i < 10000 && !Exists(dir / "big-2.csv.part"); ++i) usleep(1000);
+        job.Context().cancel.store(true);
+        job.Join();
+        EXPECT_EQ(job.Summary().failed.size(), 1u);
+    }
+    EXPECT_TRUE(finalNames().empty());
+    EXPECT_EQ(leftovers(), 0u);
+
+    // "Do not overwrite" converts it whole, with every record once.
+    ConversionJob job(dir / "Lumora.ini");
+    ASSERT_TRUE(job.Prepare(dir.Path(), {dir / "big.dat"}));
+    ASSERT_TRUE(job.Start(false, nullptr));
+    job.Join();
+    EXPECT_EQ(job.Summary().succeeded.size(), 1u);
+    size_t rows = 0;
+    for (int n = 2; n <= 7; ++n) rows += Lines(ReadFile(CsvOutputPath(dir / "big.dat", n))).size() - 1;
+    EXPECT_EQ(rows, static_cast<size_t>(kRecords));
+    EXPECT_EQ(leftovers(), 0u);
+
+    // A write that fails (files may not grow beyond 64 KiB): the source is
+    // reported failed and nothing of it is left.
+    fs::remove_all(dir / "out");
+    fs::create_directory(dir / "out");
+    fs::copy_file(dir / "big.dat", dir / "out/big.dat");
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ConversionContext ctx(dir / "Lumora.ini");
+    const int result = ConvertFile(ctx, dir / "out/big.dat");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, kConvertOutputFailed);
+    size_t outputs = 0;
+    for (auto& e : fs::directory_iterator(dir / "out")) outputs += e.path().filename() != "big.dat";
+    EXPECT_EQ(outputs, 0u);
+}
+
+// The stop request ends a source also where no valid record comes: in the
+// counting pass, among invalid pieces, and after a question that was
+// abandoned because the run is stopping.
+TEST(ConversionJobTest, StopRequestIsSeenWhereNoRecordComes) {
+    ScratchDir dir;
+    WriteFile(dir / "noise.dat", LmraFile({Bytes(1 << 16, 0x11)}));
+    ConversionContext ctx(dir / "Lumora.ini");
+    ctx.cancel.store(true);
+    EXPECT_EQ(ConvertFile(ctx, dir / "noise.dat"), kConvertCancelled);
+
+    WriteFile(dir / "a.dat", OneRecordLmra());
+    ConversionContext asked(dir / "Lumora.ini");
+    asked.m_askConvertSettings = 1;
+    asked.ui.askChange = [&](const std::string&) {
+        asked.cancel.store(true);  // the window went away while the question waited
+        return false;
+    };
+    EXPECT_EQ(ConvertFile(asked, dir / "a.dat"), kConvertCancelled);
+    EXPECT_FALSE(Exists(dir / "a-2.csv"));
 }
 
 }  // namespace

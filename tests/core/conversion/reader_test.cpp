@@ -261,20 +261,22 @@ TEST_F(ReaderTest, JsonLineFailureEndsTheSourceAfterEarlierRows) {
     std::string good2 = "{\"Time\":1700000001,\"Counter\":2,\"SN\":\"A\",\"Data\":[[1,1,1,1551001,51001,1001]]}\n";
     WriteFile(dir / "e.dat", good1 + good2 + "\n" + good1);
     EXPECT_EQ(Convert("e.dat"), kConvertBadLine);
-    EXPECT_EQ(Rows("e-1.csv").size(), 3u);
+    // The rows stay, under the temporary name of an unfinished file.
+    EXPECT_FALSE(Exists(dir / "e-1.csv"));
+    EXPECT_EQ(Rows("e-1.csv.part").size(), 3u);
     EXPECT_EQ(ctx.progress.m_convFileBusy.load(), 0);
 
     // The wrapper the recorder writes for an empty datagram is not JSON.
     WriteFile(dir / "w.dat", good1 + "{\"SysTime\":[1700000001,0],\"SysData\":}\n");
     EXPECT_EQ(Convert("w.dat"), kConvertBadLine);
-    EXPECT_EQ(Rows("w-1.csv").size(), 2u);
+    EXPECT_EQ(Rows("w-1.csv.part").size(), 2u);
 
     // Binary frames after text lines fail at the first of them.
     Bytes mixed(good1.begin(), good1.end());
     Append(mixed, LmraRecord({1}, {1}, 1700000000, 1));
     WriteFile(dir / "m.dat", mixed);
     EXPECT_EQ(Convert("m.dat"), kConvertBadLine);
-    EXPECT_EQ(Rows("m-1.csv").size(), 2u);
+    EXPECT_EQ(Rows("m-1.csv.part").size(), 2u);
 
     // Missing or zero required values.
     for (const char* line : {"{\"Time\":0,\"Counter\":1,\"SN\":\"A\",\"Data\":[]}",
