@@ -16,6 +16,7 @@
 #include "window/control_ids.h"
 #include "window/console_window_port.h"
 #include "cli_commands.h"
+#include "cli_mqtt.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"
 
@@ -62,6 +63,8 @@ struct RecordOptions {
     bool counter = true;
     std::string interval;
     double seconds = 0;
+    bool mqtt = false;
+    MqttSettings mqttSettings;
 };
 
 bool ParseNumber(const std::string& text, long long& out) {
@@ -94,7 +97,9 @@ int RunRecord(const Args& args) {
             std::printf(
                 "usage: lumora-cli record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format]\n"
                 "                         [--local-time 0|1] [--counter 0|1] [--interval MS] [--seconds S]\n"
-                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM or after S seconds.\n");
+                "                         [--mqtt mqtt://[USER:PASS@]HOST[:PORT]/TOPIC]\n"
+                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM or after S seconds.\n"
+                "With --mqtt the decoded frames are also published (see 'lumora-cli publish --help').\n");
             return 0;
         }
         if (i + 1 >= args.size()) {
@@ -111,6 +116,9 @@ int RunRecord(const Args& args) {
             o.prefix = v;
         } else if (a == "--interval") {
             o.interval = v;
+        } else if (a == "--mqtt") {
+            if (!ParseMqttOption("record", v, settings, o.mqttSettings)) return 2;
+            o.mqtt = true;
         } else if ((a == "--lines" || a == "--local-time" || a == "--counter") && ParseNumber(v, n)) {
             if (a == "--lines") o.lines = n;
             if (a == "--local-time") o.localTime = n != 0;
@@ -142,7 +150,13 @@ int RunRecord(const Args& args) {
     recorder.SetStampLocalTime(o.localTime);
     recorder.SetSaveCounter(o.counter);
 
+    MqttPublisher publisher;  // outlives the session, which hands it frames
     ReceiveSession session(state, recorder, settings, window);
+    if (o.mqtt) {
+        publisher.SetStampLocalTime(o.localTime);
+        session.SetFrameSink(&publisher);
+        StartCliPublisher(publisher, o.mqttSettings);
+    }
     session.SetPortText(o.port);
     session.SetIntervalText(o.interval);
     session.SetStringFormat(o.stringFormat);
@@ -182,6 +196,7 @@ int RunRecord(const Args& args) {
     session.Close();  // joins the worker, then flushes and closes the file
     window.RunPosted();
     std::fprintf(stderr, "stopped: %u datagrams, %d files\n", session.DatagramCount(), recorder.FileNumber());
+    if (o.mqtt) StopCliPublisher(publisher);
     return 0;
 }
 
