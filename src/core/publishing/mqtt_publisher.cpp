@@ -134,12 +134,12 @@ struct MqttPublisher::Session {
                 owner.SetState(MqttState::Connecting, "connecting to the MQTT broker at " + where);
             return;
         }
-        Failed(now, "cannot reach the MQTT broker at " + where + ": " + ErrorText(rc));
+        Failed(now, ErrorText(rc));
     }
 
     // The connection is gone (or never came): what was in flight is lost,
     // and the next attempt waits a little longer than the last.
-    void Failed(Steady::time_point now, const std::string& message) {
+    void Failed(Steady::time_point now, const std::string& reason) {
         if (socketOpen) mosquitto_disconnect(mosq);
         socketOpen = false;
         const bool wasConnected = connected;
@@ -149,7 +149,9 @@ struct MqttPublisher::Session {
         owner.lostInFlight_.fetch_add(lost, std::memory_order_relaxed);
         inFlight.clear();
         writtenEarly.clear();
-        if (!refused) owner.SetState(MqttState::Failed, wasConnected ? "lost the MQTT broker at " + where + ": " + message : message);
+        if (!refused)
+            owner.SetState(MqttState::Failed, (wasConnected ? "lost the MQTT broker at " : "cannot reach the MQTT broker at ") +
+                                                  where + ": " + reason);
         nextAttempt = now + retryDelay;
         retryDelay = std::min(retryDelay * 2, kLongestRetry);
     }
@@ -158,7 +160,7 @@ struct MqttPublisher::Session {
     void Loop(Steady::time_point now, Ms wait) {
         if (!socketOpen) return;
         if (!connected && now - attemptStart > kConnackTimeout) {
-            Failed(now, "no answer from the MQTT broker at " + where);
+            Failed(now, "no answer");
             return;
         }
         const int rc = mosquitto_loop(mosq, static_cast<int>(wait.count()), 1);
