@@ -9,6 +9,8 @@ namespace lumora::cli {
 using Args = std::vector<std::string>;
 
 int RunRecord(const Args& args);
+int RunPublish(const Args& args);
+int RunReplay(const Args& args);
 int RunSimulate(const Args& args);
 int RunConvert(const Args& args);
 int RunSend(const Args& args);

@@ -18,6 +18,7 @@
 #include "window/console_window_port.h"
 #include "cli_commands.h"
 #include "cli_util.h"
+#include "cli_mqtt.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"
 
@@ -67,6 +68,8 @@ struct RecordOptions {
     bool counter = true;
     std::string interval;
     double seconds = 0;
+    bool mqtt = false;
+    MqttSettings mqttSettings;
 };
 
 }  // namespace
@@ -93,10 +96,10 @@ int RunRecord(const Args& args) {
             std::printf(
                 "usage: lumora-cli record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format]\n"
                 "                         [--local-time 0|1] [--counter 0|1] [--interval MS] [--seconds S]\n"
-                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds.
-"
-                "Exit status 3 when any record did not reach the disk.
-");
+                "                         [--mqtt mqtt://[USER:PASS@]HOST[:PORT]/TOPIC]\n"
+                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds.\n"
+                "With --mqtt the decoded frames are also published (see 'lumora-cli publish --help').\n"
+                "Exit status 3 when any record did not reach the disk.\n");
             return 0;
         }
         if (i + 1 >= args.size()) {
@@ -115,6 +118,9 @@ int RunRecord(const Args& args) {
         } else if (a == "--interval") {
             if (!ReadWholeNumber("record", a, v, 0, INT32_MAX, &n)) return 2;
             o.interval = v;
+        } else if (a == "--mqtt") {
+            if (!ParseMqttOption("record", v, settings, o.mqttSettings)) return 2;
+            o.mqtt = true;
         } else if (a == "--lines") {
             if (!ReadWholeNumber("record", a, v, 1, UINT32_MAX, &o.lines)) return 2;
         } else if (a == "--local-time" || a == "--counter") {
@@ -142,7 +148,13 @@ int RunRecord(const Args& args) {
     recorder.SetStampLocalTime(o.localTime);
     recorder.SetSaveCounter(o.counter);
 
+    MqttPublisher publisher;  // outlives the session, which hands it frames
     ReceiveSession session(state, recorder, settings, window);
+    if (o.mqtt) {
+        publisher.SetStampLocalTime(o.localTime);
+        session.SetFrameSink(&publisher);
+        StartCliPublisher(publisher, o.mqttSettings);
+    }
     session.SetPortText(o.port);
     session.SetIntervalText(o.interval);
     session.SetStringFormat(o.stringFormat);
@@ -186,6 +198,7 @@ int RunRecord(const Args& args) {
     std::fprintf(stderr, "stopped: %u datagrams, %d files, %llu records written, %llu records lost\n",
                  session.DatagramCount(), recorder.FilesCreated(),
                  static_cast<unsigned long long>(recorder.RecordsWritten()), lost);
+    if (o.mqtt) StopCliPublisher(publisher);
     return lost ? kExitRecordsLost : 0;
 }
 

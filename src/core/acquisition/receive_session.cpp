@@ -233,6 +233,21 @@ void ReceiveSession::HandleDatagram(uint8_t* data, size_t length, uint32_t sourc
     } else {
         assembler_.Feed(data, length);
     }
+    PassNewFramesToSink(sourceAddr);
+}
+
+void ReceiveSession::PassNewFramesToSink(uint32_t sourceAddr) {
+    // The worker is the ring's only writer, so the slots it has just
+    // published can be read here without the slot locks.
+    const FrameRing& ring = state_.Ring();
+    const int decoded = ring.framesDecoded.load(std::memory_order_relaxed);
+    int fresh = decoded - sinkDecoded_;
+    sinkDecoded_ = decoded;
+    FrameSink* sink = frameSink_.load(std::memory_order_acquire);
+    if (!sink || fresh <= 0) return;
+    if (fresh > kRingSlots - 1) fresh = kRingSlots - 1;
+    const int next = ring.writeIndex.load(std::memory_order_relaxed);
+    for (int back = fresh; back > 0; --back) sink->OnFrame(ring.slots[(next - back + kRingSlots) % kRingSlots], sourceAddr);
 }
 
 void ReceiveSession::ReceiveThreadProc() {
@@ -252,6 +267,7 @@ void ReceiveSession::ReceiveThreadProc() {
     rate_.Clear();
     assembler_.Reset();
     haveAddr_ = false;
+    sinkDecoded_ = state_.Ring().framesDecoded.load(std::memory_order_relaxed);
 
     while (!stop_.load(std::memory_order_acquire)) {
         // With an "INR (ms)" sleep, datagrams wait in the socket, one taken

@@ -18,6 +18,7 @@
 
 #include "acquisition/acquisition_state.h"
 #include "acquisition/frame_assembler.h"
+#include "acquisition/frame_sink.h"
 #include "acquisition/record_sink.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
@@ -78,6 +79,9 @@ public:
     // Run by each worker when it starts, before the first datagram (the
     // window resets the conversion's header state there).
     void SetWorkerStartHook(std::function<void()> hook);
+    // Decoded wavelength frames also go to sink (null: to nobody). May be
+    // changed while the worker runs; the sink must outlive its use here.
+    void SetFrameSink(FrameSink* sink) { frameSink_.store(sink, std::memory_order_release); }
 
     // ---- Open / Close
     // The Open path. prepareViews runs after the port is bound and before the
@@ -119,6 +123,7 @@ private:
     void ShowSourceText(const char* text, size_t length);
     void SleepInterval(int ms);
     void ResetProgressBars();
+    void PassNewFramesToSink(uint32_t sourceAddr);
 
     AcquisitionState& state_;
     RecordSink& recorder_;
@@ -147,6 +152,7 @@ private:
     std::atomic<int> packetRate_{0};
     std::atomic<uint32_t> datagramCount_{0};
     std::atomic<int64_t> workerCpuNs_{0};
+    std::atomic<FrameSink*> frameSink_{nullptr};
 
     // Worker state, fresh for every run.
     std::unique_ptr<uint8_t[]> receiveBuffer_;  // kReceiveBatch buffers of kReceiveBufferSize
@@ -156,6 +162,7 @@ private:
     RateWindow rate_;
     uint32_t lastAddr_ = 0;
     bool haveAddr_ = false;
+    int sinkDecoded_ = -1;  // the ring's framesDecoded already handed to the sink
 
     // The newest source text waiting to be shown; one post at a time.
     struct SourceTextBox {

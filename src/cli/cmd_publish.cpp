@@ -1,0 +1,129 @@
+// lumora-cli publish: the receive session feeding the MQTT publisher, with
+// nothing recorded.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "acquisition/acquisition_state.h"
+#include "acquisition/receive_session.h"
+#include "acquisition/record_sink.h"
+#include "cli_commands.h"
+#include "cli_mqtt.h"
+#include "settings/settings_store.h"
+#include "window/console_window_port.h"
+
+namespace lumora::cli {
+namespace {
+
+volatile std::sig_atomic_t g_publishStop = 0;
+void OnPublishSignal(int) { g_publishStop = 1; }
+
+// Nothing is shown and nothing is written to the settings: the sender's
+// address and the source text the session posts are left aside.
+class QuietWindow : public ConsoleWindowPort {
+public:
+    void Post(std::function<void()>) override {}
+};
+
+class NoRecording : public RecordSink {
+public:
+    int RecordData(uint8_t*, size_t, uint32_t) override { return 0; }
+    void ResetRecordsInFile() override {}
+    void Close() override {}
+};
+
+void PrintPublishHelp(FILE* out) {
+    std::fprintf(out,
+                 "usage: lumora-cli publish --port N --mqtt URL [--str-format] [--seconds S]\n"
+                 "  URL is mqtt://[USER:PASS@]HOST[:PORT]/TOPIC or mqtts://... (TLS).\n"
+                 "  Client id, batch period, QoS and CA file come from [MQTT] of ./Lumora.ini.\n"
+                 "  Ends on Ctrl+C, SIGTERM or after S seconds, after sending what is queued.\n");
+}
+
+}  // namespace
+
+int RunPublish(const Args& args) {
+    SettingsStore settings;
+    std::string port = std::to_string(settings.GetInt("Net", "Port", 7008));
+    bool stringFormat = settings.GetInt("Net", "StringFormat", 0) != 0;
+    double seconds = 0;
+    MqttSettings mqtt;
+    bool haveMqtt = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            PrintPublishHelp(stdout);
+            return 0;
+        }
+        if (a == "--str-format") {
+            stringFormat = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            std::fprintf(stderr, "lumora-cli publish: unknown option or missing value: %s\n", a.c_str());
+            return 2;
+        }
+        const std::string& v = args[++i];
+        if (a == "--port") {
+            port = v;
+        } else if (a == "--mqtt") {
+            if (!ParseMqttOption("publish", v, settings, mqtt)) return 2;
+            haveMqtt = true;
+        } else if (a == "--seconds") {
+            char* end = nullptr;
+            seconds = std::strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end || !(seconds >= 0)) {
+                std::fprintf(stderr, "lumora-cli publish: bad value for --seconds: %s\n", v.c_str());
+                return 2;
+            }
+        } else {
+            std::fprintf(stderr, "lumora-cli publish: bad option %s %s\n", a.c_str(), v.c_str());
+            return 2;
+        }
+    }
+    if (!haveMqtt) {
+        std::fprintf(stderr, "lumora-cli publish: --mqtt URL is required\n");
+        PrintPublishHelp(stderr);
+        return 2;
+    }
+
+    QuietWindow window;
+    AcquisitionState state;
+    NoRecording noRecording;
+    MqttPublisher publisher;
+    ReceiveSession session(state, noRecording, settings, window);
+    session.SetPortText(port);
+    session.SetStringFormat(stringFormat);
+    state.m_rcvPort = LeadingInt(port);
+    session.SetFrameSink(&publisher);
+
+    g_publishStop = 0;
+    std::signal(SIGINT, OnPublishSignal);
+    std::signal(SIGTERM, OnPublishSignal);
+
+    StartCliPublisher(publisher, mqtt);
+    if (!session.Open()) {
+        publisher.Stop(0);
+        return 1;
+    }
+    std::printf("listening on UDP port %u\n", unsigned(session.BoundPort()));
+    std::fflush(stdout);
+
+    using Steady = std::chrono::steady_clock;
+    const Steady::time_point start = Steady::now();
+    while (!g_publishStop) {
+        if (seconds > 0 && Steady::now() - start >= std::chrono::duration<double>(seconds)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    session.Close();
+    session.SetFrameSink(nullptr);
+    std::fprintf(stderr, "stopped: %u datagrams\n", session.DatagramCount());
+    StopCliPublisher(publisher);
+    return 0;
+}
+
+}  // namespace lumora::cli

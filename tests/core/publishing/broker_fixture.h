@@ -1,0 +1,209 @@
+#pragma once
+// A real mosquitto broker on a free loopback port, a libmosquitto subscriber,
+// and helpers to run lumora-cli as a child process.
+#include <fcntl.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumora::test {
+
+template <typename F>
+bool WaitUntil(F cond, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A TCP port nobody listens on at this moment.
+inline int FreeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+inline bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // its stdout
+};
+
+// Runs args[0] in cwd; its stderr goes to errPath.
+inline Child Spawn(const std::string& cwd, std::vector<std::string> args, const std::string& errPath = "/dev/null") {
+    int fds[2];
+    if (::pipe(fds) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err >= 0) ::dup2(err, 2);
+        ::close(fds[0]);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    return {pid, fds[0]};
+}
+
+// One line of the child's stdout, or "" after timeoutSeconds.
+inline std::string ReadLine(int fd, int timeoutSeconds) {
+    std::string line;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        char c;
+        if (::read(fd, &c, 1) != 1) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    return {};
+}
+
+// Exit status, or -1 (and the child killed) when it did not end in time.
+inline int WaitExit(pid_t pid, int timeoutSeconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (std::chrono::steady_clock::now() < until) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// mosquitto with a configuration written into dir; anonymous clients
+// allowed unless a user is given (then only that user and password).
+class Broker {
+public:
+    Broker(std::string dir, std::string user = "", std::string password = "")
+        : dir_(std::move(dir)), port_(FreeTcpPort()) {
+        std::ofstream conf(dir_ + "/mosquitto.conf");
+        conf << "listener " << port_ << " 127.0.0.1\n";
+        if (user.empty()) {
+            conf << "allow_anonymous true\n";
+        } else {
+            conf << "allow_anonymous false\npassword_file " << dir_ << "/passwd\n";
+            const std::string cmd = "mosquitto_passwd -b -c '" + dir_ + "/passwd' '" + user + "' '" + password + "'";
+            passwordOk_ = std::system(cmd.c_str()) == 0;
+            // A broker started as root reads the file as the user it drops to.
+            ::chmod(dir_.c_str(), 0755);
+            ::chmod((dir_ + "/passwd").c_str(), 0644);
+        }
+    }
+    ~Broker() { Kill(); }
+
+    bool Start() {
+        child_ = Spawn(dir_, {"/usr/sbin/mosquitto", "-c", dir_ + "/mosquitto.conf"}, dir_ + "/mosquitto.log");
+        return child_.pid > 0 && WaitUntil([&] { return Accepts(port_); }, 10);
+    }
+    void Kill() {
+        if (child_.pid <= 0) return;
+        ::kill(child_.pid, SIGKILL);
+        ::waitpid(child_.pid, nullptr, 0);
+        ::close(child_.out);
+        child_ = {};
+    }
+    int Port() const { return port_; }
+    bool PasswordOk() const { return passwordOk_; }
+
+private:
+    std::string dir_;
+    int port_;
+    bool passwordOk_ = true;
+    Child child_;
+};
+
+struct Message {
+    std::string topic;
+    std::string payload;
+    bool retained;
+};
+
+// Subscribes to filter and keeps every message; reconnects by itself and
+// subscribes again after a broker restart.
+class Subscriber {
+public:
+    Subscriber(int port, std::string filter) : filter_(std::move(filter)) {
+        mosquitto_lib_init();
+        mosq_ = mosquitto_new(nullptr, true, this);
+        mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void* self, int rc) {
+            if (rc == 0) mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
+        });
+        mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->subscribed_ = true;
+        });
+        mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard<std::mutex> lock(s->mutex_);
+            s->messages_.push_back({m->topic, std::string(static_cast<const char*>(m->payload), size_t(m->payloadlen)),
+                                    m->retain});
+        });
+        mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
+        mosquitto_connect_async(mosq_, "127.0.0.1", port, 30);
+        mosquitto_loop_start(mosq_);
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(mosq_);
+        mosquitto_loop_stop(mosq_, true);
+        mosquitto_destroy(mosq_);
+    }
+    bool WaitSubscribed() { return WaitUntil([&] { return subscribed_.load(); }, 10); }
+    std::vector<Message> Messages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+
+private:
+    std::string filter_;
+    mosquitto* mosq_ = nullptr;
+    std::atomic<bool> subscribed_{false};
+    std::mutex mutex_;
+    std::vector<Message> messages_;
+};
+
+}  // namespace lumora::test
