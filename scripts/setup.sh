@@ -1,10 +1,19 @@
 #!/bin/sh
 # Installs the Debian packages Lumora builds and runs with, only those missing.
-# Usage: scripts/setup.sh [run]   ("run" adds what the desktop program needs to show text)
+# Usage: scripts/setup.sh [run | package | test]
+#   run      adds what the desktop program needs to show text
+#   package  adds what scripts/package.sh needs to build the Debian package
+#   test     adds that and the checkers the package tests run
 set -eu
 pkgs="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev qt6-base-dev libqcustomplot-dev libgl-dev libmosquitto-dev mosquitto mosquitto-clients"
 if [ "${1:-}" = run ]; then
   pkgs="$pkgs fonts-noto-cjk"
+fi
+if [ "${1:-}" = package ] || [ "${1:-}" = test ]; then
+  pkgs="$pkgs dpkg-dev file"
+fi
+if [ "${1:-}" = test ]; then
+  pkgs="$pkgs lintian desktop-file-utils appstream man-db"
 fi
 missing=""
 for p in $pkgs; do

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli_commands.h"
+#include "lumora_version.h"
 
 namespace {
 
@@ -28,8 +29,9 @@ const Command kCommands[] = {
 };
 
 void PrintUsage(FILE* out) {
-    std::fprintf(out, "usage: lumora-cli COMMAND [ARGS]\n\ncommands:\n");
+    std::fprintf(out, "usage: lumora-cli COMMAND [ARGS]\n       lumora-cli --help | --version\n\ncommands:\n");
     for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
+    std::fprintf(out, "\nEvery command and option: man lumora-cli\n");
 }
 
 }  // namespace
@@ -42,6 +44,10 @@ int main(int argc, char** argv) {
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintUsage(stdout);
+        return 0;
+    }
+    if (name == "--version" || name == "-V") {
+        std::printf("lumora-cli %s\n", LUMORA_PRODUCT_VERSION);
         return 0;
     }
     for (const Command& c : kCommands) {

@@ -1,14 +1,20 @@
 // lumora: the desktop program.
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "app/lumora_dlg.h"
 #include "app_icon.h"
 #include "main_window.h"
+#include "platform/install_paths.h"
 #include "tools/tool_windows.h"
 #include "views/chart_views.h"
 #include "lumora_version.h"
@@ -25,10 +31,69 @@ void OnTerminate(int) {
     (void)ignored;
 }
 
+void PrintHelp() {
+    std::printf(
+        "usage: lumora [--user-folder] [Qt options]\n"
+        "The Lumora desktop program. It works in the current folder: its settings\n"
+        "file Lumora.ini, the recordings (Save DIR \"NULL\") and the scripts daq.sh,\n"
+        "convert.sh and 7z.sh are looked for there; a script missing there is taken\n"
+        "from the installed copies.\n"
+        "  --user-folder   work in ~/Lumora instead (created when missing, the scripts\n"
+        "                  copied in when missing); the desktop menu starts it so\n"
+        "  -h, --help      print this text and exit\n"
+        "  -V, --version   print the version and exit\n"
+        "Qt's own options are accepted too, e.g. -platform offscreen.\n"
+        "Exit status: 0 when the program ended normally, 1 when the work folder could\n"
+        "not be used, 2 for an unknown option.\n");
+}
+
+bool IsOption(const char* arg, const char* longName, const char* shortName) {
+    return std::strcmp(arg, longName) == 0 || std::strcmp(arg, shortName) == 0;
+}
+
+// The scripts find lumora-cli through LUMORA_CLI first: point them at the one
+// installed beside this program.
+void OfferCliToScripts() {
+    if (std::getenv("LUMORA_CLI")) return;
+    std::error_code ec;
+    std::filesystem::path cli = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "lumora-cli";
+    if (!ec && std::filesystem::is_regular_file(cli, ec)) setenv("LUMORA_CLI", cli.c_str(), 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // Answered before Qt starts, so that they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (IsOption(argv[i], "--help", "-h")) {
+            PrintHelp();
+            return 0;
+        }
+        if (IsOption(argv[i], "--version", "-V")) {
+            std::printf("%s %s\n", LUMORA_PRODUCT_NAME, LUMORA_PRODUCT_VERSION);
+            return 0;
+        }
+    }
+    QApplication app(argc, argv);  // takes Qt's own options out of argv
+    bool userFolder = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--user-folder") == 0) {
+            userFolder = true;
+        } else {
+            std::fprintf(stderr, "lumora: unknown option '%s' (see lumora --help)\n", argv[i]);
+            return 2;
+        }
+    }
+    if (userFolder) {
+        std::string error;
+        if (!lumora::EnterWorkFolder(lumora::UserWorkFolder(), lumora::InstalledScriptsDirectory(), &error)) {
+            std::fprintf(stderr, "lumora: %s\n", error.c_str());
+            // Started from a menu, nobody reads standard error.
+            QMessageBox::critical(nullptr, QStringLiteral("Lumora"), QString::fromStdString(error));
+            return 1;
+        }
+    }
+    OfferCliToScripts();
     QApplication::setApplicationName(QStringLiteral(LUMORA_PRODUCT_NAME));
     QApplication::setApplicationVersion(QStringLiteral(LUMORA_PRODUCT_VERSION));
     QApplication::setWindowIcon(lumora::ProgramIcon());

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/install_paths.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -73,7 +75,8 @@ StartResult StartDetached(const std::string& program, const std::vector<std::str
 }
 
 StartResult StartShellScript(const std::string& script, const std::vector<std::string>& args) {
-    std::string path = script.find('/') == std::string::npos ? "./" + script : script;
+    // The working folder's copy first, then the one installed with the program.
+    std::string path = LocateScript(script, InstalledScriptsDirectory());
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return StartResult::NotFound;
     std::vector<std::string> shellArgs;

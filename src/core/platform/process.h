@@ -19,7 +19,8 @@ enum class StartResult {
 StartResult StartDetached(const std::string& program, const std::vector<std::string>& args);
 
 // Runs "/bin/sh script args..."; a script name without "/" is taken from the
-// current directory. NotFound when the script file does not exist.
+// current directory, else from the installed scripts (LocateScript). NotFound
+// when the script file does not exist.
 StartResult StartShellScript(const std::string& script, const std::vector<std::string>& args);
 
 // Splits an argument line at blanks; runs of blanks count as one and
