@@ -29,15 +29,18 @@ wavelength=$1 channel=$2
 shift 2
 stem=$(printf '%s' "$*" | tr '\\' '/')
 stem=${stem%.dat}
+# A relative name gets "./" so that one starting with "-" is no option to
+# dirname, mkdir or tee.
+case $stem in /*) ;; *) stem=./$stem ;; esac
 log="$stem.log"
-[ -d "$(dirname "$stem")" ] || log=/dev/null
+[ -d "$(dirname -- "$stem")" ] || log=/dev/null
 
 status_file=$(mktemp "${TMPDIR:-/tmp}/convert.XXXXXX") || exit 1
 {
   printf '== %s convert.sh %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$wavelength $channel $*"
   "$cli" hconvert "$wavelength" "$channel" "$@" 2>&1
   echo $? >"$status_file"
-} | (trap '' INT; tee -a "$log")
+} | (trap '' INT; tee -a -- "$log")
 status=$(cat "$status_file" 2>/dev/null)
 rm -f "$status_file"
 exit "${status:-1}"

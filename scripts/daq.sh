@@ -30,7 +30,10 @@ port=$1 count=$2 seconds=$3 interval=$4
 shift 4
 stem=$(printf '%s' "$*" | tr '\\' '/')
 stem=${stem%.dat}
-mkdir -p "$(dirname "$stem")" 2>/dev/null
+# A relative name gets "./" so that one starting with "-" is no option to
+# dirname, mkdir or tee.
+case $stem in /*) ;; *) stem=./$stem ;; esac
+mkdir -p -- "$(dirname -- "$stem")" 2>/dev/null
 log="$stem.log"
 
 status_file=$(mktemp "${TMPDIR:-/tmp}/daq.XXXXXX") || exit 1
@@ -38,7 +41,7 @@ status_file=$(mktemp "${TMPDIR:-/tmp}/daq.XXXXXX") || exit 1
   printf '== %s daq.sh %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$port $count $seconds $interval $*"
   "$cli" hdaq "$port" "$count" "$seconds" "$interval" "$@" 2>&1
   echo $? >"$status_file"
-} | (trap '' INT; tee -a "$log")
+} | (trap '' INT; tee -a -- "$log")
 # Ctrl-C stops the capture, which still writes its report; tee ignores it so
 # the report is not lost.
 status=$(cat "$status_file" 2>/dev/null)

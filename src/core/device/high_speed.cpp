@@ -54,7 +54,7 @@ std::string ConvertArgumentLine(const HighSpeedConvertSettings& s) {
 }
 
 StartResult StartLauncherScript(const std::string& script, const std::string& argumentLine) {
-    return StartShellScript(script, SplitAtBlanks(argumentLine));
+    return StartShellScriptInTerminal(script, SplitAtBlanks(argumentLine));
 }
 
 // --- acquisition form ---

@@ -42,7 +42,8 @@ std::string ConvertArgumentLine(const HighSpeedConvertSettings& s);
 
 // Starts script from the current directory with the argument line split at
 // blanks (so a file name with blanks arrives as several arguments). The
-// window ignores the result; the command line reports a missing script.
+// window ignores the result; the command line reports a missing script. On a
+// desktop the script runs in a terminal window of its own.
 StartResult StartLauncherScript(const std::string& script, const std::string& argumentLine);
 
 // The acquisition form: boxes 1037..1041 (port, count, second, interval, file

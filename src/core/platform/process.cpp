@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 namespace lumora {
 
@@ -52,6 +54,7 @@ StartResult StartDetached(const std::string& program, const std::vector<std::str
             ::signal(SIGINT, SIG_DFL);
             ::signal(SIGTERM, SIG_DFL);
             ::signal(SIGCHLD, SIG_DFL);
+            ::setsid();
             ::execv(argv[0], argv.data());
             int err = errno;
             (void)!::write(pipeFds[1], &err, sizeof err);
@@ -84,6 +87,54 @@ StartResult StartShellScript(const std::string& script, const std::vector<std::s
     shellArgs.push_back(path);
     shellArgs.insert(shellArgs.end(), args.begin(), args.end());
     StartResult result = StartDetached("/bin/sh", shellArgs);
+    return result == StartResult::NotFound ? StartResult::Failed : result;
+}
+
+namespace {
+
+// The first executable name in a folder of PATH; empty when there is none.
+std::string FindOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    if (!path) return {};
+    std::string folders = path;
+    for (size_t start = 0, end; start <= folders.size(); start = end + 1) {
+        end = std::min(folders.find(':', start), folders.size());
+        std::string folder = end > start ? folders.substr(start, end - start) : std::string(".");
+        std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+bool OnDesktop() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+// Runs "$@" (the shell and the script) and keeps the window open afterwards so
+// that the report can be read. The script and its arguments reach this shell
+// as positional parameters: nothing of them is ever parsed as shell text.
+// Ctrl+C gets a handler, not an ignore, so the script still receives it.
+constexpr char kHoldWindow[] =
+    "trap : INT; \"$@\"; status=$?; "
+    "printf '\\n%s ended (%s). Press Enter to close this window. ' \"$2\" \"$status\"; "
+    "read answer; exit $status";
+
+}  // namespace
+
+StartResult StartShellScriptInTerminal(const std::string& script, const std::vector<std::string>& args) {
+    std::string terminal = OnDesktop() ? FindOnPath("x-terminal-emulator") : std::string();
+    if (terminal.empty()) return StartShellScript(script, args);
+    std::string path = script.find('/') == std::string::npos ? "./" + script : script;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return StartResult::NotFound;
+    // Terminals take the program and its arguments as the words after -e.
+    std::vector<std::string> argv = {"-e", "/bin/sh", "-c", kHoldWindow, "lumora", "/bin/sh", path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    StartResult result = StartDetached(terminal, argv);
     return result == StartResult::NotFound ? StartResult::Failed : result;
 }
 

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <sstream>
 #include <thread>
 
 #include "core/device/temp_dir.h"
@@ -132,6 +135,60 @@ TEST_F(LauncherFixture, ScriptsGetTheArgumentLineAsPlainSeparateArguments) {
     convertForm.Init();
     ASSERT_EQ(convertForm.Ok(), StartResult::Started);
     EXPECT_EQ(WaitForFile("args.txt"), "./convert.sh\n8\n[1510000]\n[0]\n" + parts);
+}
+
+// Sets an environment variable (or removes it, for nullptr) for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(LauncherFixture, ScriptsLeadASessionOfTheirOwnAndOnADesktopGetATerminal) {
+    InDirectory in(dir.Path());
+    // The script notes its process and session, then its arguments.
+    test::TempDir::Write("daq.sh", std::string("echo \"$$ $(cut -d' ' -f6 /proc/$$/stat)\" > sid.txt\n") + kRecordArgs);
+    HighSpeedDaqForm form(settings, daq, convert);
+    form.Init();
+    form.OnBoxChanged(HighSpeedDaqForm::kFileName, "-x $(touch pwned)");
+    const std::string args = "./daq.sh\n7\n[8190]\n[500000]\n[120]\n[10]\n[-x]\n[$(touch]\n[pwned)]\n";
+    {
+        ScopedEnv noX("DISPLAY", nullptr), noWayland("WAYLAND_DISPLAY", nullptr);
+        ASSERT_EQ(form.Ok(), StartResult::Started);
+        EXPECT_EQ(WaitForFile("args.txt"), args);
+        std::istringstream ids(test::TempDir::Read("sid.txt"));
+        pid_t pid = 0, sid = 0;
+        ids >> pid >> sid;
+        EXPECT_EQ(sid, pid) << "the script leads a new session";
+        EXPECT_NE(sid, ::getsid(0));
+    }
+    // A desktop with the system's terminal: the terminal gets "-e" and then
+    // the shell, the script and the arguments as separate words.
+    fs::remove("args.txt");
+    fs::remove("sid.txt");
+    test::TempDir::Write("x-terminal-emulator",
+                         "#!/bin/sh\nprintf '%s\\n' \"$@\" > terminal.txt\n[ \"$1\" = -e ] || exit 1\nshift\n"
+                         "exec \"$@\" </dev/null >/dev/null\n");
+    fs::permissions("x-terminal-emulator", fs::perms::owner_all);
+    std::string path = dir.Path().string() + ":" + std::getenv("PATH");
+    ScopedEnv display("DISPLAY", ":99"), onPath("PATH", path.c_str());
+    ASSERT_EQ(form.Ok(), StartResult::Started);
+    EXPECT_EQ(WaitForFile("args.txt"), args);
+    std::string terminal = test::TempDir::Read("terminal.txt");
+    EXPECT_EQ(terminal.rfind("-e\n/bin/sh\n-c\n", 0), 0u) << terminal;
+    EXPECT_NE(terminal.find("\n/bin/sh\n./daq.sh\n8190\n500000\n120\n10\n-x\n$(touch\npwned)\n"), std::string::npos)
+        << terminal;
+    pid_t pid = 0, sid = 0;
+    std::istringstream(WaitForFile("sid.txt")) >> pid >> sid;
+    EXPECT_NE(sid, ::getsid(0));
+    EXPECT_FALSE(fs::exists("pwned"));
 }
 
 TEST(ProcessStart, SplitsAtRunsOfBlanksAndReportsWhatCannotStart) {

@@ -135,4 +135,39 @@ TEST_F(ScriptTest, ArchiveTakesTheRecordingsAndLeavesThemInPlace) {
     EXPECT_NE(Run("sh 7z.sh no-such-folder", &out), 0) << out;
 }
 
+TEST_F(ScriptTest, HostileFileNamesAreFilesNotOptionsOrCommands) {
+    // The name as the window passes it: split at its blanks, one word each.
+    const std::string name = "-run $(touch pwned) 'q\" ü";
+    std::string words;
+    for (size_t start = 0, end; start <= name.size(); start = end + 1) {
+        end = std::min(name.find(' ', start), name.size());
+        words += " " + Quote(name.substr(start, end - start));
+    }
+    std::string out;
+    ASSERT_EQ(Run("sh daq.sh 0 0 1 1" + words, &out), 0) << out;
+    EXPECT_TRUE(fs::exists(dir_ / (name + ".dat"))) << out;
+    EXPECT_NE(Lines(dir_ / (name + ".log")).size(), 0u) << out;
+    ASSERT_EQ(Run("sh convert.sh 0 0" + words, &out), 0) << out;
+    EXPECT_TRUE(fs::exists(dir_ / (name + ".csv"))) << out;
+    EXPECT_GE(Lines(dir_ / (name + ".log")).size(), 2u) << "both reports in the log: " << out;
+    EXPECT_FALSE(fs::exists(dir_ / "pwned"));
+
+    // A folder named like an option, recordings with upper-case extensions.
+    fs::path data = dir_ / "-d";
+    fs::create_directories(data);
+    for (const char* f : {"-x.DAT", "@list.dat", "b $(touch pwned).Dat", "c.csv"}) std::ofstream(data / f) << f;
+    ASSERT_EQ(Run("sh 7z.sh -d", &out), 0) << out;
+    std::string list;
+    for (const auto& e : fs::directory_iterator(data)) {
+        if (e.path().filename().string().rfind("dat-", 0) != 0) continue;
+        ASSERT_EQ(Run((e.path().extension() == ".7z" ? "7z l " : "tar -tzf ") + Quote(e.path().string()), &list), 0);
+    }
+    for (const char* f : {"-x.DAT", "@list.dat", "b $(touch pwned).Dat"}) {
+        EXPECT_NE(list.find(f), std::string::npos) << f << " missing from " << list;
+        EXPECT_EQ(Lines(data / f), std::vector<std::string>{f}) << "a source is never altered";
+    }
+    EXPECT_EQ(list.find("c.csv"), std::string::npos) << list;
+    EXPECT_FALSE(fs::exists(dir_ / "pwned") || fs::exists(data / "pwned"));
+}
+
 }  // namespace
