@@ -33,17 +33,17 @@ public:
         cv_.notify_one();
     }
 
-    // Runs the queued tasks, waiting for one at most until deadline.
+    // Runs the tasks queued by now, waiting for one at most until deadline.
+    // Tasks posted meanwhile wait for the next call, so that a listener that
+    // keeps posting cannot keep the caller from looking at its deadline.
     void RunTasksUntil(std::chrono::steady_clock::time_point deadline) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait_until(lock, deadline, [&] { return !tasks_.empty(); });
-        while (!tasks_.empty()) {
-            std::function<void()> task = std::move(tasks_.front());
-            tasks_.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
+        std::deque<std::function<void()>> due;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            cv_.wait_until(lock, deadline, [&] { return !tasks_.empty(); });
+            due.swap(tasks_);
         }
+        for (std::function<void()>& task : due) task();
     }
 
     bool failed = false;
@@ -106,6 +106,9 @@ int RunDiscover(const Args& args) {
         discovery.Shutdown();
         // Announcements received before the end are still listed.
         window.RunTasksUntil(Steady::now());
+        if (uint64_t ignored = discovery.IgnoredAnnouncements())
+            std::fprintf(stderr, "lumora-cli discover: %llu announcements ignored (more than %d devices, or faster than they could be handled)\n",
+                         static_cast<unsigned long long>(ignored), options.maxDevicesPerRun);
     }
     return window.failed ? 1 : 0;
 }

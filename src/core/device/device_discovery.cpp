@@ -102,7 +102,7 @@ void DeviceDiscovery::StartRun() {
     {
         std::lock_guard<std::mutex> lock(runsMutex_);
         active_.fetch_add(1);
-        runs_.push_back(Run{std::thread([this, state]() { Listen(*state); }), state});
+        runs_.push_back(Run{std::thread([this, state]() { Listen(state); }), state});
     }
     window_.SetActiveTab(kTabActiveSa);
 }
@@ -130,7 +130,45 @@ void DeviceDiscovery::Shutdown() {
         if (run.thread.joinable()) run.thread.join();
 }
 
-void DeviceDiscovery::Listen(RunState& state) {
+void DeviceDiscovery::Enqueue(const std::shared_ptr<RunState>& state, const AnnouncementBlock& block) {
+    if (state->full.load()) {
+        ignored_.fetch_add(1);
+        return;
+    }
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(state->queueMutex);
+        if (state->queued.size() >= options_.maxQueued) {
+            ignored_.fetch_add(1);
+            return;
+        }
+        state->queued.push_back(block);
+        queued_.fetch_add(1);
+        post = !state->takePosted;
+        state->takePosted = true;
+    }
+    if (post) PostGuarded([state](DeviceDiscovery& self) { self.TakeQueued(*state); });
+}
+
+void DeviceDiscovery::TakeQueued(RunState& state) {
+    std::vector<AnnouncementBlock> batch;
+    {
+        std::lock_guard<std::mutex> lock(state.queueMutex);
+        batch.swap(state.queued);
+        state.takePosted = false;
+    }
+    queued_.fetch_sub(batch.size());
+    for (const AnnouncementBlock& block : batch) {
+        if (state.listed >= options_.maxDevicesPerRun) {
+            ignored_.fetch_add(1);
+            continue;
+        }
+        if (HandleAnnouncement(block) && ++state.listed >= options_.maxDevicesPerRun) state.full.store(true);
+    }
+}
+
+void DeviceDiscovery::Listen(const std::shared_ptr<RunState>& run) {
+    RunState& state = *run;
     auto finish = [&]() {
         active_.fetch_sub(1);
         state.done.store(true);
@@ -150,11 +188,13 @@ void DeviceDiscovery::Listen(RunState& state) {
         return;
     }
     socket.SetReceiveTimeout(options_.pollMs);
-    listening_.fetch_add(1);
 
+    // The start of the window is taken before the run counts as listening: who
+    // waits for "listening" and then moves the clock moves it after this.
     const Clock& clock = *options_.clock;
     int64_t windowStart = clock.NowMs();
     bool heardOne = false;
+    listening_.fetch_add(1);
     char buffer[kReceiveCapacity + 1];
     char sourceIp[INET_ADDRSTRLEN] = {};
     while (!state.stop.load() && !(stopRequested_ && stopRequested_())) {
@@ -163,12 +203,13 @@ void DeviceDiscovery::Listen(RunState& state) {
         if (n < 0) continue;  // nothing yet, a receive error or an oversized datagram
         in_addr addr{};
         if (::inet_pton(AF_INET, sourceIp, &addr) != 1) addr.s_addr = 0;
-        AnnouncementBlock block = MakeAnnouncementBlock(addr.s_addr, buffer, static_cast<size_t>(n));
-        PostGuarded([block](DeviceDiscovery& self) { self.HandleAnnouncement(block); });
+        // The window is measured from the first announcement; its time is
+        // taken before the UI thread can see the announcement.
         if (!heardOne) {
             heardOne = true;
             windowStart = clock.NowMs();
         }
+        Enqueue(run, MakeAnnouncementBlock(addr.s_addr, buffer, static_cast<size_t>(n)));
     }
     socket.Close();
     listening_.fetch_sub(1);
@@ -198,10 +239,8 @@ bool DeviceDiscovery::HandleAnnouncement(const AnnouncementBlock& block) {
         device.pn = pn;
         device.sn = sn;
         device.ip = ip;
-        bool known = std::any_of(devices_.begin(), devices_.end(), [&](const CSa& d) {
-            return d.pn == device.pn && d.sn == device.sn && d.ip == device.ip;
-        });
-        if (!known) {
+        std::string key = device.pn + '\0' + device.sn + '\0' + device.ip;
+        if (known_.insert(std::move(key)).second) {
             devices_.push_back(device);
             DeviceRow row;
             row.cells[0] = std::to_string(devices_.size());

@@ -2,11 +2,14 @@
 // Finds the instruments that announce themselves with a small JSON datagram
 // ({"IDN": product, "SN": serial}) on UDP port 7000 and keeps the list of them.
 //
-// A run is a listener thread. It hands every announcement to the UI thread
-// (WindowPort::Post), where it is parsed and, when new, listed. A run ends 10 s
-// after its first announcement, 10 s after its start when none arrives, and at
-// once when the stop flag is raised or the object is destroyed; it never keeps
-// the port after that.
+// A run is a listener thread. It queues the announcements for the UI thread and
+// posts one task (WindowPort::Post) whenever the queue was empty, so that the UI
+// thread takes them in batches, parses them and lists what is new. Any host can
+// flood the port, so a run holds at most maxQueued announcements for the UI
+// thread and lists at most maxDevicesPerRun devices; what does not fit is
+// counted and ignored. A run ends 10 s after its first announcement, 10 s after
+// its start when none arrives, and at once when the stop flag is raised or the
+// object is destroyed; it never keeps the port after that.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -15,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace lumora {
@@ -69,6 +73,10 @@ struct DiscoveryOptions {
     int pollMs = 100;
     // Time source for the window; a steady clock when null.
     const Clock* clock = nullptr;
+    // Devices one run lists at most.
+    int maxDevicesPerRun = 1000;
+    // Announcements a run holds for the UI thread at most (504 bytes each).
+    size_t maxQueued = 2048;
 };
 
 class DeviceDiscovery {
@@ -97,6 +105,10 @@ public:
 
     // UI thread: one announcement. Returns true when a new device was listed.
     bool HandleAnnouncement(const AnnouncementBlock& block);
+    // Announcements dropped because a run's list or queue was full (any thread).
+    uint64_t IgnoredAnnouncements() const { return ignored_.load(); }
+    // Announcements received and not yet taken by the UI thread (any thread).
+    size_t QueuedAnnouncements() const { return queued_.load(); }
 
     // m_devices, in order of discovery.
     const std::vector<CSa>& Devices() const { return devices_; }
@@ -111,12 +123,24 @@ private:
     struct RunState {
         std::atomic<bool> stop{false};
         std::atomic<bool> done{false};
+        // Set by the UI thread once the run has listed its most devices; the
+        // listener then stops queueing.
+        std::atomic<bool> full{false};
+        std::mutex queueMutex;
+        std::vector<AnnouncementBlock> queued;  // guarded by queueMutex
+        bool takePosted = false;                // guarded by queueMutex
+        int listed = 0;                         // UI thread only
     };
     struct Run {
         std::thread thread;
         std::shared_ptr<RunState> state;
     };
-    void Listen(RunState& state);
+    void Listen(const std::shared_ptr<RunState>& state);
+    // Listener: queues one announcement, posting a task to take the queue when
+    // none is pending.
+    void Enqueue(const std::shared_ptr<RunState>& state, const AnnouncementBlock& block);
+    // UI thread: handles what the run queued so far.
+    void TakeQueued(RunState& state);
     void JoinFinishedRuns();
     // Posts a task that runs only while this object still exists.
     void PostGuarded(std::function<void(DeviceDiscovery&)> task);
@@ -126,6 +150,8 @@ private:
     DiscoveryOptions options_;
     std::atomic<int> active_{0};
     std::atomic<int> listening_{0};
+    std::atomic<uint64_t> ignored_{0};
+    std::atomic<size_t> queued_{0};
     std::mutex runsMutex_;
     std::vector<Run> runs_;
     // Tasks posted to the UI thread check this before touching the object.
@@ -133,6 +159,8 @@ private:
 
     std::vector<CSa> devices_;
     std::vector<DeviceRow> rows_;
+    // pn, sn and ip of every listed device, joined by zero bytes.
+    std::unordered_set<std::string> known_;
 };
 
 }  // namespace lumora

@@ -34,17 +34,28 @@ DeviceListWidget::DeviceListWidget(DeviceDiscovery& discovery, QWidget* parent)
 void DeviceListWidget::Refresh() {
     const std::vector<DeviceRow>& rows = discovery_.Rows();
     setRowCount(static_cast<int>(rows.size()));
-    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-        for (int c = 0; c < kDeviceListColumns; ++c) {
-            const std::string& text = rows[static_cast<size_t>(r)].cells[static_cast<size_t>(c)];
-            QTableWidgetItem* it = item(r, c);
-            if (!it) {
-                it = new QTableWidgetItem;
-                it->setTextAlignment(Qt::AlignCenter);
-                setItem(r, c, it);
-            }
-            it->setText(Q(text));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) SetRow(r, rows[static_cast<size_t>(r)]);
+}
+
+void DeviceListWidget::ShowNewestDevice() {
+    const std::vector<DeviceRow>& rows = discovery_.Rows();
+    if (rows.empty() || static_cast<size_t>(rowCount()) + 1 != rows.size()) {
+        Refresh();  // not one row behind: show everything again
+        return;
+    }
+    insertRow(0);
+    SetRow(0, rows.front());
+}
+
+void DeviceListWidget::SetRow(int row, const DeviceRow& cells) {
+    for (int c = 0; c < kDeviceListColumns; ++c) {
+        QTableWidgetItem* it = item(row, c);
+        if (!it) {
+            it = new QTableWidgetItem;
+            it->setTextAlignment(Qt::AlignCenter);
+            setItem(row, c, it);
         }
+        it->setText(Q(cells.cells[static_cast<size_t>(c)]));
     }
 }
 

@@ -13,10 +13,14 @@ class DeviceListWidget : public QTableWidget {
 public:
     explicit DeviceListWidget(DeviceDiscovery& discovery, QWidget* parent = nullptr);
 
-    // Shows the discovery's rows again (after a device was added).
+    // Shows all of the discovery's rows again.
     void Refresh();
+    // Shows the device the discovery listed last as a new row at the top; the
+    // rows below are not touched.
+    void ShowNewestDevice();
 
 private:
+    void SetRow(int row, const DeviceRow& cells);
     DeviceDiscovery& discovery_;
 };
 

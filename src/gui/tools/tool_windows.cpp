@@ -49,7 +49,7 @@ ToolWindows::ToolWindows(MainWindow& window, DiscoveryOptions discovery) : windo
 
     discovery_ = std::make_unique<DeviceDiscovery>(port_, [&dlg]() { return dlg.StopReceive(); }, discovery);
     discovery_->onDeviceAdded = [this](const CSa&) {
-        if (deviceList_) deviceList_->Refresh();
+        if (deviceList_) deviceList_->ShowNewestDevice();
     };
     LoadHighSpeedSettings(dlg.Settings(), daq_, convert_);
 

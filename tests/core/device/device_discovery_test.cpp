@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -119,13 +120,18 @@ struct RunFixture : ::testing::Test {
         s.Create();
         s.SendTo(text.data(), text.size(), "127.0.0.1", options.port);
     }
-    // Waits until a listener holds the port.
-    static bool WaitBound(const DeviceDiscovery& d) {
-        for (int i = 0; i < 1000; ++i) {
-            if (d.ListeningRuns() > 0) return true;
+    // Waits (30 s at most) until what holds.
+    static bool WaitFor(const std::function<bool()>& what) {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (!what()) {
+            if (std::chrono::steady_clock::now() >= deadline) return what();
             std::this_thread::sleep_for(2ms);
         }
-        return false;
+        return true;
+    }
+    // Waits until a listener holds the port.
+    static bool WaitBound(const DeviceDiscovery& d) {
+        return WaitFor([&] { return d.ListeningRuns() > 0; });
     }
     // Lets the listener go round its loop a few times.
     void LetItPoll() { std::this_thread::sleep_for(60ms); }
@@ -217,6 +223,63 @@ TEST_F(RunFixture, ASecondListenerOnTheSamePortReportsTheBusyPort) {
     EXPECT_TRUE(window.PumpUntil([&] { return discovery->ActiveRuns() == 1; }));
     Announce(R"({"IDN":"LM","SN":"S"})");
     EXPECT_TRUE(window.PumpUntil([&] { return discovery->Devices().size() == 1; }));
+}
+
+// Sends distinct announcements to a port as fast as it can until destroyed.
+class Flood {
+public:
+    explicit Flood(uint16_t port)
+        : thread_([this, port] {
+              UdpSocket s;
+              s.Create();
+              for (uint64_t i = 0; !stop_.load(); ++i) {
+                  std::string text = R"({"IDN":"LM-32","SN":")" + std::to_string(i) + "\"}";
+                  s.SendTo(text.data(), text.size(), "127.0.0.1", port);
+              }
+          }) {}
+    ~Flood() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(RunFixture, AFloodStaysBoundedListsAtMostOneThousandDevicesAndEndsOnTime) {
+    auto discovery = Make();
+    discovery->StartRun();
+    ASSERT_TRUE(WaitBound(*discovery));
+    Flood flood(options.port);
+
+    // While the UI thread is busy elsewhere the announcements wait in one
+    // bounded queue behind one posted task; the rest are counted and dropped.
+    ASSERT_TRUE(WaitFor([&] { return discovery->IgnoredAnnouncements() > 0; }));
+    EXPECT_EQ(discovery->QueuedAnnouncements(), options.maxQueued);
+    EXPECT_EQ(window.PendingTasks(), 1u);
+
+    // The run lists its first 1,000 devices, then ignores the others.
+    ASSERT_TRUE(window.PumpUntil([&] { return discovery->Devices().size() >= 1000; }));
+    const uint64_t ignored = discovery->IgnoredAnnouncements();
+    EXPECT_TRUE(window.PumpUntil([&] { return discovery->IgnoredAnnouncements() > ignored + 1000; }));
+    EXPECT_EQ(discovery->Devices().size(), 1000u);
+    EXPECT_EQ(discovery->Rows().size(), 1000u);
+    EXPECT_LE(window.PendingTasks(), 1u);
+
+    // The window closes on time while the flood goes on.
+    clock.Advance(10'000);
+    EXPECT_TRUE(window.PumpUntil([&] { return finished == 1; }));
+    EXPECT_TRUE(PortIsFree(options.port));
+
+    // So does a run whose stop flag is raised.
+    discovery->StartRun();
+    ASSERT_TRUE(WaitBound(*discovery));
+    ASSERT_TRUE(WaitFor([&] { return discovery->QueuedAnnouncements() > 0; }));
+    stop = true;
+    EXPECT_TRUE(window.PumpUntil([&] { return finished == 2; }));
+    EXPECT_EQ(discovery->ActiveRuns(), 0);
+    EXPECT_EQ(discovery->QueuedAnnouncements(), 0u);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ public:
 
     // Runs posted tasks on the calling thread until done() holds or the
     // timeout passes; returns done().
-    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (true) {
             RunPosted();
