@@ -137,7 +137,6 @@ bool RawRecorder::OpenFile(bool binary) {
     }
     failureReported_ = false;
     fd_ = fd;
-    binaryFile_ = binary;
     needHeader_ = binary;
     fileBytes_ = 0;
     writeFailureReported_ = false;
@@ -200,19 +199,20 @@ void RawRecorder::ReportWriteFailure(int err) {
 }
 
 void RawRecorder::Flush() {
-    if (pending_.empty()) return;
+    // Records are collected only while a file is open, and closing flushes.
+    if (pending_.empty() || fd_ < 0) return;
     const size_t units = unitEnds_.size();
     const size_t records = units - (pendingHeader_ ? 1 : 0);
     size_t done = 0;
     int err = 0;
     while (done < pending_.size()) {
-        ssize_t n = fd_ >= 0 ? write_(fd_, pending_.data() + done, pending_.size() - done) : -1;
+        ssize_t n = write_(fd_, pending_.data() + done, pending_.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            err = n < 0 && fd_ >= 0 ? errno : EIO;
+            err = n < 0 ? errno : EIO;
             break;
         }
     }

@@ -127,7 +127,6 @@ private:
     std::atomic<bool> saveCounter_{true};
 
     int fd_ = -1;
-    bool binaryFile_ = false;
     bool needHeader_ = false;     // the file's header is still to be written
     uint64_t fileBytes_ = 0;      // whole units known to be in the file
     bool writeFailureReported_ = false;
