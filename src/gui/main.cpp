@@ -40,7 +40,17 @@ int main(int argc, char** argv) {
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
-    QObject::connect(&window, &lumora::MainWindow::programEnded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // The end may come before the event loop runs: a signal handled while a
+    // start-up message box is up. exit(), unlike quit(), also leaves the box's
+    // own loop, and the flag keeps the main loop from starting afterwards.
+    bool ended = false;
+    QObject::connect(
+        &window, &lumora::MainWindow::programEnded, &app,
+        [&ended] {
+            ended = true;
+            QCoreApplication::exit(0);
+        },
+        Qt::QueuedConnection);
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
@@ -54,8 +64,8 @@ int main(int argc, char** argv) {
         sa.sa_handler = OnTerminate;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
+        // SIGHUP: the terminal the program was started from was closed.
+        for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &sa, nullptr);
     }
 
     if (const char* restarted = std::getenv("LUMORA_RESTARTED")) {
@@ -65,5 +75,5 @@ int main(int argc, char** argv) {
     }
     window.show();
     window.Initialise();
-    return app.exec();
+    return ended ? 0 : app.exec();
 }
