@@ -162,6 +162,8 @@ int main() {
             const double cpu = (ProcessCpuNs() - cpu0) / 1e9;
             captureLost += static_cast<unsigned long long>(kDatagrams) - st.frames;
             captureRates.push_back(st.frames / cpu);
+            // A capture never replaces a file: each round makes its own.
+            std::filesystem::remove(cap.Path());
         }
     }
     std::vector<double> desktopRates;

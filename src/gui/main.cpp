@@ -105,8 +105,16 @@ int main(int argc, char** argv) {
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
+    // The end may come before the event loop runs: a signal handled while a
+    // start-up message box is up. exit(), unlike quit(), also leaves the box's
+    // own loop, and the flag keeps the main loop from starting afterwards.
+    bool ended = false;
     QObject::connect(
-        &window, &lumora::MainWindow::programEnded, &app, [&window] { QCoreApplication::exit(window.ExitCode()); },
+        &window, &lumora::MainWindow::programEnded, &app,
+        [&ended, &window] {
+            ended = true;
+            QCoreApplication::exit(window.ExitCode());
+        },
         Qt::QueuedConnection);
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
@@ -121,8 +129,8 @@ int main(int argc, char** argv) {
         sa.sa_handler = OnTerminate;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
+        // SIGHUP: the terminal the program was started from was closed.
+        for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &sa, nullptr);
     }
 
     if (const char* restarted = std::getenv("LUMORA_RESTARTED")) {
@@ -132,5 +140,5 @@ int main(int argc, char** argv) {
     }
     window.show();
     window.Initialise();
-    return app.exec();
+    return ended ? window.ExitCode() : app.exec();
 }

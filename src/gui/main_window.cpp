@@ -646,7 +646,12 @@ void MainWindow::SensorListChanged(bool rebuilt) {
 // ---------------------------------------------------------------- window events
 
 void MainWindow::EndProgram() {
-    if (ended_) return;
+    if (ended_) {
+        // Asked again (another signal): the program is already closed, only
+        // its end is asked for once more.
+        emit programEnded();
+        return;
+    }
     ended_ = true;
     dlg_->OnClose();
     for (auto& [id, t] : timers_) t->stop();

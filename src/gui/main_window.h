@@ -95,7 +95,7 @@ signals:
     void programEnded();
 
 public slots:
-    // The close box's way out, also taken on SIGTERM and SIGINT.
+    // The close box's way out, also taken on SIGTERM, SIGINT and SIGHUP.
     void EndProgram();
 
 protected:

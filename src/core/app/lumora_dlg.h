@@ -68,7 +68,7 @@ public:
     void UpdateTrace();       // timer 2, every 20 ms (the trace view attaches here)
     void OnTimer(int timerId);
     void OnSystemReset();     // System > Reset
-    void OnClose();           // close box, SIGTERM, SIGINT: stop receiving, flush the recording
+    void OnClose();           // close box, SIGTERM, SIGINT, SIGHUP: stop receiving, flush the recording
     void OnCancel();          // Escape, tray "Close": the dialog ends
     void OnExit();            // System > Exit
     // When the new instance of a language switch starts, the old one may still

@@ -12,8 +12,9 @@ namespace lumora {
 // so an existing file is never opened, not even by a race with another
 // program. Returns the write-only, close-on-exec descriptor, with the name in
 // *path and its variant number in *variant; -1 with errno when no file could
-// be created, *path then being the last name tried.
+// be created, *path then being the last name tried. extraFlags are added to
+// the open flags (O_APPEND, say).
 int CreateFreshFile(const std::string& stem, const std::string& ext, int firstVariant, std::string* path,
-                    int* variant);
+                    int* variant, int extraFlags = 0);
 
 }  // namespace lumora

@@ -251,7 +251,8 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
     size_t have = 0;
     size_t unclaimed = 0;
     bool atEnd = false;
-    bool inLongRecord = false;  // buf starts inside a malformed record, its end not yet found
+    bool inLongRecord = false;  // buf starts inside an overlong record, its end not yet found
+    bool longRecordIsSpectrum = false;
     std::string readError;
     while (!atEnd && !out.Failed()) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size() - have, size - offset));
@@ -273,7 +274,8 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
         if (inLongRecord) {
             const size_t end = FindRecordEnd(buf, 0, have, atEnd);
             if (end > 0) {
-                ++st.invalidRecords;
+                // Counted as decoding it whole would count it.
+                ++(longRecordIsSpectrum ? st.spectrumRecords : st.invalidRecords);
                 used = end;
                 inLongRecord = false;
             } else if (atEnd) {
@@ -287,7 +289,10 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
         std::memmove(buf, buf + used, have - used);
         have -= used;
         if (!atEnd && !inLongRecord && have > kLongestRecord) {
-            // A record start whose end has not come within any frame's length.
+            // A record start whose end has not come within any frame's length:
+            // no wavelength frame, but its kind byte may still say spectrum.
+            HighSpeedRecord probe;
+            longRecordIsSpectrum = DecodeHighSpeedRecord(buf, have, &probe) == 1;
             inLongRecord = true;
             std::memmove(buf, buf + have - kEndSearchTail, kEndSearchTail);
             have = kEndSearchTail;
@@ -306,7 +311,8 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
     out.Flush();
     int writeError = out.Failed() ? out.Errno() : 0;
     // The table reaches the disk before it takes the final name.
-    if ((std::fflush(f) != 0 || ::fsync(fileno(f)) != 0) && writeError == 0) writeError = errno;
+    // (EINVAL: a file that cannot be synced, such as a pipe.)
+    if ((std::fflush(f) != 0 || (::fsync(fileno(f)) != 0 && errno != EINVAL)) && writeError == 0) writeError = errno;
     if (std::fclose(f) != 0 && writeError == 0) writeError = errno;
     if (writeError != 0) {
         // A table cut short by a full disk is of no use and takes the room.

@@ -1,11 +1,15 @@
 // High-speed capture and its CSV conversion over loopback.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -59,6 +63,31 @@ protected:
 
     fs::path dir_;
 };
+
+// Reads the FIFO at path until its writer closes it. Once the first bytes
+// are in, the writer is held in the middle of its output (the FIFO is full)
+// and whileHeld runs. False when nothing came within 30 s.
+bool DrainFifo(const fs::path& path, const std::function<void()>& whileHeld) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool started = false;
+    char buf[65536];
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        ssize_t n = ::read(fd, buf, started ? sizeof buf : 16);
+        if (n > 0 && !started) {
+            started = true;
+            whileHeld();
+        } else if (n == 0 && started) {
+            ::close(fd);
+            return true;
+        }
+    }
+    ::close(fd);
+    return false;
+}
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -301,6 +330,55 @@ TEST_F(HighSpeedTest, ConvertSurvivesDamagedAndForeignFiles) {
     HighSpeedConvertStats none = convert(write("header.dat", header));
     EXPECT_TRUE(none.error.empty());
     EXPECT_EQ(ReadLines(write("header.dat", header) + ".csv"), (std::vector<std::string>{"Time,Counter"}));
+}
+
+TEST_F(HighSpeedTest, CaptureKeepsEarlierFilesAndConvertSurvivesASourceThatChanges) {
+    // An earlier capture of the same name stays as it is; the new one takes
+    // the next free name and says so.
+    std::ofstream(dir_ / "run.dat") << "earlier";
+    std::ofstream(dir_ / "run_2.dat") << "earlier too";
+    HighSpeedCaptureOptions o = Options("run.dat");
+    o.maxSeconds = 0.2;
+    HighSpeedCapture cap(o);
+    std::string err;
+    ASSERT_TRUE(cap.Open(&err)) << err;
+    EXPECT_EQ(cap.Path(), (dir_ / "run_3.dat").string());
+    EXPECT_TRUE(cap.Run().error.empty());
+    EXPECT_EQ(ReadFile(dir_ / "run.dat").size(), 7u);
+    EXPECT_EQ(ReadFile(dir_ / "run_2.dat").size(), 11u);
+    EXPECT_EQ(ReadFile(dir_ / "run_3.dat"), (Bytes{'L', 'M', 'R', 'A', 0x65}));
+
+    // The table goes to a FIFO in place of "<name>.csv.part", so the
+    // conversion is held in mid-run while its source shrinks or grows.
+    TrailerFields t;
+    t.time = 1700000000;
+    const Bytes frame = EncodeWavelengthFrame({8, 8, 8, 8}, std::vector<uint16_t>(32, 500), &t);
+    auto convertWhile = [&](const std::string& name, size_t bytes, const std::function<void(const fs::path&)>& change) {
+        Bytes body = {'L', 'M', 'R', 'A', 0x65};
+        while (body.size() < bytes) body.insert(body.end(), frame.begin(), frame.end());
+        const fs::path in = dir_ / (name + ".dat");
+        std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(body.data()), body.size());
+        const fs::path part = dir_ / (name + ".csv.part");
+        EXPECT_EQ(::mkfifo(part.c_str(), 0600), 0);
+        HighSpeedConvertOptions c;
+        c.input = in.string();
+        c.output = (dir_ / (name + ".csv")).string();
+        HighSpeedConvertStats st;
+        std::thread converter([&] { st = ConvertHighSpeedFile(c); });
+        EXPECT_TRUE(DrainFifo(part, [&] { change(in); }));
+        converter.join();
+        EXPECT_FALSE(fs::exists(c.output)) << "an unfinished table never takes the final name";
+        return st;
+    };
+    // Larger than one read: the next read finds the file cut short.
+    HighSpeedConvertStats shrank = convertWhile("shrinks", 6u << 20, [](const fs::path& in) { fs::resize_file(in, 1000); });
+    EXPECT_NE(shrank.error.find("shrank"), std::string::npos) << shrank.error;
+    EXPECT_GT(shrank.frames, 0u);
+    HighSpeedConvertStats grew = convertWhile("grows", 1u << 20, [&](const fs::path& in) {
+        std::ofstream(in, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(frame.data()),
+                                                                  frame.size());
+    });
+    EXPECT_NE(grew.error.find("grew"), std::string::npos) << grew.error;
 }
 
 }  // namespace

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/frame_encoder.h"
+#include "platform/udp_socket.h"
+#include "recording/high_speed_convert.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -168,6 +172,71 @@ TEST_F(ScriptTest, HostileFileNamesAreFilesNotOptionsOrCommands) {
     }
     EXPECT_EQ(list.find("c.csv"), std::string::npos) << list;
     EXPECT_FALSE(fs::exists(dir_ / "pwned") || fs::exists(data / "pwned"));
+}
+
+TEST_F(ScriptTest, HdaqOnAFullDiskCountsOnlyWhatReachedTheFileAndFails) {
+    // A file size limit plays the full disk: writes past it fail (with
+    // SIGXFSZ ignored) as they do when the disk is full.
+    const std::string cmd = "cd " + Quote(dir_.string()) + " && trap '' XFSZ && ulimit -f 40 && exec " +
+                            Quote(LUMORA_CLI_PATH) + " hdaq 0 3000 20 0 cap 2>&1";
+    FILE* daq = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(daq, nullptr);
+    std::string out;
+    int port = 0;
+    char line[512];
+    while (port == 0 && std::fgets(line, sizeof line, daq)) {
+        out += line;
+        if (const char* at = std::strstr(line, "listening on UDP port ")) port = std::atoi(at + 22);
+    }
+    ASSERT_GT(port, 0) << out;
+    lumora::UdpSocket tx;
+    ASSERT_TRUE(tx.Create());
+    lumora::TrailerFields t;
+    const std::vector<uint8_t> frame = lumora::EncodeWavelengthFrame({4, 4}, std::vector<uint16_t>(8, 700), &t);
+    for (int i = 0; i < 3000; ++i) tx.SendTo(frame.data(), frame.size(), "127.0.0.1", static_cast<uint16_t>(port));
+    while (std::fgets(line, sizeof line, daq)) out += line;
+    const int status = ::pclose(daq);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << out;
+    EXPECT_NE(out.find("cannot write cap.dat"), std::string::npos) << out;
+    EXPECT_NE(out.find("frames lost (not written): "), std::string::npos) << out;
+    EXPECT_NE(out.find("file written: cap.dat"), std::string::npos) << out;
+    const char* captured = std::strstr(out.c_str(), "frames captured: ");
+    ASSERT_NE(captured, nullptr) << out;
+
+    // The file holds exactly the records counted, each whole.
+    std::ifstream in(dir_ / "cap.dat", std::ios::binary);
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(file.size(), 5u);
+    size_t records = 0;
+    const size_t unclaimed =
+        lumora::ForEachRecord(file.data() + 5, file.size() - 5, [&](const uint8_t*, size_t len) {
+            EXPECT_EQ(len, frame.size());
+            ++records;
+        });
+    EXPECT_EQ(unclaimed, 0u);
+    EXPECT_GT(records, 0u);
+    EXPECT_EQ(records, std::strtoull(captured + 17, nullptr, 10)) << out;
+}
+
+TEST_F(ScriptTest, CliRefusesNumbersItCannotUse) {
+    const std::string cli = Quote(LUMORA_CLI_PATH);
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"record --lines 4294967296", "--lines must be a whole number from 1 to 4294967295, not '4294967296'"},
+        {"record --port 7008x", "--port must be a whole number"},
+        {"record --seconds soon", "--seconds must be a number"},
+        {"simulate --count -1", "--count must be a whole number"},
+        {"simulate --rate 1e999", "--rate must be a number"},
+        {"discover --seconds 5s", "--seconds must be a whole number"},
+        {"send --port 65536 '*IDN?'", "--port must be a whole number from 1 to 65535"},
+        {"hdaq 8190 ' 5' 10 1 x", "COUNT must be a whole number"},
+        {"hconvert 1510000 2147483648 x", "CHANNEL_OFFSET must be a whole number"},
+    };
+    for (const auto& [args, message] : refused) {
+        std::string out;
+        EXPECT_EQ(Run(cli + " " + args, &out), 2) << args << ": " << out;
+        EXPECT_NE(out.find(message), std::string::npos) << args << ": " << out;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "x.dat"));
 }
 
 }  // namespace
