@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli_commands.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ const Command kCommands[] = {
      "record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format] [--local-time 0|1] [--counter 0|1] "
      "[--interval MS] [--seconds S]"},
     {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
-    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite]"},
+    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines]"},
     {"send", lumora::cli::RunSend, "send [--ip IP] [--port N] TEXT"},
     {"discover", lumora::cli::RunDiscover, "discover [--seconds N]"},
     {"hdaq", lumora::cli::RunHighSpeedDaq, "hdaq PORT COUNT SECONDS INTERVAL FILE"},
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
+    // Commands read ./Lumora.ini for their defaults; the file is the desktop
+    // program's, so they never create or change it.
+    lumora::SettingsStore::SetProcessReadOnly(true);
     for (const Command& c : kCommands) {
         if (name == c.name) return c.run(lumora::cli::Args(argv + 2, argv + argc));
     }

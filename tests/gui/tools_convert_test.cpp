@@ -194,6 +194,48 @@ private slots:
         QCOMPARE(SettingsStore(f.Ini()).GetString("DataConvert", "TitleAlign", "missing"), std::string("1"));
     }
 
+    // A run whose sources are all skipped may end before the menu command
+    // returns: its display still ends as any run's does. And the window may
+    // close while the worker waits for the run's question: the job is
+    // stopped and joined before it is released.
+    void runEndingEarlyOrOutlivedByTheWindow() {
+        {
+            ToolsFixture f;
+            QDir(f.dir.path()).mkdir("data");
+            const std::string data = f.Path("data");
+            f.window->SetText(IDC_SAVE_DIR, data);
+            WriteRecording(data + "/a.dat", 2);
+            WriteRecording(data + "/b.dat", 2);
+            std::ofstream(CsvOutputPath(data + "/a.dat", 2)) << "kept";
+            std::ofstream(CsvOutputPath(data + "/b.dat", 2)) << "kept";
+            f.tools->OnDataConvert();  // OK, then No: both skipped
+            QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT((f.window->Dlg().UpdateStatus(), f.window->GetText(IDC_FILE_NUMBER) == "2/2"), 5000);
+            auto* files = qobject_cast<QProgressBar*>(f.window->Control(IDC_PROGRESS_FILES));
+            auto* records = qobject_cast<QProgressBar*>(f.window->Control(IDC_PROGRESS_RECORDS));
+            QVERIFY(files && records);
+            QCOMPARE(files->value(), files->maximum());
+            QCOMPARE(records->value(), records->maximum());
+            QVERIFY(records->maximum() > records->minimum());
+        }
+
+        ToolsFixture f;
+        QDir(f.dir.path()).mkdir("data");
+        const std::string data = f.Path("data");
+        f.window->SetText(IDC_SAVE_DIR, data);
+        WriteRecording(data + "/a.dat", 2);
+        f.tools->OnDataConvert();
+        // No events are handled from here on, so the question stays unasked
+        // and the worker keeps waiting for it.
+        ConversionContext& ctx = f.tools->Job().Context();
+        for (int i = 0; i < 1000 && ctx.m_askConvertSettings.load() != 0; ++i) QThread::msleep(10);
+        QCOMPARE(ctx.m_askConvertSettings.load(), 0);
+        QThread::msleep(300);
+        f.tools.reset();
+        QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 2))));
+        QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 2) + kPartSuffix)));
+    }
+
     // The run's question, answered Yes, opens the real dialog; while it is up
     // the menu's dialog does not open, and while the menu's is up the run's
     // question waits.
