@@ -9,7 +9,13 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "acquisition/frame_encoder.h"
 #include "window/control_ids.h"
@@ -224,14 +230,32 @@ private slots:
         const std::string data = f.Path("data");
         f.window->SetText(IDC_SAVE_DIR, data);
         WriteRecording(data + "/a.dat", 2);
+        // The worker reads the settings file just before it asks: a fifo in
+        // its place holds it there until the window has begun to close.
+        const std::string ini = f.Ini();
+        ::unlink(ini.c_str());
+        QVERIFY(::mkfifo(ini.c_str(), 0600) == 0);
+        std::atomic<bool> release{false}, done{false};
+        std::thread opener([&] {
+            while (!done) {
+                if (release) {
+                    int fd = ::open(ini.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                    if (fd >= 0) ::close(fd);
+                }
+                QThread::msleep(1);
+            }
+        });
         f.tools->OnDataConvert();
-        // No events are handled from here on, so the question stays unasked
-        // and the worker keeps waiting for it.
-        ConversionContext& ctx = f.tools->Job().Context();
-        for (int i = 0; i < 1000 && ctx.m_askConvertSettings.load() != 0; ++i) QThread::msleep(10);
-        QCOMPARE(ctx.m_askConvertSettings.load(), 0);
-        QThread::msleep(300);
+        QThread::msleep(200);
+        std::thread releaser([&] {
+            QThread::msleep(300);  // the job is being released by then
+            release = true;
+        });
         f.tools.reset();
+        releaser.join();
+        ::unlink(ini.c_str());
+        done = true;
+        opener.join();
         QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 2))));
         QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 2) + kPartSuffix)));
     }
