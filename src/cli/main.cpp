@@ -5,6 +5,7 @@
 
 #include "cli_commands.h"
 #include "lumora_version.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const Command kCommands[] = {
     {"publish", lumora::cli::RunPublish, "publish --port N --mqtt URL [--str-format] [--seconds S]"},
     {"replay", lumora::cli::RunReplay, "replay FILE... [--to IP] [--port N] [--speed X | --rate F]"},
     {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
-    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite]"},
+    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines]"},
     {"send", lumora::cli::RunSend, "send [--ip IP] [--port N] TEXT"},
     {"discover", lumora::cli::RunDiscover, "discover [--seconds N]"},
     {"hdaq", lumora::cli::RunHighSpeedDaq, "hdaq PORT COUNT SECONDS INTERVAL FILE"},
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
         std::printf("lumora-cli %s\n", LUMORA_PRODUCT_VERSION);
         return 0;
     }
+    // Commands read ./Lumora.ini for their defaults; the file is the desktop
+    // program's, so they never create or change it.
+    lumora::SettingsStore::SetProcessReadOnly(true);
     for (const Command& c : kCommands) {
         if (name == c.name) return c.run(lumora::cli::Args(argv + 2, argv + argc));
     }

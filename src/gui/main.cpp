@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include "app/lumora_dlg.h"
+#include "settings/settings_store.h"
+#include "window/string_table.h"
 #include "app_icon.h"
 #include "main_window.h"
 #include "platform/install_paths.h"
@@ -102,6 +104,19 @@ int main(int argc, char** argv) {
 
     lumora::CLumoraDlg::ApplyLanguage(lumora::SettingsStore());
     lumora::MainWindow window;
+    // A settings file the user made read-only: the program runs with what it
+    // read, and says once that changes will not be kept.
+    lumora::SettingsStore::SetNotSavedHandler([&window](const std::string& path) {
+        QMetaObject::invokeMethod(
+            &window,
+            [&window, path] {
+                const bool chinese = lumora::UiLanguage() == lumora::Language::Chinese;
+                window.MessageBox(chinese ? path + " 是只读文件，设置的更改将不会保存。"
+                                          : path + " is read-only: changes to the settings will not be saved.",
+                                  LUMORA_PRODUCT_NAME, lumora::kMbOk, lumora::kMbIconWarning);
+            },
+            Qt::QueuedConnection);
+    });
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
@@ -140,5 +155,7 @@ int main(int argc, char** argv) {
     }
     window.show();
     window.Initialise();
-    return ended ? window.ExitCode() : app.exec();
+    const int result = ended ? window.ExitCode() : app.exec();
+    lumora::SettingsStore::SetNotSavedHandler(nullptr);  // the window goes before the store's last writes
+    return result;
 }

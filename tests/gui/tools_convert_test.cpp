@@ -9,7 +9,13 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "acquisition/frame_encoder.h"
 #include "window/control_ids.h"
@@ -192,6 +198,66 @@ private slots:
         QCOMPARE(bar->maximum(), 3);
         // No run, no question: the settings were saved after No.
         QCOMPARE(SettingsStore(f.Ini()).GetString("DataConvert", "TitleAlign", "missing"), std::string("1"));
+    }
+
+    // A run whose sources are all skipped may end before the menu command
+    // returns: its display still ends as any run's does. And the window may
+    // close while the worker waits for the run's question: the job is
+    // stopped and joined before it is released.
+    void runEndingEarlyOrOutlivedByTheWindow() {
+        {
+            ToolsFixture f;
+            QDir(f.dir.path()).mkdir("data");
+            const std::string data = f.Path("data");
+            f.window->SetText(IDC_SAVE_DIR, data);
+            WriteRecording(data + "/a.dat", 2);
+            WriteRecording(data + "/b.dat", 2);
+            std::ofstream(CsvOutputPath(data + "/a.dat", 2)) << "kept";
+            std::ofstream(CsvOutputPath(data + "/b.dat", 2)) << "kept";
+            f.tools->OnDataConvert();  // OK, then No: both skipped
+            QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT((f.window->Dlg().UpdateStatus(), f.window->GetText(IDC_FILE_NUMBER) == "2/2"), 5000);
+            auto* files = qobject_cast<QProgressBar*>(f.window->Control(IDC_PROGRESS_FILES));
+            auto* records = qobject_cast<QProgressBar*>(f.window->Control(IDC_PROGRESS_RECORDS));
+            QVERIFY(files && records);
+            QCOMPARE(files->value(), files->maximum());
+            QCOMPARE(records->value(), records->maximum());
+            QVERIFY(records->maximum() > records->minimum());
+        }
+
+        ToolsFixture f;
+        QDir(f.dir.path()).mkdir("data");
+        const std::string data = f.Path("data");
+        f.window->SetText(IDC_SAVE_DIR, data);
+        WriteRecording(data + "/a.dat", 2);
+        // The worker reads the settings file just before it asks: a fifo in
+        // its place holds it there until the window has begun to close.
+        const std::string ini = f.Ini();
+        ::unlink(ini.c_str());
+        QVERIFY(::mkfifo(ini.c_str(), 0600) == 0);
+        std::atomic<bool> release{false}, done{false};
+        std::thread opener([&] {
+            while (!done) {
+                if (release) {
+                    int fd = ::open(ini.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                    if (fd >= 0) ::close(fd);
+                }
+                QThread::msleep(1);
+            }
+        });
+        f.tools->OnDataConvert();
+        QThread::msleep(200);
+        std::thread releaser([&] {
+            QThread::msleep(300);  // the job is being released by then
+            release = true;
+        });
+        f.tools.reset();
+        releaser.join();
+        ::unlink(ini.c_str());
+        done = true;
+        opener.join();
+        QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 2))));
+        QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 2) + kPartSuffix)));
     }
 
     // The run's question, answered Yes, opens the real dialog; while it is up

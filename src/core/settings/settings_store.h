@@ -5,8 +5,13 @@
 //
 // Writes are atomic: the new text goes to a temporary file beside the settings
 // file, which then replaces it by rename, so a crash or a kill never leaves a
-// truncated or empty file. Writes from several threads are serialised. A file
-// that cannot be read is never overwritten (that would lose its other keys).
+// truncated or empty file (a copy left by a kill is removed at the next
+// write). A symbolic link is written through to its target, in the target's
+// folder. Only where no temporary file can be created is the file rewritten in
+// place. Writes from several threads are serialised. A file that cannot be
+// read is never overwritten (that would lose its other keys), and neither is
+// one without write permission: the user made it read-only.
+#include <functional>
 #include <string>
 
 namespace lumora {
@@ -31,6 +36,13 @@ public:
     bool SetInt(const std::string& section, const std::string& key, int value);
 
     const std::string& Path() const { return path_; }
+
+    // Called once per file, on the first write refused because the file is
+    // read-only (from whichever thread wrote). Replacing it starts over.
+    static void SetNotSavedHandler(std::function<void(const std::string& path)> handler);
+    // Every store of the process only reads: writes change nothing and
+    // return false (the command line reads the settings, never writes them).
+    static void SetProcessReadOnly(bool readOnly);
 
 private:
     std::string path_;

@@ -338,6 +338,8 @@ TEST(ConvertCliTest, ConvertsADirectoryWithoutQuestions) {
     WriteFile(data + "/b.dat", Bytes{'L', 'M', 'R', 'A', 2});
     EXPECT_EQ(RunCli(dir.Path(), "data --no-overwrite", out, err), 1);
     EXPECT_EQ(out, "Sucess: 0\nError: 1\nSkipped: 1\n\nDIR: data\nError list: \n1: data/b.dat\n");
+    // The settings file is read, never written.
+    EXPECT_EQ(ReadFile(dir / "Lumora.ini"), "[DataConvert]\nTitleAlign=0\n[DataSave]\nInnerSensor=0\n");
 }
 
 }  // namespace

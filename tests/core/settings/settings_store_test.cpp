@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -175,6 +176,67 @@ TEST_F(SettingsFile, KilledWriterNeverLeavesATruncatedFile) {
         ::waitpid(pid, &status, 0);
         for (int i = 0; i < 40; ++i) ASSERT_EQ(store.GetInt("Keep", "K" + std::to_string(i), -1), i) << round;
     }
+    // Copies left by the kills are gone after the next write.
+    EXPECT_TRUE(store.SetInt("Keep", "Last", 1));
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"Lumora.ini"});
+}
+
+// Runs check as an ordinary user (folder permissions do not bind root) in a
+// child process; true when it returned true.
+bool AsOrdinaryUser(const std::function<bool()>& check) {
+    if (::getuid() != 0) return check();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool ok = ::setgid(65534) == 0 && ::setuid(65534) == 0 && check();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(SettingsFile, LinksReadOnlyFilesAndFoldersAreRespected) {
+    // A link is written through to its target, which stays where it is.
+    fs::create_directory(dir_ / "real");
+    std::ofstream(dir_ / "real" / "Lumora.ini") << "[Net]\nPort=7100\n";
+    fs::create_symlink("real/Lumora.ini", path_);
+    SettingsStore store(path_);
+    EXPECT_TRUE(store.SetInt("Net", "CmdPort", 7101));
+    EXPECT_TRUE(fs::is_symlink(path_));
+    EXPECT_EQ(Read(), "[Net]\nPort=7100\nCmdPort=7101\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), fs::directory_iterator()), 1);
+
+    // A file the user made read-only is not rewritten; it is said once.
+    int told = 0;
+    SettingsStore::SetNotSavedHandler([&](const std::string&) { ++told; });
+    fs::permissions(dir_ / "real" / "Lumora.ini", fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_FALSE(store.SetInt("Net", "Port", 1));
+    EXPECT_FALSE(store.SetInt("Net", "Port", 2));
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(store.GetInt("Net", "Port", 0), 7100);
+    SettingsStore::SetNotSavedHandler(nullptr);
+
+    // A folder where nothing can be created: the writable file is rewritten
+    // in place.
+    fs::remove(path_);
+    Write("[Net]\nPort=7100\nLonger=line to be cut away\n");
+    fs::permissions(path_, fs::perms::all);
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    EXPECT_TRUE(AsOrdinaryUser([&] {
+        SettingsStore user(path_);
+        return user.SetString("Net", "Longer", "x") && Read() == "[Net]\nPort=7100\nLonger=x\n";
+    }));
+    fs::permissions(dir_, fs::perms::owner_all);
+
+    // The command line's store only reads.
+    fs::remove(path_);
+    SettingsStore::SetProcessReadOnly(true);
+    EXPECT_FALSE(store.SetInt("Net", "Port", 1));
+    SettingsStore::SetProcessReadOnly(false);
+    EXPECT_FALSE(fs::exists(path_));
 }
 
 }  // namespace
