@@ -2,7 +2,7 @@
 # Installs the Debian packages Lumora builds and runs with, only those missing.
 # Usage: scripts/setup.sh [run]   ("run" adds what the desktop program needs to show text)
 set -eu
-pkgs="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev qt6-base-dev libqcustomplot-dev libgl-dev"
+pkgs="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev libsimdjson-dev qt6-base-dev libqcustomplot-dev libgl-dev"
 if [ "${1:-}" = run ]; then
   pkgs="$pkgs fonts-noto-cjk"
 fi
