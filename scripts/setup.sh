@@ -5,7 +5,7 @@
 #   package  adds what scripts/package.sh needs to build the Debian package
 #   test     adds that and the checkers the package tests run
 set -eu
-pkgs="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev qt6-base-dev libqcustomplot-dev libgl-dev libmosquitto-dev mosquitto mosquitto-clients"
+pkgs="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev libsimdjson-dev qt6-base-dev libqcustomplot-dev libgl-dev libmosquitto-dev mosquitto mosquitto-clients"
 if [ "${1:-}" = run ]; then
   pkgs="$pkgs fonts-noto-cjk"
 fi

@@ -8,6 +8,7 @@
 
 #include "acquisition/binary_decoder.h"
 #include "acquisition/text_decoder.h"
+#include "json/json_reading.h"
 #include "window/control_ids.h"
 #include "window/string_table.h"
 #include "window/window_port.h"
@@ -61,11 +62,13 @@ ReceiveSession::ReceiveSession(AcquisitionState& state, RecordSink& recorder, Se
       settings_(settings),
       window_(window),
       clock_(clock),
-      receiveBuffer_(std::make_unique<uint8_t[]>(kReceiveBufferSize * kReceiveBatch)),
+      receiveBuffer_(std::make_unique<uint8_t[]>(kReceiveStride * kReceiveBatch)),
       assembler_(&ReceiveSession::OnFrame, this),
       sourceText_(std::make_shared<SourceTextBox>()) {
-    for (int i = 0; i < kReceiveBatch; ++i) batchBuffers_[i] = receiveBuffer_.get() + kReceiveBufferSize * size_t(i);
+    for (int i = 0; i < kReceiveBatch; ++i) batchBuffers_[i] = receiveBuffer_.get() + kReceiveStride * size_t(i);
 }
+
+static_assert(ReceiveSession::kReceivePadding >= json::kPadding);
 
 ReceiveSession::~ReceiveSession() { Stop(); }
 
@@ -227,7 +230,7 @@ void ReceiveSession::HandleDatagram(uint8_t* data, size_t length, uint32_t sourc
 
     if (stringFormat_.load(std::memory_order_relaxed)) {
         const char* text = reinterpret_cast<const char*>(data);
-        DecodeTextFrame(state_, text, length);
+        DecodeTextFrame(state_, text, length, kReceiveStride);
         if (state_.m_showSourceData.load(std::memory_order_relaxed)) ShowSourceText(text, length);
         if (recordEnabled_.load(std::memory_order_relaxed)) recorder_.RecordData(data, length, count);
     } else {
@@ -253,7 +256,7 @@ void ReceiveSession::PassNewFramesToSink(uint32_t sourceAddr) {
 void ReceiveSession::ReceiveThreadProc() {
     const int64_t cpuStart = ThreadCpuNs();
     workerCpuNs_.store(0, std::memory_order_relaxed);
-    std::memset(receiveBuffer_.get(), 0, kReceiveBufferSize * kReceiveBatch);
+    std::memset(receiveBuffer_.get(), 0, kReceiveStride * kReceiveBatch);
     recorder_.ResetRecordsInFile();
     packetRate_.store(0, std::memory_order_relaxed);
     {

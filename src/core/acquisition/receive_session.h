@@ -53,6 +53,10 @@ private:
 class ReceiveSession {
 public:
     static constexpr size_t kReceiveBufferSize = 10240;
+    // Each buffer is followed by room the JSON parser may read past the text,
+    // so that a text datagram is parsed where it was received.
+    static constexpr size_t kReceivePadding = 64;
+    static constexpr size_t kReceiveStride = kReceiveBufferSize + kReceivePadding;
     // Datagrams already waiting are taken up to this many per system call,
     // which lets the worker catch up quickly after it was held up.
     static constexpr int kReceiveBatch = 32;
@@ -155,7 +159,7 @@ private:
     std::atomic<FrameSink*> frameSink_{nullptr};
 
     // Worker state, fresh for every run.
-    std::unique_ptr<uint8_t[]> receiveBuffer_;  // kReceiveBatch buffers of kReceiveBufferSize
+    std::unique_ptr<uint8_t[]> receiveBuffer_;  // kReceiveBatch buffers, kReceiveStride apart
     uint8_t* batchBuffers_[kReceiveBatch];
     UdpSocket::Datagram batch_[kReceiveBatch];
     FrameAssembler assembler_;

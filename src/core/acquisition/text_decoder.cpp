@@ -5,10 +5,38 @@
 #include <algorithm>
 #include <cstring>
 
+#include "json/json_reading.h"
+
 namespace lumora {
 namespace {
 
 constexpr int kReadingItems = 8;
+
+bool NonZeroInt(const json::Item& item, bool have) {
+    return have && item.kind == json::Kind::Number && item.integer != 0;
+}
+
+void ShowText(FrameSlot& slot, const char* text, size_t length) {
+    const size_t shown = std::min<size_t>(length, kFrameTextSize - 2);
+    std::memcpy(slot.text, text, shown);
+    slot.text[shown] = '\n';
+    slot.text[shown + 1] = '\0';
+}
+
+void StoreSn(FrameSlot& slot, std::string_view sn) {
+    const size_t snLength = std::min<size_t>(sn.size(), kSnSize - 1);
+    std::memcpy(slot.sn, sn.data(), snLength);
+    slot.sn[snLength] = '\0';
+}
+
+size_t LeadingControlBytes(const char* text, size_t length) {
+    size_t skip = 0;
+    while (skip < length && static_cast<unsigned char>(text[skip]) >= 1 &&
+           static_cast<unsigned char>(text[skip]) <= 32) {
+        ++skip;
+    }
+    return skip;
+}
 
 struct JsonTree {
     cJSON* root;
@@ -28,29 +56,47 @@ double DoubleOf(const cJSON* item) { return cJSON_IsNumber(item) ? item->valuedo
 
 }  // namespace
 
-int DecodeTextFrame(AcquisitionState& state, const char* text, size_t length) {
+int DecodeTextFrame(AcquisitionState& state, const char* text, size_t length, size_t capacity) {
     if (text == nullptr) return kTextNull;
     // The datagram is a text: a NUL ends it.
     length = strnlen(text, length);
     if (length == 0) return kTextEmpty;
+    const size_t skip = LeadingControlBytes(text, length);
 
-    size_t skip = 0;
-    while (skip < length && static_cast<unsigned char>(text[skip]) >= 1 &&
-           static_cast<unsigned char>(text[skip]) <= 32) {
-        ++skip;
+    json::FrameFields m;
+    {
+        SlotWriter writer(state.Ring());
+        FrameSlot& slot = writer.Slot();
+        if (json::ReadTextFrame(text + skip, length - skip, capacity > skip ? capacity - skip : 0, slot.readings, m)) {
+            if (state.m_showSourceData.load(std::memory_order_relaxed)) ShowText(slot, text, length);
+            if (!NonZeroInt(m.time, m.haveTime)) return kTextNoTime;
+            slot.time = m.time.integer;
+            if (!NonZeroInt(m.counter, m.haveCounter)) return kTextNoCounter;
+            slot.counter = m.counter.integer;
+            if (!m.haveSn || m.sn.kind != json::Kind::String) return kTextNoSn;
+            StoreSn(slot, m.sn.text);
+            if (NonZeroInt(m.code, m.haveCode)) slot.code = m.code.integer;
+            if (!m.dataIsArray) return kTextNoData;
+            slot.count = m.count;
+            writer.Publish();
+            return kTextDecoded;
+        }
     }
+    return DecodeTextFrameLenient(state, text, length);
+}
+
+int DecodeTextFrameLenient(AcquisitionState& state, const char* text, size_t length) {
+    if (text == nullptr) return kTextNull;
+    length = strnlen(text, length);
+    if (length == 0) return kTextEmpty;
+    const size_t skip = LeadingControlBytes(text, length);
     // Only the first value counts; whatever follows it is ignored.
     JsonTree tree{cJSON_ParseWithLengthOpts(text + skip, length - skip, nullptr, false)};
     if (tree.root == nullptr) return kTextNotJson;
 
     SlotWriter writer(state.Ring());
     FrameSlot& slot = writer.Slot();
-    if (state.m_showSourceData.load(std::memory_order_relaxed)) {
-        const size_t shown = std::min<size_t>(length, kFrameTextSize - 2);
-        std::memcpy(slot.text, text, shown);
-        slot.text[shown] = '\n';
-        slot.text[shown + 1] = '\0';
-    }
+    if (state.m_showSourceData.load(std::memory_order_relaxed)) ShowText(slot, text, length);
 
     // Member names match without regard to case; a root that is not an
     // object has no members.
@@ -62,9 +108,7 @@ int DecodeTextFrame(AcquisitionState& state, const char* text, size_t length) {
     slot.counter = counter;
     const cJSON* sn = cJSON_GetObjectItem(root, "SN");
     if (!cJSON_IsString(sn) || sn->valuestring == nullptr) return kTextNoSn;
-    const size_t snLength = strnlen(sn->valuestring, kSnSize - 1);
-    std::memcpy(slot.sn, sn->valuestring, snLength);
-    slot.sn[snLength] = '\0';
+    StoreSn(slot, std::string_view(sn->valuestring, strnlen(sn->valuestring, kSnSize - 1)));
 
     int32_t code = 0;
     if (NonZeroInt(cJSON_GetObjectItem(root, "Code"), code)) slot.code = code;

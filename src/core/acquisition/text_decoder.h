@@ -19,7 +19,14 @@ enum TextDecodeResult {
 };
 
 // text need not be NUL-terminated: length bytes are looked at, up to the first
-// NUL. Runs on the receive worker (the ring's only producer).
-int DecodeTextFrame(AcquisitionState& state, const char* text, size_t length);
+// NUL. capacity is how many bytes from text may be read: when it leaves
+// json::kPadding bytes after length, the text is parsed where it lies,
+// otherwise from a copy. Runs on the receive worker (the ring's only producer).
+int DecodeTextFrame(AcquisitionState& state, const char* text, size_t length, size_t capacity = 0);
+
+// The same decoding done entirely with cJSON, which also reads texts that are
+// not standard JSON. DecodeTextFrame leaves to it the texts simdjson refuses;
+// the fuzz target compares the two.
+int DecodeTextFrameLenient(AcquisitionState& state, const char* text, size_t length);
 
 }  // namespace lumora

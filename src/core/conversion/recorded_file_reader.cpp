@@ -13,6 +13,7 @@
 
 #include "conversion/csv_writer.h"
 #include "conversion/output_file.h"
+#include "json/json_reading.h"
 
 namespace lumora {
 namespace {
@@ -75,10 +76,15 @@ ssize_t ReadFull(int fd, uint8_t* buffer, size_t n) {
 }
 
 // Text lines of a file, read through one large buffer; a line end is a line
-// feed, removed from the line.
+// feed, removed from the line. The buffer ends in json::kPadding bytes that
+// are never filled, so the JSON parser can read past any line in place.
 class LineReader {
 public:
-    explicit LineReader(int fd) : fd_(fd), buffer_(kReadChunk) {}
+    explicit LineReader(int fd) : fd_(fd), buffer_(kReadChunk + json::kPadding) {}
+    // Bytes readable from line on (the line, what follows it, the padding).
+    size_t Capacity(const char* line) const {
+        return static_cast<size_t>(buffer_.data() + buffer_.size() - line);
+    }
     enum Status { kLine, kEnd, kError };
     Status Next(const char*& line, size_t& length) {
         for (;;) {
@@ -103,18 +109,20 @@ public:
                 end_ -= begin_;
                 begin_ = 0;
             }
-            if (end_ == buffer_.size()) {
-                if (buffer_.size() >= kMaxJsonLine) return kError;
-                buffer_.resize(buffer_.size() * 2);
+            if (end_ == Usable()) {
+                if (Usable() >= kMaxJsonLine) return kError;
+                buffer_.resize(Usable() * 2 + json::kPadding);
             }
-            ssize_t r = ReadFull(fd_, reinterpret_cast<uint8_t*>(buffer_.data() + end_), buffer_.size() - end_);
+            ssize_t r = ReadFull(fd_, reinterpret_cast<uint8_t*>(buffer_.data() + end_), Usable() - end_);
             if (r < 0) return kError;
-            if (static_cast<size_t>(r) < buffer_.size() - end_) eof_ = true;
+            if (static_cast<size_t>(r) < Usable() - end_) eof_ = true;
             end_ += static_cast<size_t>(r);
         }
     }
 
 private:
+    size_t Usable() const { return buffer_.size() - json::kPadding; }
+
     int fd_;
     std::vector<char> buffer_;
     size_t begin_ = 0;
@@ -321,7 +329,7 @@ int ReadJsonLines(SourceRun& run, int fd) {
             run.Fail(kConvertBadLine);
             break;
         }
-        JsonLineResult r = DecodeJsonLine(line, length, onlyMatched, state, run.Slot());
+        JsonLineResult r = DecodeJsonLine(line, length, onlyMatched, state, run.Slot(), lines.Capacity(line));
         if (r == JsonLineResult::Fail) {
             run.Fail(kConvertBadLine);
             break;
@@ -474,7 +482,42 @@ bool DecodeLmraPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
     return true;
 }
 
-JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, JsonLineState& state, FrameSlot& slot) {
+JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, JsonLineState& state, FrameSlot& slot,
+                              size_t capacity) {
+    size_t skip = 0;
+    while (skip < n && static_cast<unsigned char>(line[skip]) <= 0x20) ++skip;
+    if (skip == n) return JsonLineResult::Fail;
+
+    json::LineFields outer, inner;
+    if (!json::ReadJsonLine(line + skip, n - skip, capacity > skip ? capacity - skip : 0, onlyMatched, slot.readings,
+                            outer, inner))
+        return DecodeJsonLineLenient(line, n, onlyMatched, state, slot);
+    const json::LineFields* data = &outer;
+    int time = 0;
+    if (outer.haveSysTime) {
+        if (!outer.haveSysData) return JsonLineResult::Fail;
+        if (!outer.sysTimeHasItem || outer.sysTimeFirst.integer == 0) return JsonLineResult::Fail;
+        time = outer.sysTimeFirst.integer;
+        data = &inner;
+    } else {
+        if (!outer.haveTime || outer.time.integer == 0) return JsonLineResult::Fail;
+        time = outer.time.integer;
+    }
+    if (!data->haveCounter || data->counter.integer == 0) return JsonLineResult::Fail;
+    const int counter = data->counter.integer;
+    if (state.havePrevious && counter == state.previousCounter) return JsonLineResult::Skip;
+    state.havePrevious = true;
+    state.previousCounter = counter;
+    if (!data->haveSn || data->sn.kind != json::Kind::String) return JsonLineResult::Fail;
+    if (!data->haveData) return JsonLineResult::Fail;
+    slot.time = time;
+    slot.counter = counter;
+    slot.count = data->readings;
+    return JsonLineResult::Record;
+}
+
+JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatched, JsonLineState& state,
+                                     FrameSlot& slot) {
     size_t skip = 0;
     while (skip < n && static_cast<unsigned char>(line[skip]) <= 0x20) ++skip;
     if (skip == n) return JsonLineResult::Fail;

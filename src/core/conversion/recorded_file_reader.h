@@ -51,7 +51,14 @@ struct JsonLineState {
     bool havePrevious = false;
     int previousCounter = 0;
 };
-JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, JsonLineState& state, FrameSlot& slot);
+// capacity: bytes readable from line; when it leaves json::kPadding bytes after
+// n the line is parsed where it lies, otherwise from a copy.
+JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, JsonLineState& state, FrameSlot& slot,
+                              size_t capacity = 0);
+// The same done entirely with cJSON, which also reads lines that are not
+// standard JSON; DecodeJsonLine leaves to it the lines simdjson refuses.
+JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatched, JsonLineState& state,
+                                     FrameSlot& slot);
 
 // Cuts a byte stream into pieces that end with a run of `runLength` bytes of
 // value `marker` (runs counted without overlap). A piece that grows beyond

@@ -13,6 +13,7 @@
 #include "lumora_version.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
+#include "json/json_reading.h"
 
 namespace lumora {
 namespace {
@@ -225,12 +226,36 @@ bool DeviceDiscovery::HandleAnnouncement(const AnnouncementBlock& block) {
     while (begin < end && static_cast<unsigned char>(*begin) <= 0x20) ++begin;
     if (begin == end) return false;
 
-    cJSON* root = cJSON_ParseWithLength(begin, static_cast<size_t>(end - begin));
-    if (!root) return false;
+    std::string pnText, snText;
+    bool found = false;
+    // The text is copied once into room the fast parser may read past.
+    char padded[sizeof block.text + json::kPadding];
+    const size_t length = static_cast<size_t>(end - begin);
+    std::memcpy(padded, begin, length);
+    json::AnnouncementFields fields;
+    if (json::ReadAnnouncement(padded, length, sizeof padded, fields)) {
+        found = fields.haveIdn && fields.haveSn && fields.idn.kind == json::Kind::String &&
+                fields.sn.kind == json::Kind::String;
+        if (found) {
+            pnText = fields.idn.text;
+            snText = fields.sn.text;
+        }
+    } else {
+        cJSON* root = cJSON_ParseWithLength(begin, static_cast<size_t>(end - begin));
+        if (!root) return false;
+        const char* idn = cJSON_IsObject(root) ? StringMember(root, "IDN") : nullptr;
+        const char* serial = cJSON_IsObject(root) ? StringMember(root, "SN") : nullptr;
+        found = idn && serial;
+        if (found) {
+            pnText = idn;
+            snText = serial;
+        }
+        cJSON_Delete(root);
+    }
     bool added = false;
-    const char* pn = cJSON_IsObject(root) ? StringMember(root, "IDN") : nullptr;
-    const char* sn = cJSON_IsObject(root) ? StringMember(root, "SN") : nullptr;
-    if (pn && sn) {
+    const std::string& pn = pnText;
+    const std::string& sn = snText;
+    if (found) {
         in_addr addr{};
         addr.s_addr = block.address;
         char ip[INET_ADDRSTRLEN] = {};
@@ -251,7 +276,6 @@ bool DeviceDiscovery::HandleAnnouncement(const AnnouncementBlock& block) {
             added = true;
         }
     }
-    cJSON_Delete(root);
     if (added && onDeviceAdded) onDeviceAdded(devices_.back());
     return added;
 }

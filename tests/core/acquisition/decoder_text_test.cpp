@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "acquisition/receive_session.h"
 #include "acquisition/text_decoder.h"
 
 namespace lumora {
@@ -112,6 +118,63 @@ TEST(TextDecoder, CodeDataElementsAndLimits) {
     EXPECT_EQ(std::string(s->sn), std::string(29, 'S'));
     EXPECT_EQ(s->time, 2147483647);
     EXPECT_EQ(s->counter, -5);
+}
+
+
+// Texts on which the fast parser and cJSON could part: each gives the result
+// and the slot that cJSON alone gives.
+TEST(TextDecoder, TextsWhereTheParsersCouldDifferKeepTheirResults) {
+    const std::string head = R"({"Time":1700000000,"Counter":7,"SN":"A",)";
+    auto frame = [&](const std::string& item) {
+        return head + R"("Data":[[1,2,3,)" + item + ",4,5,6]]}";
+    };
+    const std::string longFloat = "0.74505405126006295712479692912360910541";
+    std::string full = head + R"("Pad":")";
+    full += std::string(ReceiveSession::kReceiveBufferSize - full.size() - 13, 'x') + R"(","Data":[]})";
+    const std::vector<std::string> texts = {
+        frame("1550000,-0"), frame("1.5505e6,2E+2"), frame("1550000,-0.0"), frame("1e2,1E-2"),
+        frame("18446744073709551616,18446744073709551616"), frame("-99999999999999999999,1e400"),
+        frame("1550000," + longFloat), frame("1550000,1" + std::string(70, '0')), frame("01,1."),
+        R"({"Time":0,"time":5,"Counter":1,"SN":"A","Data":[]})", R"({"tIME":5,"Time":0,"Counter":1,"SN":"A","Data":[]})",
+        R"({"Time":5,"Counter":1,"Counter":2,"SN":"A","SN":"B","Data":[],"Data":[[1,1,1,1,1,1,1,1]]})",
+        "{\"Time\\u0000x\":5,\"Counter\":1,\"SN\":\"A\\u0000B\",\"Data\":[]}",
+        head + "\"SN\":\"\xff\xfe\",\"Data\":[]}", head + "\"Data\":[]} trailing \xff \"",
+        head + "\"Data\":[]}{\"Time\":2}", head + "\"Data\":[]\x0b}", head + R"("Data":[],"x":tru})",
+        head + R"("Data":[],"x":[)" + std::string(70, '[') + std::string(70, ']') + "]}", R"({"Time":true})",
+        "{\"Time\":1,\"Counter\":1,\"SN\":\"\x01\",\"Data\":[]}", full,
+    };
+    // The receive worker's buffer: the text and the room after it.
+    std::vector<char> buffer(ReceiveSession::kReceiveStride);
+    for (const std::string& text : texts) {
+        ASSERT_LE(text.size(), ReceiveSession::kReceiveBufferSize);
+        auto fast = std::make_unique<AcquisitionState>();
+        auto reference = std::make_unique<AcquisitionState>();
+        std::copy(text.begin(), text.end(), buffer.begin());
+        const int result = DecodeTextFrame(*fast, buffer.data(), text.size(), buffer.size());
+        EXPECT_EQ(result, DecodeTextFrameLenient(*reference, text.data(), text.size())) << text;
+        EXPECT_EQ(DecodeTextFrame(*fast, text.data(), text.size()), result) << "unpadded: " << text;
+        if (result != kTextDecoded) continue;
+        const FrameSlot& a = Latest(*fast);
+        const FrameSlot& b = Latest(*reference);
+        EXPECT_EQ(std::make_tuple(a.time, a.counter, std::string(a.sn), a.code, a.count),
+                  std::make_tuple(b.time, b.counter, std::string(b.sn), b.code, b.count))
+            << text;
+        for (int i = 0; i < a.count; ++i) {
+            EXPECT_EQ(std::memcmp(&a.readings[i], &b.readings[i], sizeof(SensorReading)), 0) << text;
+        }
+    }
+    // What cJSON gives, spelled out for a few of them.
+    auto state = std::make_unique<AcquisitionState>();
+    ASSERT_EQ(Decode(*state, frame("1.5505e6,-0")), 0);
+    EXPECT_EQ(Latest(*state).readings[0].wavelength, 1550500);
+    EXPECT_TRUE(std::signbit(Latest(*state).readings[0].physicValue));
+    ASSERT_EQ(Decode(*state, frame("18446744073709551616," + longFloat)), 0);
+    EXPECT_EQ(Latest(*state).readings[0].wavelength, 2147483647);
+    EXPECT_EQ(Latest(*state).readings[0].physicValue, std::strtod(longFloat.c_str(), nullptr));
+    ASSERT_EQ(Decode(*state, full), 0);
+    ASSERT_EQ(Decode(*state, "{\"Time\\u0000x\":5,\"Counter\":1,\"SN\":\"A\\u0000B\",\"Data\":[]}"), 0);
+    EXPECT_EQ(Latest(*state).time, 5);
+    EXPECT_STREQ(Latest(*state).sn, "A");
 }
 
 }  // namespace

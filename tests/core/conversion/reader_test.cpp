@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
+#include <tuple>
+#include <vector>
+
 #include "conversion/recorded_file_reader.h"
 #include "conversion_test_util.h"
 
@@ -286,6 +290,42 @@ TEST_F(ReaderTest, JsonLineFailureEndsTheSourceAfterEarlierRows) {
         JsonLineState state;
         FrameSlot slot;
         EXPECT_EQ(DecodeJsonLine(line, std::strlen(line), false, state, slot), JsonLineResult::Fail) << line;
+    }
+}
+
+// Lines on which the fast parser and cJSON could part: each gives the result,
+// the duplicate-counter state and the record that cJSON alone gives.
+TEST_F(ReaderTest, JsonLinesWhereTheParsersCouldDifferKeepTheirResults) {
+    const std::string bare = R"({"Time":1700000000,"Counter":7,"SN":"A",)";
+    auto line = [&](const std::string& sensor) { return bare + R"("Data":[[1,2,3,)" + sensor + "]]}"; };
+    const std::vector<std::string> lines = {
+        line("1550000,-0,4"), line("1.5505e6,2E+2,4"), line("18446744073709551616,1e400,4"),
+        line("1550000,0.74505405126006295712479692912360910541,4"), line("01,1.,4"), line("1,2,\"x\""),
+        R"({"SysTime":[true,0],"SysData":{"Counter":true,"SN":"A","Data":{"s":[1,2,3,4,5,6]}}})",
+        R"({"SysTime":{"a":1700000000},"SysData":{"counter":1,"COUNTER":2,"sn":"A","Data":7}})",
+        R"({"SysTime":[1700000000],"SysData":[1],"Counter":1,"SN":"A","Data":[]})",
+        R"({"Data":[[1,1,1,1,1,1]],"SysTime":[5],"SysData":{"Counter":1,"SN":"A","Data":[[1,2,2,2,2,2]]}})",
+        R"({"Time":0,"time":5,"Counter":1,"SN":"A","Data":[]})", "{\"Time\\u0000x\":5,\"Counter\":1,\"SN\":1,\"Data\":[]}",
+        bare + "\"SN\":\"\xff\",\"Data\":[]} \xfe", bare + "\"Data\":[]}{", bare + "\"Data\":[],\"x\":nul}",
+        R"({"SysTime":[1700000000,0],"SysData":})",
+    };
+    for (const bool onlyMatched : {false, true}) {
+        for (const std::string& text : lines) {
+            JsonLineState fastState, referenceState;
+            FrameSlot fast, reference;
+            const JsonLineResult r = DecodeJsonLine(text.data(), text.size(), onlyMatched, fastState, fast);
+            EXPECT_EQ(r, DecodeJsonLineLenient(text.data(), text.size(), onlyMatched, referenceState, reference))
+                << text;
+            EXPECT_EQ(fastState.havePrevious, referenceState.havePrevious) << text;
+            EXPECT_EQ(fastState.previousCounter, referenceState.previousCounter) << text;
+            if (r != JsonLineResult::Record) continue;
+            EXPECT_EQ(std::make_tuple(fast.time, fast.counter, fast.count),
+                      std::make_tuple(reference.time, reference.counter, reference.count))
+                << text;
+            for (int i = 0; i < fast.count; ++i) {
+                EXPECT_EQ(std::memcmp(&fast.readings[i], &reference.readings[i], sizeof(SensorReading)), 0) << text;
+            }
+        }
     }
 }
 

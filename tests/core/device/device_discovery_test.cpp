@@ -70,6 +70,23 @@ TEST(DeviceAnnouncement, OnlyNewInstrumentsWithStringIdnAndSnAreListedNewestFirs
     EXPECT_EQ(window.urls, (std::vector<std::string>{"http://10.0.0.6"}));
 }
 
+// Texts on which the fast parser and cJSON could part keep what cJSON made of
+// them: the first member of a name, strings cut at \u0000, bytes that are not
+// UTF-8, whatever follows the object.
+TEST(DeviceAnnouncement, TextsWhereTheParsersCouldDifferKeepTheirResults) {
+    test::FakeWindow window;
+    DeviceDiscovery discovery(window, nullptr);
+    EXPECT_TRUE(discovery.HandleAnnouncement(Block("10.0.0.1", R"({"IDN":"A","idn":"B","SN":"S1","sn":"S2"})")));
+    EXPECT_TRUE(discovery.HandleAnnouncement(Block("10.0.0.2", "{\"IDN\":\"C\\u0000D\",\"SN\":\"\xff\xfe\"} x\xff")));
+    EXPECT_TRUE(discovery.HandleAnnouncement(Block("10.0.0.3", "{\"IDN\":\"E\",\"SN\":\"F\",\"n\":01}{")));
+    EXPECT_FALSE(discovery.HandleAnnouncement(Block("10.0.0.4", R"({"IDN":"G","SN":"H","n":tru})")));
+    ASSERT_EQ(discovery.Devices().size(), 3u);
+    EXPECT_EQ(discovery.Devices()[0].pn + discovery.Devices()[0].sn, "AS1");
+    EXPECT_EQ(discovery.Devices()[1].pn, "C");
+    EXPECT_EQ(discovery.Devices()[1].sn, "\xff\xfe");
+    EXPECT_EQ(discovery.Devices()[2].pn + discovery.Devices()[2].sn, "EF");
+}
+
 TEST(DeviceAnnouncement, LongTextIsCutToTheBlockAndTheColumnsHaveTheirCaptions) {
     std::string text(900, 'x');
     AnnouncementBlock block = MakeAnnouncementBlock(Address("1.2.3.4"), text.data(), text.size());
