@@ -9,6 +9,7 @@
 #include "app/lumora_dlg.h"
 #include "app_icon.h"
 #include "main_window.h"
+#include "tools/publishing_tools.h"
 #include "tools/tool_windows.h"
 #include "views/chart_views.h"
 #include "lumora_version.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
+    lumora::PublishingTools publishing(window);  // Setting > MQTT..., Tools > Play recording...
     QObject::connect(&window, &lumora::MainWindow::programEnded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
