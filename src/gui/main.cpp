@@ -17,6 +17,7 @@
 #include "app_icon.h"
 #include "main_window.h"
 #include "platform/install_paths.h"
+#include "tools/publishing_tools.h"
 #include "tools/tool_windows.h"
 #include "views/chart_views.h"
 #include "lumora_version.h"
@@ -120,6 +121,7 @@ int main(int argc, char** argv) {
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
+    lumora::PublishingTools publishing(window);  // Setting > MQTT..., Tools > Play recording...
     // The end may come before the event loop runs: a signal handled while a
     // start-up message box is up. exit(), unlike quit(), also leaves the box's
     // own loop, and the flag keeps the main loop from starting afterwards.

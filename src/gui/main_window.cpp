@@ -471,6 +471,8 @@ void MainWindow::SetCommandHandler(int commandId, std::function<void()> handler)
     commandHandlers_[commandId] = std::move(handler);
 }
 
+void MainWindow::SetMenuCornerWidget(QWidget* widget) { menuBar_->setCornerWidget(widget, Qt::TopRightCorner); }
+
 bool MainWindow::InTray() const { return tray_ && tray_->isVisible(); }
 
 bool MainWindow::TimerActive(int timerId) const {

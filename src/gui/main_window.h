@@ -53,6 +53,9 @@ public:
     // Lets another part of the program handle a menu command instead of
     // CLumoraDlg::OnCommand.
     void SetCommandHandler(int commandId, std::function<void()> handler);
+    // A small widget at the right end of the menu bar, where it moves no
+    // control of the window (null removes it).
+    void SetMenuCornerWidget(QWidget* widget);
     // Whether the window hid itself into the tray.
     bool InTray() const;
 

@@ -329,6 +329,7 @@ void CLumoraDlg::OnEnableClicked(bool checked) {
 void CLumoraDlg::OnLocalTimeClicked(bool checked) {
     m_stampLocalTime.store(checked);
     m_recorder.SetStampLocalTime(checked);
+    m_publisher.SetStampLocalTime(checked);
     WriteCheck("DataSave", "EnableLocalTime", checked);
 }
 
@@ -603,11 +604,24 @@ void CLumoraDlg::OnInitDialog() {
     m_acq.Ring().ResetIndices();
     m_acq.ClearReference();
 
+    ApplyMqttSettings();
     m_window.StartTimer(kTimerStatus, kStatusTimerMs);
     if (m_autoOpenAtStart) {
         WaitForDataPort();
         OnOpenClose();
     }
+}
+
+void CLumoraDlg::ApplyMqttSettings() {
+    const MqttSettings mqtt = LoadMqttSettings(m_settings);
+    if (!mqtt.enable) {
+        m_session->SetFrameSink(nullptr);
+        m_publisher.Stop(0);
+        return;
+    }
+    m_publisher.SetStampLocalTime(m_stampLocalTime.load());
+    m_publisher.Start(mqtt);
+    m_session->SetFrameSink(&m_publisher);
 }
 
 void CLumoraDlg::WaitForDataPort() {

@@ -21,6 +21,7 @@
 #include "window/string_table.h"
 #include "window/window_port.h"
 #include "device/command_channel.h"
+#include "publishing/mqtt_publisher.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"
 #include "views/sensor_list.h"
@@ -151,6 +152,10 @@ public:
     SensorList& SensorRows() { return m_sensorList; }
     ConversionProgress& ConvProgress() { return m_conv; }
     ReceiveSession& Session() { return *m_session; }
+    MqttPublisher& Publisher() { return m_publisher; }
+    // [MQTT] Enable 1: publish what the data port decodes, (re)starting with
+    // the [MQTT] settings as the file holds them; 0: stop publishing at once.
+    void ApplyMqttSettings();
 
     bool PortOpen() const { return m_portOpen != 0; }
     bool StopReceive() const { return g_stopReceive.load(std::memory_order_acquire) != 0; }
@@ -277,6 +282,7 @@ private:
     ResetReferenceFlag m_resetReference;
     SensorList m_sensorList;
     ConversionProgress m_conv;
+    MqttPublisher m_publisher;  // outlives the session, which hands it frames
     std::unique_ptr<ReceiveSession> m_session;
 
     // Settings mirrored in memory.
