@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral(LUMORA_PRODUCT_NAME));
     QApplication::setApplicationVersion(QStringLiteral(LUMORA_PRODUCT_VERSION));
     QApplication::setWindowIcon(lumora::ProgramIcon());
+    // Ties the window to the menu entry lumora.desktop (its icon on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
     // The window hides into the tray; only the end of the program ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
