@@ -40,7 +40,7 @@ status_file=$(mktemp "${TMPDIR:-/tmp}/convert.XXXXXX") || exit 1
   printf '== %s convert.sh %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$wavelength $channel $*"
   "$cli" hconvert "$wavelength" "$channel" "$@" 2>&1
   echo $? >"$status_file"
-} | (trap '' INT; tee -a -- "$log")
+} | (trap '' INT HUP; tee -a -- "$log")
 status=$(cat "$status_file" 2>/dev/null)
 rm -f "$status_file"
 exit "${status:-1}"

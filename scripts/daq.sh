@@ -41,9 +41,9 @@ status_file=$(mktemp "${TMPDIR:-/tmp}/daq.XXXXXX") || exit 1
   printf '== %s daq.sh %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$port $count $seconds $interval $*"
   "$cli" hdaq "$port" "$count" "$seconds" "$interval" "$@" 2>&1
   echo $? >"$status_file"
-} | (trap '' INT; tee -a -- "$log")
-# Ctrl-C stops the capture, which still writes its report; tee ignores it so
-# the report is not lost.
+} | (trap '' INT HUP; tee -a -- "$log")
+# Ctrl-C or a closed terminal (SIGHUP) stops the capture, which still writes
+# its report; tee ignores both so the report still reaches the log.
 status=$(cat "$status_file" 2>/dev/null)
 rm -f "$status_file"
 exit "${status:-1}"

@@ -40,6 +40,15 @@ double MonotonicSeconds() {
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
+// Where the extension of the file name in path starts (its size when the
+// name has none).
+size_t ExtensionStart(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path.size();
+    return dot;
+}
+
 bool WriteAll(int fd, const uint8_t* data, size_t length) {
     while (length > 0) {
         ssize_t n = ::write(fd, data, length);
@@ -247,12 +256,8 @@ bool HighSpeedCapture::Open(std::string* error) {
     socket_.SetReceiveTimeout(100);
 
     // The extension stays last: "run.dat" is followed by "run_2.dat".
-    const std::string& wanted = options_.path;
-    size_t dot = wanted.find_last_of('.');
-    if (dot == std::string::npos || (wanted.find_last_of('/') != std::string::npos && dot < wanted.find_last_of('/')))
-        dot = wanted.size();
-    int variant = 0;
-    fd_ = CreateFreshFile(wanted.substr(0, dot), wanted.substr(dot), 1, &path_, &variant);
+    const size_t dot = ExtensionStart(options_.path);
+    fd_ = CreateFreshFile(options_.path.substr(0, dot), options_.path.substr(dot), 1, &path_, nullptr);
     if (fd_ < 0) return fail("cannot create " + path_ + ": " + std::strerror(errno));
     if (!WriteAll(fd_, kFileHeader, sizeof kFileHeader))
         return fail("cannot write " + path_ + ": " + std::strerror(errno));
