@@ -471,7 +471,10 @@ void MainWindow::SetCommandHandler(int commandId, std::function<void()> handler)
     commandHandlers_[commandId] = std::move(handler);
 }
 
-void MainWindow::SetMenuCornerWidget(QWidget* widget) { menuBar_->setCornerWidget(widget, Qt::TopRightCorner); }
+void MainWindow::SetMenuCornerWidget(QWidget* widget) {
+    menuBar_->setCornerWidget(widget, Qt::TopRightCorner);
+    if (widget) widget->show();
+}
 
 bool MainWindow::InTray() const { return tray_ && tray_->isVisible(); }
 

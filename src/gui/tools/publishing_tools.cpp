@@ -127,6 +127,7 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
     connect(ca, &QLineEdit::textChanged, this,
             [this](const QString& text) { dlg_.Settings().SetString(kSection, "CAFile", S(text)); });
     auto* browse = new QPushButton(QStringLiteral("..."), this);
+    browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
     connect(browse, &QPushButton::clicked, this, [this, ca] {
         const QString f = QFileDialog::getOpenFileName(this, kCaFile.In(lang_), ca->text());
         if (!f.isEmpty()) ca->setText(f);
