@@ -1,6 +1,8 @@
-// lumora-cli convert DIR [--no-overwrite]: converts every recording directly
-// in DIR to CSV as the desktop's Tools > Data Convert does, without questions
-// and without the pre-conversion script.
+// lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines]: converts every
+// recording directly in DIR to CSV as the desktop's Tools > Data Convert does,
+// without questions and without the pre-conversion script. With
+// --skip-bad-lines a text line that is not a valid record is passed over
+// instead of ending its source, and the lines skipped are reported.
 #include <unistd.h>
 
 #include <chrono>
@@ -18,22 +20,25 @@ namespace lumora::cli {
 int RunConvert(const Args& args) {
     std::string directory;
     bool overwrite = true;
+    bool skipBadLines = false;
     for (const std::string& a : args) {
         if (a == "--no-overwrite") {
             overwrite = false;
+        } else if (a == "--skip-bad-lines") {
+            skipBadLines = true;
         } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(stderr, "lumora-cli convert: unknown option '%s'\nusage: lumora-cli convert DIR [--no-overwrite]\n",
+            std::fprintf(stderr, "lumora-cli convert: unknown option '%s'\nusage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines]\n",
                          a.c_str());
             return 2;
         } else if (directory.empty()) {
             directory = a;
         } else {
-            std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite]\n");
+            std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines]\n");
             return 2;
         }
     }
     if (directory.empty()) {
-        std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite]\n");
+        std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines]\n");
         return 2;
     }
 
@@ -44,8 +49,9 @@ int RunConvert(const Args& args) {
     LoadConvertSettings(ctx.store, values);
     ctx.SetSettings(values);
     ctx.innerSensor.store(ctx.store.GetInt("DataSave", "InnerSensor", 1) != 0);
+    ctx.skipBadLines = skipBadLines;
     // The settings question is answered No without asking: the run uses the
-    // file's values (and writes them back, as the desktop does).
+    // file's values.
     ctx.ui = ConvertSettingsUi{};
 
     std::vector<std::string> sources = ListSources(directory);
@@ -85,6 +91,7 @@ int RunConvert(const Args& args) {
     ConversionSummary s = job.Summary();
     std::printf("%s\n", ResultReport(s).c_str());
     if (!s.failed.empty()) std::printf("%s", ErrorListText(s).c_str());
+    std::printf("%s", SkippedLinesText(s).c_str());
     return s.failed.empty() ? 0 : 1;
 }
 

@@ -58,14 +58,18 @@ public:
         text_ = text;
         keysValid_ = false;
     }
-    void SetKeys(const std::vector<HeaderKey>& keys, unsigned layout) {
-        keys_ = keys;
+    void SetKeys(const std::vector<HeaderKey>& keys, unsigned layout) { SetKeys(keys.data(), keys.size(), layout); }
+    void SetKeys(const HeaderKey* keys, size_t count, unsigned layout) {
+        keys_.assign(keys, keys + count);
         keysLayout_ = layout;
         keysValid_ = true;
     }
     bool KeysMatch(const std::vector<HeaderKey>& keys, unsigned layout) const {
-        return keysValid_ && !text_.empty() && layout == keysLayout_ && keys.size() == keys_.size() &&
-               (keys.empty() || std::memcmp(keys.data(), keys_.data(), keys.size() * sizeof(HeaderKey)) == 0);
+        return KeysMatch(keys.data(), keys.size(), layout);
+    }
+    bool KeysMatch(const HeaderKey* keys, size_t count, unsigned layout) const {
+        return keysValid_ && !text_.empty() && layout == keysLayout_ && count == keys_.size() &&
+               (count == 0 || std::memcmp(keys, keys_.data(), count * sizeof(HeaderKey)) == 0);
     }
 
 private:
@@ -73,6 +77,13 @@ private:
     std::vector<HeaderKey> keys_;
     unsigned keysLayout_ = 0;
     bool keysValid_ = false;
+};
+
+// Lines of a text source passed over because they were not valid records.
+struct SkippedLines {
+    static constexpr size_t kFirstKept = 5;
+    int64_t count = 0;
+    std::vector<int64_t> first;  // numbers (from 1) of the first kFirstKept
 };
 
 struct ConversionContext {
@@ -103,6 +114,11 @@ struct ConversionContext {
     std::atomic<int> m_askConvertSettings{0};
     // Set to make a run end early (the owner is going away).
     std::atomic<bool> cancel{false};
+    // A text line that is not a valid record is skipped instead of ending
+    // its source. Set before a run.
+    bool skipBadLines = false;
+    // What the source converted last skipped (conversion thread).
+    SkippedLines skippedLines;
 
     ConvertProgress progress;
 

@@ -91,6 +91,18 @@ std::string ErrorListText(const ConversionSummary& s) {
     return text;
 }
 
+std::string SkippedLinesText(const ConversionSummary& s) {
+    std::string text;
+    for (const ConversionSummary::BadLines& b : s.badLines) {
+        text += b.source + ": " + std::to_string(b.lines.count) + (b.lines.count == 1 ? " line" : " lines") +
+                " skipped (line";
+        if (b.lines.first.size() > 1) text += "s";
+        for (size_t i = 0; i < b.lines.first.size(); ++i) text += (i ? ", " : " ") + std::to_string(b.lines.first[i]);
+        text += b.lines.count > static_cast<int64_t>(b.lines.first.size()) ? ", ...)\n" : ")\n";
+    }
+    return text;
+}
+
 // ---- the job ----
 
 ConversionJob::ConversionJob(std::string settingsPath) : ctx_(std::move(settingsPath)) {}
@@ -111,6 +123,7 @@ bool ConversionJob::Prepare(const std::string& directory, const std::vector<std:
     failed_.clear();
     succeeded_.clear();
     skipped_.clear();
+    badLines_.clear();
     sources_ = sources;
     directory_ = directory;
     return true;
@@ -145,6 +158,7 @@ ConversionSummary ConversionJob::Summary() const {
     s.succeeded = succeeded_;
     s.failed = failed_;
     s.skipped = skipped_;
+    s.badLines = badLines_;
     return s;
 }
 
@@ -176,6 +190,7 @@ void ConversionJob::ConvertThreadProc(std::function<void()> onDone) {
         if (r != kConvertOk) ShowSourceEnded(p);
         p.m_convFilesDone.store(i + 1);
         std::lock_guard<std::mutex> lock(mutex_);
+        if (ctx_.skippedLines.count > 0) badLines_.push_back({path, ctx_.skippedLines});
         (r == kConvertOk ? succeeded_ : failed_).push_back(path);
     }
 

@@ -36,6 +36,12 @@ struct ConversionSummary {
     std::vector<std::string> succeeded;
     std::vector<std::string> failed;
     std::vector<std::string> skipped;  // outputs existed and were not to be replaced
+    // Sources converted past lines that were not valid records.
+    struct BadLines {
+        std::string source;
+        SkippedLines lines;
+    };
+    std::vector<BadLines> badLines;
 };
 
 // "Sucess: N" and "\nDIR: dir", with "Error: N" when a source failed and the
@@ -43,6 +49,9 @@ struct ConversionSummary {
 std::string ResultReport(const ConversionSummary& summary);
 // "Error list: \n" and "1: path\n" for every failed source.
 std::string ErrorListText(const ConversionSummary& summary);
+// "path: N lines skipped (lines 3, 9, ...)\n" for every source with skipped
+// lines; the first few line numbers are given.
+std::string SkippedLinesText(const ConversionSummary& summary);
 
 class ConversionJob {
 public:
@@ -78,6 +87,7 @@ private:
     std::vector<std::string> failed_;
     std::vector<std::string> succeeded_;
     std::vector<std::string> skipped_;
+    std::vector<ConversionSummary::BadLines> badLines_;
     std::string directory_;
     std::atomic<int> m_overwriteExports{1};
 

@@ -20,6 +20,12 @@ const char* GroupedHeader(bool listMode, bool unitTime, bool withSn) {
     return withSn ? "Time,Counter,ID.CH.SN,Wavelength,PhysicValue\n" : "Time,Counter,ID.CH,Wavelength,PhysicValue\n";
 }
 
+// Which header texts the keys of the aligned layout stand for.
+unsigned AlignedLayout(const ConvertSettings& s, bool listMode) {
+    const bool withSn = s.m_NeedSN == 1;
+    return (listMode ? 1u : 0u) | (!listMode && withSn ? 2u : 0u) | (s.m_NeedUnitTime == 1 ? 4u : 0u);
+}
+
 }  // namespace
 
 void TextBuffer::Grow(size_t need) {
@@ -31,13 +37,12 @@ void TextBuffer::Grow(size_t need) {
     cap_ = cap;
 }
 
-CsvWriter::CsvWriter(ConversionContext& ctx, const ConvertSettings& settings)
-    : ctx_(ctx), settings_(settings), alignErrorMax_(AlignErrorMaxValue(settings.m_AlignErrorMax)) {
-    // Pick up a changed time zone once per source.
-    tzset();
-}
+// ---- formatting ----
 
-std::string CsvWriter::TimeText(int32_t time, bool withDate) {
+RowFormatter::RowFormatter(const ConversionContext& ctx, const ConvertSettings& settings)
+    : ctx_(ctx), settings_(settings) {}
+
+std::string RowFormatter::TimeText(int32_t time, bool withDate) {
     char text[64];
     if (time < 0) {
         // Before 1970 the local-time conversion is not trusted: the raw number.
@@ -60,7 +65,7 @@ std::string CsvWriter::TimeText(int32_t time, bool withDate) {
 
 // "time text,UTime," or "time text," then the counter. Records of the same
 // second share their time text.
-void CsvWriter::BuildRowStart(const FrameSlot& record) {
+void RowFormatter::BuildRowStart(const FrameSlot& record, TextBuffer& rows) {
     if (!cachedTimeValid_ || cachedTime_ != record.time) {
         cachedTimePrefix_ = TimeText(record.time, settings_.m_NeedDate == 1);
         cachedTimePrefix_ += ',';
@@ -72,13 +77,12 @@ void CsvWriter::BuildRowStart(const FrameSlot& record) {
         cachedTime_ = record.time;
         cachedTimeValid_ = true;
     }
-    row_.Clear();
-    row_.Append(cachedTimePrefix_.data(), cachedTimePrefix_.size());
-    char* p = row_.Reserve(kNumberRoom);
-    row_.SetEnd(AppendInt(p, record.counter));
+    rows.Append(cachedTimePrefix_.data(), cachedTimePrefix_.size());
+    char* p = rows.Reserve(kNumberRoom);
+    rows.SetEnd(AppendInt(p, record.counter));
 }
 
-void CsvWriter::Include(const FrameSlot& record) {
+void RowFormatter::Include(const FrameSlot& record) {
     included_.clear();
     int count = record.count;
     if (count > kMaxReadings) count = kMaxReadings;
@@ -87,23 +91,21 @@ void CsvWriter::Include(const FrameSlot& record) {
         if (all || record.readings[i].wavelength >= kInnerSensorLimit) included_.push_back(i);
 }
 
-void CsvWriter::BeginOutputFile(const char* header, size_t headerLength, OutputFile& csvFile,
-                                const std::string& sourcePath, int fileNumber) {
-    ctx_.m_currentHeader.Set(std::string(header, headerLength));
-    if (csvFile.IsOpen() && !csvFile.Close()) outputFailed_ = true;
-    if (!csvFile.Create(CsvOutputPath(sourcePath, fileNumber))) {
-        outputFailed_ = true;
-        return;
+size_t RowFormatter::Format(const FrameSlot& record, bool listMode, TextBuffer& rows, std::vector<HeaderKey>& keys) {
+    BuildRowStart(record, rows);
+    Include(record);
+    if (settings_.m_TitleAlign == 0) {
+        FormatGrouped(record, listMode, rows);
+        return 0;
     }
-    csvFile.Write(header, headerLength);
+    const size_t before = keys.size();
+    FormatAligned(record, listMode, rows, keys);
+    return keys.size() - before;
 }
 
-int CsvWriter::WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile&,
-                               const std::string& sourcePath, int& fileNumber, bool listMode) {
-    BuildRowStart(record);
-    Include(record);
+void RowFormatter::FormatGrouped(const FrameSlot& record, bool listMode, TextBuffer& rows) {
     const bool withSn = settings_.m_NeedSN == 1;
-    char* p = row_.Reserve(included_.size() * kPerReadingRoom + 2);
+    char* p = rows.Reserve(included_.size() * kPerReadingRoom + 2);
     if (labels_.size() < included_.size()) labels_.resize(included_.size());
     for (size_t j = 0; j < included_.size(); ++j) {
         const SensorReading& r = record.readings[included_[j]];
@@ -139,68 +141,99 @@ int CsvWriter::WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, Out
         p = AppendG(p, r.physicValue);
     }
     *p++ = '\n';
-    row_.SetEnd(p);
-
-    if (ctx_.m_currentHeader.Empty()) {
-        const char* header = GroupedHeader(listMode, settings_.m_NeedUnitTime == 1, withSn);
-        BeginOutputFile(header, std::strlen(header), csvFile, sourcePath, fileNumber);
-    }
-    if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
-    return 0;
+    rows.SetEnd(p);
 }
 
-int CsvWriter::WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
-                               const std::string& sourcePath, int& fileNumber, bool listMode) {
-    BuildRowStart(record);
-    Include(record);
+void RowFormatter::FormatAligned(const FrameSlot& record, bool listMode, TextBuffer& rows,
+                                 std::vector<HeaderKey>& keys) {
     const bool withSn = settings_.m_NeedSN == 1;
-    const bool unitTime = settings_.m_NeedUnitTime == 1;
-    const unsigned layout = (listMode ? 1u : 0u) | (!listMode && withSn ? 2u : 0u) | (unitTime ? 4u : 0u);
-
-    // Row and the sensor keys that decide the header.
-    keys_.clear();
-    char* p = row_.Reserve(included_.size() * kPerReadingRoom + 2);
+    char* p = rows.Reserve(included_.size() * kPerReadingRoom + 2);
     for (int i : included_) {
         const SensorReading& r = record.readings[i];
         *p++ = ',';
         p = AppendInt(p, r.wavelength);
         if (listMode) {
-            keys_.push_back({0, r.channel, 0});
+            keys.push_back({0, r.channel, 0});
             continue;
         }
         *p++ = ',';
         p = AppendG(p, r.physicValue);
-        keys_.push_back({r.id, r.channel, withSn ? r.serial : 0});
+        keys.push_back({r.id, r.channel, withSn ? r.serial : 0});
     }
     *p++ = '\n';
-    row_.SetEnd(p);
+    rows.SetEnd(p);
+}
 
-    CurrentHeader& current = ctx_.m_currentHeader;
-    if (!current.Empty() && current.KeysMatch(keys_, layout)) {
-        ctx_.m_alignErrorRun = 0;
-        if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
-        return 0;
+// ---- placing rows in the output files ----
+
+CsvWriter::CsvWriter(ConversionContext& ctx, const ConvertSettings& settings)
+    : ctx_(ctx),
+      settings_(settings),
+      alignErrorMax_(AlignErrorMaxValue(settings.m_AlignErrorMax)),
+      formatter_(ctx, settings) {
+    // Pick up a changed time zone once per source.
+    tzset();
+}
+
+void CsvWriter::BeginOutputFile(const char* header, size_t headerLength, OutputFile& csvFile,
+                                const std::string& sourcePath, int fileNumber) {
+    ctx_.m_currentHeader.Set(std::string(header, headerLength));
+    if (csvFile.IsOpen() && !csvFile.Close()) outputFailed_ = true;
+    if (!csvFile.Create(CsvOutputPath(sourcePath, fileNumber))) {
+        outputFailed_ = true;
+        return;
     }
+    csvFile.Write(header, headerLength);
+}
 
-    // The header text of this record.
+int CsvWriter::WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile&,
+                               const std::string& sourcePath, int& fileNumber, bool listMode) {
+    row_.Clear();
+    keyScratch_.clear();
+    formatter_.Format(record, listMode, row_, keyScratch_);
+    return PlaceGroupedRow(row_.Data(), row_.Size(), csvFile, sourcePath, fileNumber, listMode);
+}
+
+int CsvWriter::WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
+                               const std::string& sourcePath, int& fileNumber, bool listMode) {
+    row_.Clear();
+    keyScratch_.clear();
+    formatter_.Format(record, listMode, row_, keyScratch_);
+    return PlaceAlignedRow(row_.Data(), row_.Size(), keyScratch_.data(), keyScratch_.size(), csvFile, logFile,
+                           sourcePath, fileNumber, listMode);
+}
+
+int CsvWriter::PlaceGroupedRow(const char* row, size_t rowLength, OutputFile& csvFile, const std::string& sourcePath,
+                               int fileNumber, bool listMode) {
+    if (ctx_.m_currentHeader.Empty()) {
+        const char* header = GroupedHeader(listMode, settings_.m_NeedUnitTime == 1, settings_.m_NeedSN == 1);
+        BeginOutputFile(header, std::strlen(header), csvFile, sourcePath, fileNumber);
+    }
+    if (csvFile.IsOpen()) csvFile.Write(row, rowLength);
+    return 0;
+}
+
+// The header text of a row of the aligned layout, from its sensor keys.
+void CsvWriter::BuildAlignedHeader(const HeaderKey* keys, size_t keyCount, bool listMode) {
+    const bool withSn = settings_.m_NeedSN == 1;
     header_.Clear();
-    const char* start = unitTime ? "Time,UTime,Counter" : "Time,Counter";
+    const char* start = settings_.m_NeedUnitTime == 1 ? "Time,UTime,Counter" : "Time,Counter";
     header_.Append(start, std::strlen(start));
-    char* h = header_.Reserve(included_.size() * kPerReadingRoom + 2);
-    for (int i : included_) {
-        const SensorReading& r = record.readings[i];
+    char* h = header_.Reserve(keyCount * kPerReadingRoom + 2);
+    for (size_t i = 0; i < keyCount; ++i) {
+        const HeaderKey& k = keys[i];
         *h++ = ',';
         if (listMode) {
-            h = AppendInt(h, r.channel);
+            h = AppendInt(h, k.channel);
             continue;
         }
         for (const char* suffix : {":WL,", ":PV"}) {
-            h = AppendInt(h, r.id);
+            h = AppendInt(h, k.id);
             *h++ = '.';
-            h = AppendInt(h, r.channel);
+            h = AppendInt(h, k.channel);
             if (withSn) {
                 *h++ = '.';
-                h = AppendInt(h, r.serial);
+                h = AppendInt(h, k.serial);
             }
             size_t n = std::strlen(suffix);
             std::memcpy(h, suffix, n);
@@ -209,25 +242,38 @@ int CsvWriter::WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, Out
     }
     *h++ = '\n';
     header_.SetEnd(h);
+}
 
+int CsvWriter::PlaceAlignedRow(const char* row, size_t rowLength, const HeaderKey* keys, size_t keyCount,
+                               OutputFile& csvFile, OutputFile& logFile, const std::string& sourcePath,
+                               int& fileNumber, bool listMode) {
+    const unsigned layout = AlignedLayout(settings_, listMode);
+    CurrentHeader& current = ctx_.m_currentHeader;
+    if (!current.Empty() && current.KeysMatch(keys, keyCount, layout)) {
+        ctx_.m_alignErrorRun = 0;
+        if (csvFile.IsOpen()) csvFile.Write(row, rowLength);
+        return 0;
+    }
+
+    BuildAlignedHeader(keys, keyCount, listMode);
     if (current.Empty()) {
         BeginOutputFile(header_.Data(), header_.Size(), csvFile, sourcePath, fileNumber);
-        current.SetKeys(keys_, layout);
-        if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+        current.SetKeys(keys, keyCount, layout);
+        if (csvFile.IsOpen()) csvFile.Write(row, rowLength);
         return 0;
     }
     if (current.Text().size() == header_.Size() &&
         std::memcmp(current.Text().data(), header_.Data(), header_.Size()) == 0) {
-        current.SetKeys(keys_, layout);
+        current.SetKeys(keys, keyCount, layout);
         ctx_.m_alignErrorRun = 0;
-        if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+        if (csvFile.IsOpen()) csvFile.Write(row, rowLength);
         return 0;
     }
 
     // Align error: the record's header and row go to the log.
     if (!logFile.IsOpen() && !logFile.Create(ErrorLogPath(sourcePath))) outputFailed_ = true;
     logFile.Write(header_.Data(), header_.Size());
-    logFile.Write(row_.Data(), row_.Size());
+    logFile.Write(row, rowLength);
     if (ctx_.m_alignErrorRun < alignErrorMax_) {
         ctx_.m_alignErrorRun += 1;
         return -1;
@@ -235,8 +281,8 @@ int CsvWriter::WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, Out
     ctx_.m_alignErrorRun = 0;
     fileNumber += 1;
     BeginOutputFile(header_.Data(), header_.Size(), csvFile, sourcePath, fileNumber);
-    current.SetKeys(keys_, layout);
-    if (csvFile.IsOpen()) csvFile.Write(row_.Data(), row_.Size());
+    current.SetKeys(keys, keyCount, layout);
+    if (csvFile.IsOpen()) csvFile.Write(row, rowLength);
     return 0;
 }
 

@@ -44,38 +44,31 @@ private:
     size_t len_ = 0;
 };
 
-// One writer per source; it keeps its scratch buffers between records.
-class CsvWriter {
+// Formats the rows of records: the part of the work that depends on nothing
+// but the record and the settings, so that several threads can format rows
+// of one source at once (each with a formatter of its own) while one thread
+// places them in order. It keeps its caches between records.
+class RowFormatter {
 public:
-    CsvWriter(ConversionContext& ctx, const ConvertSettings& settings);
+    RowFormatter(const ConversionContext& ctx, const ConvertSettings& settings);
 
-    // Grouped layout. Always 0.
-    int WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
-                        const std::string& sourcePath, int& fileNumber, bool listMode);
-    // Aligned layout: 0 when the row went into the CSV file, -1 when only into
-    // the error log. fileNumber grows when align errors force a new file.
-    int WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
-                        const std::string& sourcePath, int& fileNumber, bool listMode);
-
-    // An output file could not be created or written since this writer began.
-    bool OutputFailed() const { return outputFailed_; }
+    // Appends the record's row (line end included) to rows. For the aligned
+    // layout its sensor keys are appended to keys too. Returns the number of
+    // keys appended.
+    size_t Format(const FrameSlot& record, bool listMode, TextBuffer& rows, std::vector<HeaderKey>& keys);
 
     // The time column text of a record time (local time; the raw number for a
     // time before 1970).
     static std::string TimeText(int32_t time, bool withDate);
 
 private:
-    void BuildRowStart(const FrameSlot& record);
-    void BeginOutputFile(const char* header, size_t headerLength, OutputFile& csvFile,
-                         const std::string& sourcePath, int fileNumber);
+    void BuildRowStart(const FrameSlot& record, TextBuffer& rows);
     void Include(const FrameSlot& record);
+    void FormatGrouped(const FrameSlot& record, bool listMode, TextBuffer& rows);
+    void FormatAligned(const FrameSlot& record, bool listMode, TextBuffer& rows, std::vector<HeaderKey>& keys);
 
-    ConversionContext& ctx_;
+    const ConversionContext& ctx_;
     ConvertSettings settings_;
-    int alignErrorMax_;
-    TextBuffer row_;
-    TextBuffer header_;
-    std::vector<HeaderKey> keys_;
     // Text of the "id.channel.serial" label of the sensor at each position of
     // the previous row: most records repeat the sensors of the one before.
     struct Label {
@@ -89,6 +82,48 @@ private:
     int32_t cachedTime_ = 0;
     bool cachedTimeValid_ = false;
     std::string cachedTimePrefix_;
+};
+
+// One writer per source: formats rows and places them in the output files in
+// order (which file, which header, the align-error log).
+class CsvWriter {
+public:
+    CsvWriter(ConversionContext& ctx, const ConvertSettings& settings);
+
+    // Grouped layout. Always 0.
+    int WriteGroupedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
+                        const std::string& sourcePath, int& fileNumber, bool listMode);
+    // Aligned layout: 0 when the row went into the CSV file, -1 when only into
+    // the error log. fileNumber grows when align errors force a new file.
+    int WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, OutputFile& logFile,
+                        const std::string& sourcePath, int& fileNumber, bool listMode);
+
+    // The same for a row formatted already (by a RowFormatter with the same
+    // settings): row holds its text, keys its sensor keys (aligned layout).
+    int PlaceGroupedRow(const char* row, size_t rowLength, OutputFile& csvFile, const std::string& sourcePath,
+                        int fileNumber, bool listMode);
+    int PlaceAlignedRow(const char* row, size_t rowLength, const HeaderKey* keys, size_t keyCount,
+                        OutputFile& csvFile, OutputFile& logFile, const std::string& sourcePath, int& fileNumber,
+                        bool listMode);
+
+    // An output file could not be created or written since this writer began.
+    bool OutputFailed() const { return outputFailed_; }
+
+    static std::string TimeText(int32_t time, bool withDate) { return RowFormatter::TimeText(time, withDate); }
+
+private:
+    void BeginOutputFile(const char* header, size_t headerLength, OutputFile& csvFile,
+                         const std::string& sourcePath, int fileNumber);
+    void BuildAlignedHeader(const HeaderKey* keys, size_t keyCount, bool listMode);
+
+    ConversionContext& ctx_;
+    ConvertSettings settings_;
+    int alignErrorMax_;
+    RowFormatter formatter_;
+    TextBuffer row_;
+    TextBuffer header_;
+    std::vector<HeaderKey> keys_;
+    std::vector<HeaderKey> keyScratch_;
     bool outputFailed_ = false;
 };
 

@@ -9,6 +9,10 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "conversion/csv_writer.h"
@@ -146,7 +150,229 @@ bool ReadChunks(int fd, uint8_t* buffer, F&& feed, bool* stopped = nullptr) {
     }
 }
 
-// Everything one source needs while its records go to the writer.
+// ---- the driver: two threads per source ----
+//
+// The reader thread reads the source and cuts it into items (binary pieces
+// or text lines), copied into batches. Each batch is then decoded and
+// formatted into CSV rows by one of the two threads, in turn: the reader
+// formats every other batch, the conversion thread the rest. The conversion
+// thread places the rows in order (which file, which header, the error log)
+// and writes them. Only a few batches exist, so memory stays the same for
+// any size of source.
+
+constexpr size_t kBatchItems = 256;
+constexpr size_t kBatchBytes = 1 << 19;
+constexpr int kBatchCount = 4;
+// Bytes readable after every item, for a parser that reads a little past the
+// end of its input.
+constexpr size_t kItemPadding = json::kPadding;
+
+enum class ItemResult : uint8_t { Record, Skip, Fail };
+
+// How the items of a source become records. Binary pieces that are not
+// valid records are skipped. A JSON line is decoded without the previous
+// line's counter, so that batches can be decoded apart; the conversion
+// thread applies the duplicate rule in order.
+struct ItemDecoder {
+    SourceKind kind;
+    bool onlyMatched;
+    // capacity: bytes readable from item on, so that a JSON line is parsed
+    // where it lies in the batch.
+    ItemResult operator()(const char* item, size_t n, size_t capacity, FrameSlot& slot) const {
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(item);
+        switch (kind) {
+            case SourceKind::LmraBinary:
+                return DecodeLmraPiece(bytes, n, slot) ? ItemResult::Record : ItemResult::Skip;
+            case SourceKind::HeaderlessBinary:
+                return DecodeHeaderlessPiece(bytes, n, slot) ? ItemResult::Record : ItemResult::Skip;
+            case SourceKind::JsonLines:
+                break;
+        }
+        JsonLineState fresh;
+        switch (DecodeJsonLine(item, n, onlyMatched, fresh, slot, capacity)) {
+            case JsonLineResult::Record:
+                return ItemResult::Record;
+            case JsonLineResult::Skip:
+                return ItemResult::Skip;
+            case JsonLineResult::Fail:
+                break;
+        }
+        return ItemResult::Fail;
+    }
+};
+
+// After the items of a batch.
+constexpr int kMoreFollow = 1;
+constexpr int kSourceEnd = 0;  // otherwise a failure result of the source
+
+struct Batch {
+    int64_t index = 0;
+    int64_t firstLine = 1;  // number of the first item's line (text sources)
+    std::vector<char> raw;
+    size_t rawUsed = 0;
+    std::vector<uint32_t> itemEnd;
+    int after = kMoreFollow;
+
+    bool formatted = false;
+    std::vector<ItemResult> results;
+    std::vector<int32_t> counters;
+    TextBuffer rows;
+    std::vector<uint32_t> rowEnd;
+    std::vector<HeaderKey> keys;
+    std::vector<uint32_t> keyEnd;
+
+    size_t Items() const { return itemEnd.size(); }
+    const char* Item(size_t i, size_t& n) const {
+        size_t begin = i ? itemEnd[i - 1] : 0;
+        n = itemEnd[i] - begin;
+        return raw.data() + begin;
+    }
+    // Bytes readable from item i on: the items after it and the padding.
+    size_t Capacity(const char* item) const { return static_cast<size_t>(raw.data() + raw.size() - item); }
+    void Add(const void* data, size_t n) {
+        if (raw.size() < rawUsed + n + kItemPadding) raw.resize(std::max(raw.size() * 2, rawUsed + n + kItemPadding));
+        std::memcpy(raw.data() + rawUsed, data, n);
+        rawUsed += n;
+        itemEnd.push_back(static_cast<uint32_t>(rawUsed));
+    }
+    bool Full() const { return itemEnd.size() >= kBatchItems || rawUsed >= kBatchBytes; }
+    void Reset(int64_t newIndex, int64_t line) {
+        index = newIndex;
+        firstLine = line;
+        rawUsed = 0;
+        itemEnd.clear();
+        after = kMoreFollow;
+        formatted = false;
+        results.clear();
+        counters.clear();
+        rows.Clear();
+        rowEnd.clear();
+        keys.clear();
+        keyEnd.clear();
+    }
+    // Decodes and formats every item.
+    void Format(const ItemDecoder& decode, RowFormatter& formatter, FrameSlot& slot, bool listMode) {
+        for (size_t i = 0; i < Items(); ++i) {
+            size_t n;
+            const char* item = Item(i, n);
+            ItemResult r = decode(item, n, Capacity(item), slot);
+            results.push_back(r);
+            counters.push_back(r == ItemResult::Record ? slot.counter : 0);
+            if (r == ItemResult::Record) formatter.Format(slot, listMode, rows, keys);
+            rowEnd.push_back(static_cast<uint32_t>(rows.Size()));
+            keyEnd.push_back(static_cast<uint32_t>(keys.size()));
+        }
+        formatted = true;
+    }
+};
+
+// The batches of one source, passed from the reader to the conversion thread.
+class BatchQueue {
+public:
+    BatchQueue() {
+        for (Batch& b : batches_) free_.push_back(&b);
+    }
+    // A batch to fill; nullptr once the conversion thread has stopped reading.
+    Batch* TakeFree() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || !free_.empty(); });
+        if (stopped_) return nullptr;
+        Batch* b = free_.front();
+        free_.pop_front();
+        return b;
+    }
+    void PutReady(Batch* b) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.push_back(b);
+        changed_.notify_all();
+    }
+    Batch* TakeReady() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !ready_.empty(); });
+        Batch* b = ready_.front();
+        ready_.pop_front();
+        return b;
+    }
+    void PutFree(Batch* b) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(b);
+        changed_.notify_all();
+    }
+    void Stop() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+    bool Stopped() const { return stopped_.load(std::memory_order_relaxed); }
+
+private:
+    Batch batches_[kBatchCount];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Batch*> free_;
+    std::deque<Batch*> ready_;
+    std::atomic<bool> stopped_{false};
+};
+
+// The reader thread's side: fills batches with items and hands them on,
+// formatting every other one itself.
+class BatchProducer {
+public:
+    BatchProducer(BatchQueue& queue, const ConversionContext& ctx, const ItemDecoder& decode,
+                  const ConvertSettings& settings)
+        : queue_(queue),
+          ctx_(ctx),
+          decode_(decode),
+          formatter_(ctx, settings),
+          slot_(new FrameSlot),
+          listMode_(settings.m_NeedPV == 0) {}
+
+    // false when the conversion thread no longer takes batches, or the run
+    // is stopping (End then says so).
+    bool Begin() {
+        batch_ = queue_.TakeFree();
+        if (!batch_) return false;
+        batch_->Reset(index_++, line_);
+        return true;
+    }
+    bool Add(const void* item, size_t n) {
+        batch_->Add(item, n);
+        ++line_;
+        if (!batch_->Full()) return true;
+        Ship(kMoreFollow);
+        if (Stopping()) return false;
+        return Begin();
+    }
+    // The run is stopping, or the conversion thread takes no more batches.
+    bool Stopping() const { return ctx_.cancel.load(std::memory_order_relaxed) || queue_.Stopped(); }
+    // The last batch, with what follows its items: the end of the source or
+    // a failure.
+    void End(int after) {
+        if (!batch_ && !Begin()) return;
+        if (after == kSourceEnd && ctx_.cancel.load(std::memory_order_relaxed)) after = kConvertCancelled;
+        Ship(after);
+    }
+
+private:
+    void Ship(int after) {
+        batch_->after = after;
+        if (batch_->index % 2 == 0) batch_->Format(decode_, formatter_, *slot_, listMode_);
+        queue_.PutReady(batch_);
+        batch_ = nullptr;
+    }
+
+    BatchQueue& queue_;
+    const ConversionContext& ctx_;
+    ItemDecoder decode_;
+    RowFormatter formatter_;
+    std::unique_ptr<FrameSlot> slot_;
+    bool listMode_;
+    Batch* batch_ = nullptr;
+    int64_t index_ = 0;
+    int64_t line_ = 1;
+};
+
+// Everything one source needs while its rows go to the output files.
 class SourceRun {
 public:
     SourceRun(ConversionContext& ctx, const std::string& path, SourceKind kind, const ConvertSettings& settings)
@@ -155,7 +381,10 @@ public:
           kind_(kind),
           settings_(settings),
           lineMax_(FileLineMaxValue(settings.m_FileLineMax)),
+          listMode_(settings.m_NeedPV == 0),
+          decode_{kind, settings.m_OnlyMatched != 0},
           writer_(ctx, settings),
+          formatter_(ctx, settings),
           slot_(new FrameSlot) {}
 
     void Start(int64_t estimate) {
@@ -173,43 +402,37 @@ public:
         ctx_.m_currentHeader.Clear();
     }
 
-    FrameSlot& Slot() { return *slot_; }
-
-    // Hands the record in Slot() to the writer; false when the source must stop.
-    bool Hand() {
-        if (handed_ % lineMax_ == 0) {
-            ctx_.m_currentHeader.Clear();
-            fileNumber_ += 1;
+    // Runs fill(producer) -> after on a reader thread, and places the rows of
+    // its batches in order on this thread until the source ends or must stop.
+    template <class Fill>
+    void Convert(Fill&& fill) {
+        BatchQueue queue;
+        std::thread reader([&] {
+            BatchProducer producer(queue, ctx_, decode_, settings_);
+            int after = kSourceEnd;
+            if (producer.Begin()) after = fill(producer);
+            producer.End(after);
+        });
+        for (;;) {
+            Batch* b = queue.TakeReady();
+            if (!b->formatted) b->Format(decode_, formatter_, *slot_, listMode_);
+            bool go = Place(*b);
+            const int after = b->after;
+            queue.PutFree(b);
+            if (!go) break;
+            if (after == kMoreFollow) continue;
+            if (after != kSourceEnd) Fail(after);
+            break;
         }
-        const bool listMode = settings_.m_NeedPV == 0;
-        if (settings_.m_TitleAlign != 0)
-            writer_.WriteAlignedRow(*slot_, csv_, log_, path_, fileNumber_, listMode);
-        else
-            writer_.WriteGroupedRow(*slot_, csv_, log_, path_, fileNumber_, listMode);
-        handed_ += 1;
-        if (handed_ <= estimate_) {
-            int pos = static_cast<int>(std::floor(static_cast<double>(range_) * static_cast<double>(handed_) /
-                                                  static_cast<double>(estimate_)));
-            ctx_.progress.m_convRecordsPos.store(pos, std::memory_order_relaxed);
-        }
-        if (writer_.OutputFailed()) {
-            result_ = kConvertOutputFailed;
-            return false;
-        }
-        if (ctx_.cancel.load(std::memory_order_relaxed)) {
-            result_ = kConvertCancelled;
-            return false;
-        }
-        return true;
+        queue.Stop();
+        reader.join();
     }
 
     void Fail(int result) {
         if (result_ == kConvertOk) result_ = result;
     }
 
-    // The run was told to stop; the source then ends as cancelled. Looked at
-    // between records and also where no record comes for a long time (the
-    // counting pass, runs of invalid pieces or skipped lines).
+    // The run was told to stop; the source then ends as cancelled.
     bool StopRequested() {
         if (!ctx_.cancel.load(std::memory_order_relaxed)) return false;
         Fail(kConvertCancelled);
@@ -245,13 +468,86 @@ public:
     const ConvertSettings& Settings() const { return settings_; }
 
 private:
+    // Places the rows of a batch; false when the source must stop.
+    bool Place(const Batch& b) {
+        for (size_t i = 0; i < b.Items(); ++i) {
+            switch (b.results[i]) {
+                case ItemResult::Skip:
+                    continue;
+                case ItemResult::Fail:
+                    if (!BadLine(b, i)) return false;
+                    continue;
+                case ItemResult::Record:
+                    break;
+            }
+            if (kind_ == SourceKind::JsonLines) {
+                // A line repeating the counter of the line before is the same
+                // frame again.
+                if (json_.havePrevious && b.counters[i] == json_.previousCounter) continue;
+                json_.havePrevious = true;
+                json_.previousCounter = b.counters[i];
+            }
+            const size_t rowBegin = i ? b.rowEnd[i - 1] : 0;
+            const size_t keyBegin = i ? b.keyEnd[i - 1] : 0;
+            if (!PlaceRow(b.rows.Data() + rowBegin, b.rowEnd[i] - rowBegin, b.keys.data() + keyBegin,
+                          b.keyEnd[i] - keyBegin))
+                return false;
+        }
+        return true;
+    }
+
+    // A line that failed on its own is decoded again with the counter of the
+    // line before: a repeated frame is skipped before anything else is
+    // looked at. Otherwise it ends the source, or is counted and passed over
+    // when the run skips bad lines.
+    bool BadLine(const Batch& b, size_t i) {
+        size_t n;
+        const char* line = b.Item(i, n);
+        if (DecodeJsonLine(line, n, decode_.onlyMatched, json_, *slot_, b.Capacity(line)) != JsonLineResult::Fail)
+            return true;
+        if (!ctx_.skipBadLines) {
+            Fail(kConvertBadLine);
+            return false;
+        }
+        SkippedLines& skipped = ctx_.skippedLines;
+        if (skipped.first.size() < SkippedLines::kFirstKept) skipped.first.push_back(b.firstLine + static_cast<int64_t>(i));
+        skipped.count += 1;
+        return !StopRequested();
+    }
+
+    bool PlaceRow(const char* row, size_t rowLength, const HeaderKey* keys, size_t keyCount) {
+        if (handed_ % lineMax_ == 0) {
+            ctx_.m_currentHeader.Clear();
+            fileNumber_ += 1;
+        }
+        if (settings_.m_TitleAlign != 0)
+            writer_.PlaceAlignedRow(row, rowLength, keys, keyCount, csv_, log_, path_, fileNumber_, listMode_);
+        else
+            writer_.PlaceGroupedRow(row, rowLength, csv_, path_, fileNumber_, listMode_);
+        handed_ += 1;
+        if (handed_ <= estimate_) {
+            int pos = static_cast<int>(std::floor(static_cast<double>(range_) * static_cast<double>(handed_) /
+                                                  static_cast<double>(estimate_)));
+            ctx_.progress.m_convRecordsPos.store(pos, std::memory_order_relaxed);
+        }
+        if (writer_.OutputFailed()) {
+            Fail(kConvertOutputFailed);
+            return false;
+        }
+        return !StopRequested();
+    }
+
     ConversionContext& ctx_;
     std::string path_;
     SourceKind kind_;
     ConvertSettings settings_;
     int lineMax_;
+    bool listMode_;
+    ItemDecoder decode_;
     CsvWriter writer_;
+    RowFormatter formatter_;
     std::unique_ptr<FrameSlot> slot_;
+    JsonLineState json_;
     OutputFile csv_;
     OutputFile log_;
     int64_t estimate_ = 0;
@@ -283,23 +579,24 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
     }
     run.Start(starts.Count());
 
-    PieceCutter cutter(lmra ? 0xFD : 0xFE, lmra ? 2 : 4);
-    FrameSlot& slot = run.Slot();
-    readOk = ReadChunks(
-        fd, buffer.get(),
-        [&](const uint8_t* d, size_t n) {
-            if (run.StopRequested()) return false;
-            return cutter.Feed(d, n, [&](const uint8_t* piece, size_t length) {
-                bool valid = lmra ? DecodeLmraPiece(piece, length, slot) : DecodeHeaderlessPiece(piece, length, slot);
-                return !valid || run.Hand();
-            });
-        },
-        &stopped);
-    if (!readOk && !stopped) run.Fail(kConvertBadSource);
+    run.Convert([&](BatchProducer& producer) {
+        PieceCutter cutter(lmra ? 0xFD : 0xFE, lmra ? 2 : 4);
+        bool cut = false;
+        bool ok = ReadChunks(
+            fd, buffer.get(),
+            [&](const uint8_t* d, size_t n) {
+                // Checked per chunk too: long runs of invalid pieces give no
+                // record to stop at.
+                if (producer.Stopping()) return false;
+                return cutter.Feed(d, n, [&](const uint8_t* piece, size_t length) { return producer.Add(piece, length); });
+            },
+            &cut);
+        return ok || cut ? kSourceEnd : kConvertBadSource;
+    });
     return run.Finish();
 }
 
-int ReadJsonLines(SourceRun& run, int fd) {
+int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return kConvertBadSource;
     int64_t fileLength = st.st_size;
@@ -315,27 +612,19 @@ int ReadJsonLines(SourceRun& run, int fd) {
             if (firstLength > 0 && line[firstLength - 1] == '\r') --firstLength;
         }
     }
-    if (fileLength == 0 || firstLength == 0) return kConvertBadLine;
+    if (fileLength == 0 || (firstLength == 0 && !skipBadLines)) return kConvertBadLine;
     if (::lseek(fd, 0, SEEK_SET) < 0) return kConvertBadSource;
-    run.Start(fileLength / static_cast<int64_t>(firstLength));
+    run.Start(firstLength ? fileLength / static_cast<int64_t>(firstLength) : 0);
 
-    LineReader lines(fd);
-    JsonLineState state;
-    const bool onlyMatched = run.Settings().m_OnlyMatched != 0;
-    for (;;) {
-        LineReader::Status s = lines.Next(line, length);
-        if (s == LineReader::kEnd || run.StopRequested()) break;
-        if (s == LineReader::kError) {
-            run.Fail(kConvertBadLine);
-            break;
+    run.Convert([&](BatchProducer& producer) {
+        LineReader lines(fd);
+        for (;;) {
+            LineReader::Status s = lines.Next(line, length);
+            if (s == LineReader::kEnd || producer.Stopping()) return kSourceEnd;
+            if (s == LineReader::kError) return kConvertBadLine;
+            if (!producer.Add(line, length)) return kSourceEnd;
         }
-        JsonLineResult r = DecodeJsonLine(line, length, onlyMatched, state, run.Slot(), lines.Capacity(line));
-        if (r == JsonLineResult::Fail) {
-            run.Fail(kConvertBadLine);
-            break;
-        }
-        if (r == JsonLineResult::Record && !run.Hand()) break;
-    }
+    });
     return run.Finish();
 }
 
@@ -611,8 +900,9 @@ int ConvertFile(ConversionContext& ctx, const std::string& path) {
     if (fd < 0) return kConvertBadSource;
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
+    ctx.skippedLines = SkippedLines{};
     SourceRun run(ctx, path, kind, settings);
-    int result = kind == SourceKind::JsonLines ? ReadJsonLines(run, fd) : ReadBinary(run, fd, kind);
+    int result = kind == SourceKind::JsonLines ? ReadJsonLines(run, fd, ctx.skipBadLines) : ReadBinary(run, fd, kind);
     ::close(fd);
     return result;
 }
