@@ -4,8 +4,8 @@
 //   I/O floor:   reading the input and writing a file as large as the CSV output;
 //   byte floor:  a straightforward reader that takes the source one byte at a
 //                time through the C stream (twice for binary sources; JSON
-//                lines through fgets and the same JSON parser) and formats
-//                rows with printf.
+//                lines through fgets and cJSON alone, the parse the conversion
+//                had before it used simdjson) and formats rows with printf.
 // The files are generated into a temporary directory and deleted afterwards.
 //
 // usage: bench_conversion [LMRA_MB [JSON_MB]]   (default 10 5; the full-size
@@ -273,7 +273,7 @@ void NaiveJson(const std::string& path, bool aligned) {
     while (std::fgets(line, sizeof line, f)) {
         size_t n = std::strlen(line);
         if (n && line[n - 1] == '\n') line[--n] = 0;
-        JsonLineResult r = DecodeJsonLine(line, n, false, state, slot);
+        JsonLineResult r = DecodeJsonLineLenient(line, n, false, state, slot);
         if (r == JsonLineResult::Fail) break;
         if (r == JsonLineResult::Skip) continue;
         if (handed % 200000 == 0) w.current[0] = 0, w.fileNumber++;
@@ -345,14 +345,18 @@ int main(int argc, char** argv) {
                 "conversion time\n");
     Figures a = Measure("LMRA", dir, lmra, true, false, lmraIn);
     Figures g = Measure("LMRA", dir, lmra, false, false, lmraIn);
-    Measure("JSON", dir, json, true, true, jsonIn);
-    Measure("JSON", dir, json, false, true, jsonIn);
+    Figures ja = Measure("JSON", dir, json, true, true, jsonIn);
+    Figures jg = Measure("JSON", dir, json, false, true, jsonIn);
 
     bool ok = true;
     for (const Figures& f : {a, g})
         ok = ok && lmraIn / f.fast.wall >= 150 && f.fast.wall <= 3 * f.floorIo.wall && f.naive.wall >= 10 * f.fast.wall;
     std::printf("LMRA targets by wall-clock time (>= 150 MB/s, within 3x of the I/O floor, >= 10x the byte reader): %s\n",
                 ok ? "met" : "NOT met");
+    // CPU time: on a shared machine the wall clock mostly measures waiting.
+    bool jsonOk = true;
+    for (const Figures& f : {ja, jg}) jsonOk = jsonOk && jsonIn / f.fast.cpu >= 100 && f.naive.cpu >= 5 * f.fast.cpu;
+    std::printf("JSON targets by CPU time (>= 100 MB/s, >= 5x the cJSON byte reader): %s\n", jsonOk ? "met" : "NOT met");
     fs::remove_all(dir);
     return 0;
 }

@@ -3,6 +3,7 @@
 // announces itself for discovery, and prints the commands it receives.
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -187,9 +188,64 @@ private:
     uint64_t seed_ = 12345;
 };
 
+// Text frames from pieces made once for the layout: from frame to frame only
+// the time, the counter, the wavelengths and the physical values change. The
+// bytes are those EncodeTextFrame writes for the same frame.
+class TextFrameBuilder {
+public:
+    explicit TextFrameBuilder(const SimOptions& o) {
+        for (int device = 0; device < o.devices; ++device) {
+            std::string sn;
+            AppendJsonString(sn, o.devices > 1 ? o.sn + "-" + std::to_string(device + 1) : o.sn);
+            snText_.push_back(",\"SN\":" + sn + (o.code != 0 ? ",\"Code\":" + std::to_string(o.code) : std::string()) +
+                              ",\"Data\":[");
+        }
+        int id = 0;
+        for (int c = 0; c < o.channels; ++c) {
+            for (int k = 0; k < o.peaks; ++k, ++id) {
+                heads_.push_back("[1," + std::to_string(id + 1) + "," + std::to_string(c + 1) + ",");
+                std::string tail(",");
+                tail += std::to_string(id + 1);
+                tail += ",0,0]";
+                tails_.push_back(tail);
+            }
+        }
+        // The physical value is (value mod 1000) / 100.
+        for (int v = 0; v < 1000; ++v) {
+            std::string text(",");
+            AppendJsonNumber(text, v / 100.0);
+            physic_.push_back(text);
+        }
+    }
+
+    void Build(std::vector<uint8_t>& out, int64_t time, int64_t counter, size_t device,
+               const std::vector<uint16_t>& values) {
+        text_.assign("{\"Time\":");
+        AppendJsonNumber(text_, static_cast<double>(time));
+        text_ += ",\"Counter\":";
+        AppendJsonNumber(text_, static_cast<double>(counter));
+        text_ += snText_[device];
+        char number[16];
+        for (size_t i = 0; i < heads_.size(); ++i) {
+            if (i) text_ += ',';
+            text_ += heads_[i];
+            text_.append(number, std::to_chars(number, number + sizeof number, 1510000 + values[i]).ptr);
+            text_ += physic_[values[i] % 1000];
+            text_ += tails_[i];
+        }
+        text_ += "]}";
+        out.assign(text_.begin(), text_.end());
+    }
+
+private:
+    std::vector<std::string> snText_, heads_, tails_, physic_;
+    std::string text_;
+};
+
 class Simulator {
 public:
-    explicit Simulator(const SimOptions& o) : o_(o), field_(o.channels, o.peaks), counters_(size_t(o.devices), 0) {}
+    explicit Simulator(const SimOptions& o)
+        : o_(o), field_(o.channels, o.peaks), counters_(size_t(o.devices), 0), text_(o) {}
 
     // The next datagram to send.
     const std::vector<uint8_t>& Next(double t) {
@@ -214,26 +270,7 @@ public:
         const size_t device = size_t(sent_ % uint64_t(o_.devices));
         ++sent_;
         if (o_.mode == "text") {
-            TextFrameFields f;
-            f.time = now.seconds;
-            f.counter = ++counters_[device];
-            f.sn = o_.devices > 1 ? o_.sn + "-" + std::to_string(device + 1) : o_.sn;
-            f.hasCode = o_.code != 0;
-            f.code = o_.code;
-            int id = 0;
-            for (int c = 0; c < o_.channels; ++c) {
-                for (int k = 0; k < o_.peaks; ++k, ++id) {
-                    TextReading r;
-                    r.id = id + 1;
-                    r.channel = c + 1;
-                    r.wavelength = 1510000 + values_[size_t(id)];
-                    r.physicValue = (values_[size_t(id)] % 1000) / 100.0;
-                    r.serial = id + 1;
-                    f.data.push_back(r);
-                }
-            }
-            std::string text = EncodeTextFrame(f);
-            buf_.assign(text.begin(), text.end());
+            text_.Build(buf_, now.seconds, ++counters_[device], device, values_);
             return buf_;
         }
         std::vector<uint8_t> counts(size_t(o_.channels), uint8_t(o_.peaks));
@@ -262,6 +299,7 @@ private:
     std::vector<uint16_t> values_;
     std::vector<uint8_t> buf_;
     std::vector<int64_t> counters_;
+    TextFrameBuilder text_;
     uint64_t sent_ = 0;
 };
 

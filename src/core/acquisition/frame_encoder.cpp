@@ -1,8 +1,13 @@
 #include "acquisition/frame_encoder.h"
 
-#include <cjson/cJSON.h>
 
 #include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <cstring>
 
 namespace lumora {
@@ -85,27 +90,83 @@ bool FrameWouldBeCut(const uint8_t* frame, size_t length) {
     return frame[length - 1] == 0xFF;
 }
 
+void AppendJsonNumber(std::string& out, double d) {
+    char buf[32];
+    if (!std::isfinite(d)) {
+        out += "null";
+        return;
+    }
+    // Whole numbers within the int range are written as integers (-0 keeps
+    // its sign).
+    const int asInt = d >= INT_MAX ? INT_MAX : d <= static_cast<double>(INT_MIN) ? INT_MIN : static_cast<int>(d);
+    if (d == static_cast<double>(asInt) && !(d == 0 && std::signbit(d))) {
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, asInt).ptr);
+        return;
+    }
+    // 15 significant digits when they read back as the same number (within
+    // one unit of the last place), else 17.
+    char* end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15).ptr;
+    double back = 0.0;
+    std::from_chars(buf, end, back);
+    if (!(std::fabs(back - d) <= std::max(std::fabs(back), std::fabs(d)) * DBL_EPSILON)) {
+        end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17).ptr;
+    }
+    out.append(buf, end);
+}
+
+void AppendJsonString(std::string& out, const std::string& s) {
+    out += '"';
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 32) {
+                    char esc[8];
+                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                    out += esc;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+}
+
 std::string EncodeTextFrame(const TextFrameFields& f) {
-    cJSON* root = cJSON_CreateObject();
-    if (!root) return {};
-    cJSON_AddNumberToObject(root, "Time", static_cast<double>(f.time));
-    cJSON_AddNumberToObject(root, "Counter", static_cast<double>(f.counter));
-    cJSON_AddStringToObject(root, "SN", f.sn.c_str());
-    if (f.hasCode) cJSON_AddNumberToObject(root, "Code", f.code);
-    cJSON* data = cJSON_AddArrayToObject(root, "Data");
+    std::string out = "{\"Time\":";
+    out.reserve(64 + 48 * f.data.size());
+    AppendJsonNumber(out, static_cast<double>(f.time));
+    out += ",\"Counter\":";
+    AppendJsonNumber(out, static_cast<double>(f.counter));
+    out += ",\"SN\":";
+    AppendJsonString(out, f.sn);
+    if (f.hasCode) {
+        out += ",\"Code\":";
+        AppendJsonNumber(out, f.code);
+    }
+    out += ",\"Data\":[";
+    bool first = true;
     for (const TextReading& r : f.data) {
-        cJSON* item = cJSON_CreateArray();
+        if (!first) out += ',';
+        first = false;
         const double fields[] = {static_cast<double>(r.matched), static_cast<double>(r.id),
                                  static_cast<double>(r.channel), static_cast<double>(r.wavelength),
                                  r.physicValue, static_cast<double>(r.serial),
                                  static_cast<double>(r.auxA), static_cast<double>(r.auxB)};
-        for (double v : fields) cJSON_AddItemToArray(item, cJSON_CreateNumber(v));
-        cJSON_AddItemToArray(data, item);
+        out += '[';
+        for (size_t i = 0; i < std::size(fields); ++i) {
+            if (i) out += ',';
+            AppendJsonNumber(out, fields[i]);
+        }
+        out += ']';
     }
-    char* text = cJSON_PrintUnformatted(root);
-    std::string out = text ? text : "";
-    cJSON_free(text);
-    cJSON_Delete(root);
+    out += "]}";
     return out;
 }
 

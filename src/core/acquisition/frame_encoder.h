@@ -68,7 +68,12 @@ struct TextFrameFields {
 };
 
 // {"Time":..,"Counter":..,"SN":"..","Code":..,"Data":[[matched,id,channel,
-// wavelength,physicValue,serial,auxA,auxB],...]} without blanks.
+// wavelength,physicValue,serial,auxA,auxB],...]} without blanks, numbers and
+// strings written as instruments write them: whole numbers in the int range as
+// integers, others with 15 significant digits (17 when 15 do not read back);
+// quotes, backslashes and control characters escaped.
 std::string EncodeTextFrame(const TextFrameFields& fields);
+void AppendJsonNumber(std::string& out, double value);
+void AppendJsonString(std::string& out, const std::string& text);
 
 }  // namespace lumora

@@ -1,3 +1,4 @@
+#include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "acquisition/frame_encoder.h"
 #include "acquisition/receive_session.h"
 #include "acquisition/text_decoder.h"
 
@@ -175,6 +177,40 @@ TEST(TextDecoder, TextsWhereTheParsersCouldDifferKeepTheirResults) {
     ASSERT_EQ(Decode(*state, "{\"Time\\u0000x\":5,\"Counter\":1,\"SN\":\"A\\u0000B\",\"Data\":[]}"), 0);
     EXPECT_EQ(Latest(*state).time, 5);
     EXPECT_STREQ(Latest(*state).sn, "A");
+}
+
+// The encoder writes frames byte for byte as cJSON printed them.
+TEST(TextEncoder, WritesWhatCjsonPrinted) {
+    TextFrameFields f;
+    f.time = 1700000000;
+    f.counter = 3000000000LL;
+    f.sn = "S\"\\\b\f\n\r\t\x01\xc3\xa9";
+    f.hasCode = true;
+    f.code = -7;
+    for (double v : {0.1, 1.0 / 3, -0.0, 1e300, 2.5, 123456.789, -1e-7, 5e15 + 0.5, std::nan("")}) {
+        TextReading r;
+        r.id = 2147483647;
+        r.wavelength = -2147483647 - 1;
+        r.physicValue = v;
+        f.data.push_back(r);
+    }
+    cJSON* root = cJSON_CreateObject();
+    cJSON_AddNumberToObject(root, "Time", static_cast<double>(f.time));
+    cJSON_AddNumberToObject(root, "Counter", static_cast<double>(f.counter));
+    cJSON_AddStringToObject(root, "SN", f.sn.c_str());
+    cJSON_AddNumberToObject(root, "Code", f.code);
+    cJSON* data = cJSON_AddArrayToObject(root, "Data");
+    for (const TextReading& r : f.data) {
+        cJSON* item = cJSON_CreateArray();
+        for (double v : {double(r.matched), double(r.id), double(r.channel), double(r.wavelength), r.physicValue,
+                         double(r.serial), double(r.auxA), double(r.auxB)})
+            cJSON_AddItemToArray(item, cJSON_CreateNumber(v));
+        cJSON_AddItemToArray(data, item);
+    }
+    char* printed = cJSON_PrintUnformatted(root);
+    EXPECT_EQ(EncodeTextFrame(f), std::string(printed));
+    cJSON_free(printed);
+    cJSON_Delete(root);
 }
 
 }  // namespace
