@@ -7,6 +7,7 @@
 namespace lumora {
 
 class DeviceDiscovery;
+struct DeviceRow;
 
 class DeviceListWidget : public QTableWidget {
     Q_OBJECT
