@@ -4,8 +4,10 @@
 # build/stress-asan) and runs each N times (default 20) while a busy loop keeps
 # another core occupied, then lists every test that failed at least once.
 #
-#   scripts/stress-tests.sh [N]
+#   scripts/stress-tests.sh [N [REGEX]]
 #
+# REGEX (ctest -R) limits the runs to the tests it matches; STRESS_SANITIZERS=tsan
+# (or asan) runs one of the two builds only.
 # A test stops repeating at its first failure; the full output of each run is
 # kept in build/stress-<sanitizer>/stress.log. Exit status 1 when any test failed.
 set -uo pipefail
@@ -15,10 +17,12 @@ root=$(pwd)
 repeats=${1:-20}
 case $repeats in
 '' | *[!0-9]* | 0)
-    echo "usage: scripts/stress-tests.sh [N]   (N: runs of each test, default 20)" >&2
+    echo "usage: scripts/stress-tests.sh [N [REGEX]]   (N: runs of each test, default 20)" >&2
     exit 2
     ;;
 esac
+only=()
+[ -n "${2:-}" ] && only=(-R "$2")
 
 hog_pid=
 stop_hog() {
@@ -42,7 +46,7 @@ fi
 mkdir -p build
 failed_any=0
 summary=
-for sanitizer in tsan asan; do
+for sanitizer in ${STRESS_SANITIZERS:-tsan asan}; do
     dir=build/stress-$sanitizer
     flag=-DLUMORA_TSAN=ON
     [ "$sanitizer" = asan ] && flag=-DLUMORA_ASAN=ON
@@ -57,7 +61,7 @@ for sanitizer in tsan asan; do
     ( while :; do :; done ) &
     hog_pid=$!
     echo "== $sanitizer: running every test up to $repeats times, busy loop pid $hog_pid"
-    (cd "$dir" && ctest --repeat "until-fail:$repeats" -j2 --timeout 600 --output-on-failure) >"$dir/stress.log" 2>&1
+    (cd "$dir" && ctest --repeat "until-fail:$repeats" -j2 --timeout 600 --output-on-failure "${only[@]}") >"$dir/stress.log" 2>&1
     status=$?
     stop_hog
 

@@ -272,7 +272,7 @@ bool DeviceDiscovery::HandleAnnouncement(const AnnouncementBlock& block) {
             row.cells[1] = device.pn;
             row.cells[2] = device.sn;
             row.cells[3] = device.ip;
-            rows_.insert(rows_.begin(), std::move(row));
+            rows_.push_front(std::move(row));
             added = true;
         }
     }

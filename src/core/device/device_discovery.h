@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -113,7 +114,7 @@ public:
     // m_devices, in order of discovery.
     const std::vector<CSa>& Devices() const { return devices_; }
     // The rows, newest first.
-    const std::vector<DeviceRow>& Rows() const { return rows_; }
+    const std::deque<DeviceRow>& Rows() const { return rows_; }
     // "http://" and the IP of the row; empty for a row that does not exist.
     std::string RowUrl(int row) const;
     // A double click on a row opens its address; a click on no row opens nothing.
@@ -158,7 +159,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     std::vector<CSa> devices_;
-    std::vector<DeviceRow> rows_;
+    std::deque<DeviceRow> rows_;  // a new row goes in front
     // pn, sn and ip of every listed device, joined by zero bytes.
     std::unordered_set<std::string> known_;
 };

@@ -1,5 +1,6 @@
 #include "recording/high_speed_capture.h"
 
+#include "platform/clock.h"
 #include "recording/fresh_file.h"
 #include "recording/raw_recorder.h"
 
@@ -290,7 +291,12 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
     uint64_t usedRecords = 0;  // whole records in cur
     uint64_t taken = 0;        // records put into buffers
 
-    const double start = MonotonicSeconds();
+    const Clock* clock = options_.clock;
+    auto nowSeconds = [clock] { return clock ? static_cast<double>(clock->NowMs()) / 1000.0 : MonotonicSeconds(); };
+    const double start = nowSeconds();
+    // Published after the start time is taken: whoever waits for it and then
+    // moves the clock moves it past the start.
+    started_.store(true, std::memory_order_release);
     const double deadline = options_.maxSeconds > 0 ? start + options_.maxSeconds : 0;
     const double interval = options_.flushIntervalSeconds > 0 ? options_.flushIntervalSeconds : 0;
     double lastFlush = start;
@@ -317,7 +323,7 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
             msgs[i].msg_len = 0;
         }
         int got = ::recvmmsg(s, msgs.data(), static_cast<unsigned>(batch), MSG_WAITFORONE, nullptr);
-        double now = MonotonicSeconds();
+        double now = nowSeconds();
         if (got > 0) {
             // Records are stamped with the time they are taken, as the
             // recorder does: one clock reading per batch.
@@ -381,7 +387,7 @@ HighSpeedCaptureStats HighSpeedCapture::Run() {
     }
     if (used > 0) writer.Submit(cur, used, usedRecords, false);
     writer.Finish();
-    st.seconds = MonotonicSeconds() - start;
+    st.seconds = nowSeconds() - start;
     st.bytesWritten = kHeaderBytes + writer.Written();
     st.frames = writer.RecordsWritten();
     st.framesLost = taken - st.frames;

@@ -20,6 +20,8 @@
 
 namespace lumora {
 
+class Clock;
+
 struct HighSpeedCaptureOptions {
     uint16_t port = 8190;                 // 0 lets the system choose (see Port())
     std::string bindAddress = "0.0.0.0";
@@ -34,6 +36,9 @@ struct HighSpeedCaptureOptions {
     int batch = 64;                       // datagrams per receive call
     int requestedReceiveBuffer = 128 << 20;
     const std::atomic<bool>* externalStop = nullptr;  // e.g. set by a signal handler
+    // Time source of the time limit and the flush interval; the monotonic
+    // clock when null. Record stamps always take the computer's clock.
+    const Clock* clock = nullptr;
 };
 
 struct HighSpeedCaptureStats {
@@ -71,6 +76,8 @@ public:
     HighSpeedCaptureStats Run();
     // Any thread.
     void Stop() { stop_.store(true, std::memory_order_relaxed); }
+    // True once Run() has taken its start time (any thread).
+    bool Started() const { return started_.load(std::memory_order_acquire); }
 
 private:
     HighSpeedCaptureOptions options_;
@@ -80,6 +87,7 @@ private:
     uint16_t port_ = 0;
     int receiveBuffer_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> started_{false};
 };
 
 // Splits a datagram into the frames it holds: each frame starts with the

@@ -32,13 +32,13 @@ DeviceListWidget::DeviceListWidget(DeviceDiscovery& discovery, QWidget* parent)
 }
 
 void DeviceListWidget::Refresh() {
-    const std::vector<DeviceRow>& rows = discovery_.Rows();
+    const auto& rows = discovery_.Rows();
     setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) SetRow(r, rows[static_cast<size_t>(r)]);
 }
 
 void DeviceListWidget::ShowNewestDevice() {
-    const std::vector<DeviceRow>& rows = discovery_.Rows();
+    const auto& rows = discovery_.Rows();
     if (rows.empty() || static_cast<size_t>(rowCount()) + 1 != rows.size()) {
         Refresh();  // not one row behind: show everything again
         return;

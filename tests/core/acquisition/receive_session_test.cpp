@@ -19,10 +19,11 @@ using Bytes = std::vector<uint8_t>;
 using test::TempDir;
 using test::TestWindowPort;
 
-// Waits up to 5 s for cond; false when it never held.
+// Waits up to 30 s for cond (far longer than a loaded machine needs); false
+// when it never held.
 template <typename F>
 bool WaitFor(F cond) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!cond()) {
         if (std::chrono::steady_clock::now() > until) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -101,9 +101,10 @@ private:
     fs::path old_;
 };
 
-// Waits (bounded) for a file a started script writes.
+// Waits (30 s at most) for a file a started script writes.
 std::string WaitForFile(const std::string& name) {
-    for (int i = 0; i < 500; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
         if (fs::exists(name)) return test::TempDir::Read(name);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "acquisition/frame_encoder.h"
+#include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "recording/high_speed_capture.h"
 #include "recording/high_speed_convert.h"
@@ -23,6 +25,17 @@
 
 namespace lumora {
 namespace {
+
+// Waits up to 30 s for cond (far longer than a loaded machine needs).
+template <typename F>
+bool WaitFor(F cond) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -213,36 +226,51 @@ TEST_F(HighSpeedTest, CaptureWritesRecorderRecordsAndConvertTabulatesThem) {
 }
 
 TEST_F(HighSpeedTest, TimeLimitEndsAQuietCaptureAndIntervalFlushesWhileRunning) {
+    ManualClock clock(5'000'000);
     HighSpeedCaptureOptions o = Options("quiet.dat");
     o.maxSeconds = 0.3;
-    auto t0 = std::chrono::steady_clock::now();
+    o.clock = &clock;
     HighSpeedCapture quiet(o);
     std::string err;
     ASSERT_TRUE(quiet.Open(&err)) << err;
-    HighSpeedCaptureStats st = quiet.Run();
-    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_GE(took, 0.3);
-    EXPECT_LT(took, 5.0);
+    HighSpeedCaptureStats st;
+    std::atomic<bool> ended{false};
+    std::thread quietRunner([&] {
+        st = quiet.Run();
+        ended = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return quiet.Started(); }));
+    clock.Advance(299);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few 100 ms polls
+    EXPECT_FALSE(ended.load());
+    clock.Advance(1);
+    EXPECT_TRUE(WaitFor([&] { return ended.load(); }));
+    if (!ended) quiet.Stop();
+    quietRunner.join();
+    EXPECT_NEAR(st.seconds, 0.3, 1e-6);
     EXPECT_EQ(st.frames, 0u);
     EXPECT_EQ(ReadFile(dir_ / "quiet.dat"), (Bytes{'L', 'M', 'R', 'A', 0x65}));
 
-    // Records reach the file while the capture still runs, within the interval.
+    // Records reach the file while the capture still runs, once the interval
+    // has passed on the capture's clock.
     HighSpeedCaptureOptions f = Options("flush.dat");
     f.flushIntervalSeconds = 0.2;
+    f.clock = &clock;
+    f.maxSeconds = 0;  // the clock moves on below; only Stop ends this one
     HighSpeedCapture cap(f);
     ASSERT_TRUE(cap.Open(&err)) << err;
     std::thread runner([&] { st = cap.Run(); });
+    ASSERT_TRUE(WaitFor([&] { return cap.Started(); }));
     UdpSocket tx;
     ASSERT_TRUE(tx.Create());
     Bytes frame = EncodeWavelengthFrame({3}, {1, 2, 3});
     for (int i = 0; i < 10; ++i) Send(tx, cap.Port(), frame);
     const uintmax_t whole = 5 + 10 * (frame.size() + kTrailerSize);
-    uintmax_t size = 0;
-    for (int i = 0; i < 100 && size < whole; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        size = fs::file_size(dir_ / "flush.dat");
-    }
-    EXPECT_EQ(size, whole) << "buffered records not written while running";
+    EXPECT_TRUE(WaitFor([&] {
+        clock.Advance(200);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fs::file_size(dir_ / "flush.dat") == whole;
+    })) << "buffered records not written while running";
     cap.Stop();
     runner.join();
     EXPECT_EQ(st.frames, 10u);
