@@ -18,11 +18,15 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShowEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -356,10 +360,16 @@ QWidget* MainWindow::BuildViewArea() {
 
 void MainWindow::BuildControls() {
     auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(8, 4, 8, 8);
-    root->setSpacing(6);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
     BuildMenu();
     root->setMenuBar(menuBar_);
+
+    contents_ = new QWidget;
+    contents_->setObjectName("mainContents");
+    auto* inner = new QVBoxLayout(contents_);
+    inner->setContentsMargins(8, 4, 8, 8);
+    inner->setSpacing(6);
 
     auto* body = new QHBoxLayout;
     body->setSpacing(8);
@@ -378,7 +388,7 @@ void MainWindow::BuildControls() {
     right->addWidget(groups);
     right->addWidget(BuildViewArea(), 1);
     body->addLayout(right, 1);
-    root->addLayout(body, 1);
+    inner->addLayout(body, 1);
 
     auto* bottom = new QProgressBar;
     bottom->setRange(0, 1);
@@ -386,10 +396,53 @@ void MainWindow::BuildControls() {
     bottom->setTextVisible(false);
     bottom->setFixedHeight(bottom->fontMetrics().height() / 2 + 6);
     Register(IDC_PROGRESS_RECORDS, bottom);
-    root->addWidget(bottom);
+    inner->addWidget(bottom);
+    // The contents keep the size they ask for.
+    inner->setSizeConstraint(QLayout::SetFixedSize);
 
-    // Not resizable: the window keeps the size its contents ask for.
-    root->setSizeConstraint(QLayout::SetFixedSize);
+    scroll_ = new QScrollArea;
+    scroll_->setObjectName("mainScroll");
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus);  // Tab goes from control to control as before
+    scroll_->setWidget(contents_);
+    root->addWidget(scroll_);
+    FitToScreen();
+}
+
+void MainWindow::FitToScreen() {
+    const QSize whole = contents_->sizeHint() + QSize(0, menuBar_->sizeHint().height());
+    QScreen* s = screen();
+    if (!s) {
+        setFixedSize(whole);
+        return;
+    }
+    // Room the window manager's title bar and frame take; known once shown.
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.width() <= 0 || frame.height() <= 0) frame = QSize(8, fontMetrics().height() * 2 + 8);
+    const QRect area = s->availableGeometry();
+    const QSize room = area.size() - frame;
+    if (whole.width() <= room.width() && whole.height() <= room.height()) {
+        setFixedSize(whole);
+        return;
+    }
+    // Too big for this screen: the window takes what there is and may be
+    // made smaller still; scroll bars reach the rest.
+    // A scroll bar in one direction takes room in the other; where the
+    // screen has that room, the window takes it and needs only the one bar.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    QSize largest = whole;
+    if (whole.height() > room.height()) largest.rwidth() += bar;
+    if (whole.width() > room.width()) largest.rheight() += bar;
+    setMinimumSize(whole.boundedTo(QSize(320, 240)));
+    setMaximumSize(largest);
+    resize(largest.boundedTo(room));
+    if (!isVisible()) move(area.topLeft());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The screen may differ from the one the window was built on.
+    if (!event->spontaneous()) FitToScreen();
 }
 
 void MainWindow::BuildMenu() {
@@ -547,6 +600,7 @@ int MainWindow::MessageBox(const std::string& text, const std::string& caption, 
     if (messageBoxOverride) return messageBoxOverride(text, caption, buttons, flags);
     QMessageBox box(this);
     box.setWindowTitle(Q(caption.empty() ? std::string("lumora") : caption));
+    box.setTextFormat(Qt::PlainText);  // a path with "<b>" in it is a path, not markup
     box.setText(Q(text));
     if (flags & kMbIconQuestion) box.setIcon((flags & kMbIconWarning) == kMbIconWarning ? QMessageBox::Warning
                                                                                           : QMessageBox::Question);

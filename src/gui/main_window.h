@@ -20,6 +20,7 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QMenuBar;
+class QScrollArea;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTimer;
@@ -104,6 +105,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void reject() override;
 
 private:
@@ -124,6 +126,9 @@ private:
     QWidget* NewCheck(int id, bool textLeft = false);
     QWidget* NewButton(int id);
     void Register(int id, QWidget* w);
+    // The whole layout at a fixed size where the screen's available area
+    // holds it; otherwise a window that fits the area and scrolls.
+    void FitToScreen();
     void HideToTray();
     void RestoreFromTray();
 
@@ -135,6 +140,8 @@ private:
     std::map<int, std::function<void()>> commandHandlers_;
     QMenuBar* menuBar_ = nullptr;
     QTabWidget* tabs_ = nullptr;
+    QScrollArea* scroll_ = nullptr;  // holds every control below the menu
+    QWidget* contents_ = nullptr;
     SensorListWidget* sensorList_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     int settingText_ = 0;  // >0 while the program itself changes a control

@@ -12,8 +12,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -189,7 +193,25 @@ private slots:
         QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QCOMPARE(w.minimumSize(), w.maximumSize());
+        // Fixed where the screen holds the whole layout; on a smaller screen
+        // (the offscreen one is 800 x 600) the window fits the screen and
+        // every control can be scrolled to.
+        auto* scroll = w.findChild<QScrollArea*>("mainScroll");
+        QVERIFY(scroll);
+        const QSize whole = scroll->widget()->size();
+        const QRect area = w.screen()->availableGeometry();
+        if (w.minimumSize() == w.maximumSize()) {
+            QVERIFY(whole.width() <= area.width() && whole.height() <= area.height());
+            QCOMPARE(scroll->viewport()->size(), whole);
+        } else {
+            QVERIFY(w.width() <= area.width() && w.height() <= area.height());
+            QVERIFY(w.maximumSize().width() >= whole.width());
+            for (QScrollBar* bar : {scroll->horizontalScrollBar(), scroll->verticalScrollBar()})
+                bar->setValue(bar->maximum());
+            QWidget* contents = scroll->widget();
+            const QPoint corner = contents->mapTo(scroll->viewport(), contents->rect().bottomRight());
+            QVERIFY2(scroll->viewport()->rect().contains(corner), "the far corner comes into view");
+        }
     }
 
     void aboutBoxLines() {
@@ -200,6 +222,28 @@ private slots:
         AboutDialog zh(Language::Chinese);
         QCOMPARE(zh.windowTitle(), QStringLiteral("关于 Lumora"));
         QCOMPARE(zh.findChild<QPushButton*>("aboutOk")->text(), QStringLiteral("确定"));
+    }
+
+    void messageBoxesShowTheirTextAsPlainText() {
+        Fixture f;
+        f.window->messageBoxOverride = nullptr;
+        QString shown;
+        int format = -1;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            poll.stop();
+            auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            shown = label ? label->text() : QString();
+            format = label ? label->textFormat() : -1;
+            box->button(QMessageBox::Ok)->click();
+        });
+        poll.start();
+        QCOMPARE(f.window->MessageBox("cannot write /data/<b>run</b>.dat", "", kMbOk, 0), int(kIdOk));
+        QCOMPARE(shown, QStringLiteral("cannot write /data/<b>run</b>.dat"));
+        QCOMPARE(format, int(Qt::PlainText));
     }
 
     void keysOpenCloseAndEnd() {

@@ -46,7 +46,7 @@ private slots:
         QCOMPARE(f.chart.xAxis->basePen().color(), QColor(0, 180, 0));
         QCOMPARE(f.chart.yAxis->tickLabelColor(), QColor(0, 180, 0));
         QCOMPARE(f.chart.xAxis->grid()->pen().color(), QColor(0, 50, 0));
-        QVERIFY(f.chart.legend->visible());
+        QVERIFY(!f.chart.legend->visible());  // nothing in it yet
         QCOMPARE(f.chart.legend->fillOrder(), QCPLayoutGrid::foRowsFirst);
         QVERIFY(!f.chart.interactions().testFlag(QCP::iRangeZoom));
         QCOMPARE(f.counter.text(), QString("0"));
@@ -96,10 +96,12 @@ private slots:
         QCOMPARE(f.chart.graph(0)->data()->at(0)->value, 100.0);
 
         f.display = true;
+        QVERIFY(f.chart.legend->visible());
         f.view.OfferFrame(2, b.data(), 640);
         f.view.ResetSpectrum();
         QCOMPARE(f.counter.text(), QString("0"));
         QCOMPARE(f.chart.graphCount(), 0);
+        QVERIFY(!f.chart.legend->visible());  // no empty frame left behind
         f.view.OfferFrame(7, a.data(), 64);
         f.view.RedrawNow();
         QCOMPARE(f.names(), (std::vector<QString>{"CH08"}));

@@ -319,6 +319,17 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 5))));
     }
 
+    void receiveStartGivesTheNextSourceAFreshHeader() {
+        ToolsFixture f;
+        std::atomic<bool>& started = f.tools->Job().Context().receiveStarted;
+        QVERIFY(!started);
+        ReceiveSession& session = f.window->Dlg().Session();
+        session.SetPortText("0");
+        QVERIFY(session.Open());
+        QTRY_VERIFY_WITH_TIMEOUT(started.load(), 5000);
+        session.Close();
+    }
+
     void settingsDialogOkTakesControlsCancelKeepsValues() {
         ConvertSettings v;
         v.m_FileLineMax = "1234";
@@ -336,7 +347,8 @@ private slots:
             QCOMPARE(lines->text(), QString("56"));
             d.Check(ConvertSettingsDialog::kNeedSN)->setChecked(true);
             d.Check(ConvertSettingsDialog::kTitleAlign)->setChecked(false);
-            QTest::mouseClick(d.findChild<QPushButton*>("ctl1052"), Qt::LeftButton);
+            // Enter on the focused OK is OK (Cancel is the default elsewhere).
+            QTest::keyClick(d.findChild<QPushButton*>("ctl1052"), Qt::Key_Return);
             QCOMPARE(d.result(), int(QDialog::Accepted));
             QCOMPARE(d.Values().m_FileLineMax, std::string("56"));
             QCOMPARE(d.Values().m_NeedSN, 1);

@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(ed->NameBox()->toPlainText(), QString("EnableOS"));
         QCOMPARE(ed->TextBox()->toPlainText(), QString("*CHS!;"));
 
-        // A two-line command: Enter in the box is a line break.
+        // A two-line command: Enter in the box is a line break, CR LF for the instrument.
         ed->TextBox()->clear();
         QTest::keyClicks(ed->TextBox(), "*IDN?");
         QTest::keyClick(ed->TextBox(), Qt::Key_Return);
@@ -104,7 +104,7 @@ private slots:
         ed->NameBox()->setPlainText("Ask");
         QTest::mouseClick(ed->Button(CommandEditorWindow::kAppend), Qt::LeftButton);
         QCOMPARE(list->rowCount(), 8);
-        QCOMPARE(Rows(list).first(), QString("Ask@*IDN?\nX"));
+        QCOMPARE(Rows(list).first(), QString("Ask@*IDN?\r\nX"));
 
         QTest::mouseClick(ed->Button(CommandEditorWindow::kSend), Qt::LeftButton);
         char buf[64] = {};
@@ -113,7 +113,10 @@ private slots:
             QCoreApplication::processEvents();
             n = instrument.ReceiveFrom(buf, sizeof buf - 1);
         }
-        QCOMPARE(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), std::string("*IDN?\nX"));
+        QCOMPARE(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), std::string("*IDN?\r\nX"));
+        ClickRow(list, 1);
+        ClickRow(list, 0);
+        QCOMPARE(ed->TextBox()->toPlainText(), QString("*IDN?\nX"));
 
         // Delete the new top row and the one below it, save: six entries remain.
         ClickRow(list, 0);

@@ -38,6 +38,7 @@ private slots:
         Fixture f;
         QCOMPARE(f.chart.graphCount(), 1);
         QCOMPARE(f.chart.graph(0)->name(), QString::fromUtf8("第一条"));
+        QVERIFY(f.chart.legend->visible());
         QVERIFY(f.chart.interactions().testFlag(QCP::iRangeZoom));
         QCOMPARE(f.chart.yAxis->grid()->pen().color(), QColor(0, 50, 0));
         f.chart.graph(0)->addData(1, 1);
@@ -49,6 +50,7 @@ private slots:
         f.Frame(3, 10);
         f.view.UpdateTrace();
         QCOMPARE(f.chart.graphCount(), 0);
+        QVERIFY(!f.chart.legend->visible());  // an empty legend is hidden
         QCOMPARE(f.chart.xAxis->range(), QCPRange(0, 1));
     }
 

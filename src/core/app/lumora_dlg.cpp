@@ -22,30 +22,6 @@
 namespace lumora {
 namespace {
 
-
-// First IPv4 address of this computer's host name, dotted; empty when none.
-std::string LocalHostAddress() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return {};
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &list) != 0 || !list) return {};
-    std::string out;
-    for (addrinfo* a = list; a; a = a->ai_next) {
-        if (a->ai_family != AF_INET) continue;
-        char buf[INET_ADDRSTRLEN] = {};
-        auto* sin = reinterpret_cast<sockaddr_in*>(a->ai_addr);
-        if (inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf)) {
-            out = buf;
-            break;
-        }
-    }
-    freeaddrinfo(list);
-    return out;
-}
-
 std::string CurrentDirectory() {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::current_path(ec);
@@ -576,6 +552,7 @@ void CLumoraDlg::ReadSettingsIntoControls(bool atStartup) {
     m_window.SetText(IDC_SAVED_LINES, "0");
     ResolveSaveDir(dir);
     m_rtDrawRate.store(0);
+    if (viewHooks.clearDrawRate) viewHooks.clearDrawRate();  // FRQ starts from 0 as DAQ FRQ does
     SetEditText(IDC_FILE_NAME, fileName);
     m_autoOpenAtStart = autoOpen != 0;
     ApplySessionSettings();
@@ -592,7 +569,7 @@ void CLumoraDlg::OnInitDialog() {
     m_lastCounter = 0;
 
     m_window.SetComboItems(IDC_PROTOCOL, {"0: UDP", "1: TCP Client", "2: TCP Server"}, g_protocol.load());
-    std::string local = LocalHostAddress();
+    std::string local = LocalIPv4Address();
     m_window.SetComboItems(IDC_LOCAL_IP, local.empty() ? std::vector<std::string>{} : std::vector<std::string>{local},
                            local.empty() ? -1 : 0);
     m_window.SetTitle(WindowTitle());
@@ -744,7 +721,7 @@ void CLumoraDlg::OnSystemReset() {
     m_window.SetText(IDC_INTERVAL, m_intervalText);
     m_lastCounter = 0;
     m_window.SetComboItems(IDC_PROTOCOL, {"0: UDP", "1: TCP Client", "2: TCP Server"}, g_protocol.load());
-    std::string local = LocalHostAddress();
+    std::string local = LocalIPv4Address();
     m_window.SetComboItems(IDC_LOCAL_IP, local.empty() ? std::vector<std::string>{} : std::vector<std::string>{local},
                            local.empty() ? -1 : 0);
     m_window.SetTitle(WindowTitle());

@@ -122,6 +122,12 @@ struct ConversionContext {
 
     ConvertProgress progress;
 
+    // Set when a receive worker starts (any thread): the next source begins
+    // with no header and a fresh align-error count, as if the run were new.
+    // It is taken at a source's start, never in the middle of one, where
+    // clearing the header would create the open CSV file again, empty.
+    std::atomic<bool> receiveStarted{false};
+
     // Used by the conversion thread only.
     CurrentHeader m_currentHeader;
     int m_alignErrorRun = 0;

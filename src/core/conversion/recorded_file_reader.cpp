@@ -397,8 +397,10 @@ public:
         p.m_convRecordsRange.store(range_, std::memory_order_relaxed);
         fileNumber_ = kind_ == SourceKind::JsonLines ? 0 : 1;
         // A JSON source starts with a fresh align-error count; a binary source
-        // continues with what the previous source left.
-        if (kind_ == SourceKind::JsonLines) ctx_.m_alignErrorRun = 0;
+        // continues with what the previous source left, unless receiving has
+        // started since.
+        const bool receiveStarted = ctx_.receiveStarted.exchange(false, std::memory_order_acq_rel);
+        if (kind_ == SourceKind::JsonLines || receiveStarted) ctx_.m_alignErrorRun = 0;
         ctx_.m_currentHeader.Clear();
     }
 

@@ -1,6 +1,9 @@
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -10,6 +13,49 @@
 #include <utility>
 
 namespace lumora {
+namespace {
+
+std::string Dotted(const in_addr& address) {
+    char buf[INET_ADDRSTRLEN] = {};
+    return inet_ntop(AF_INET, &address, buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+// First IPv4 address of this computer's host name; empty when none.
+std::string HostNameAddress() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0 || !list) return {};
+    std::string out;
+    for (addrinfo* a = list; a && out.empty(); a = a->ai_next)
+        if (a->ai_family == AF_INET) out = Dotted(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr);
+    freeaddrinfo(list);
+    return out;
+}
+
+}  // namespace
+
+std::string FirstUpIPv4Address(const ifaddrs* list) {
+    for (const ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        return Dotted(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr);
+    }
+    return {};
+}
+
+std::string LocalIPv4Address() {
+    ifaddrs* list = nullptr;
+    std::string out;
+    if (getifaddrs(&list) == 0) {
+        out = FirstUpIPv4Address(list);
+        freeifaddrs(list);
+    }
+    return out.empty() ? HostNameAddress() : out;
+}
 
 UdpSocket::~UdpSocket() { Close(); }
 

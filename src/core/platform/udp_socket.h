@@ -5,7 +5,17 @@
 #include <cstdint>
 #include <string>
 
+struct ifaddrs;
+
 namespace lumora {
+
+// The IPv4 address, dotted, of the first interface in list that is up and not
+// loopback; empty when there is none.
+std::string FirstUpIPv4Address(const ifaddrs* list);
+// This computer's address as the operator wants to see it: the first up,
+// non-loopback interface's IPv4 address, else the first IPv4 address of the
+// host name (on Linux usually 127.0.x.1); empty when neither is known.
+std::string LocalIPv4Address();
 
 class UdpSocket {
 public:

@@ -29,6 +29,19 @@ const Caption kStandardText{"Standard", "标准"};
 const Caption kSaveText{"Save", "保存"};
 const Caption kCancelText{"Cancel", "取消"};
 
+// The instrument takes CR LF as a command's line break; the box works with LF.
+std::string CommandFromBox(const QString& boxText) {
+    QString text = boxText;
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return S(text);
+}
+
+QString CommandForBox(const std::string& command) {
+    QString text = Q(command);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
 constexpr int kListWidth = 450;
 
 }  // namespace
@@ -104,7 +117,7 @@ CommandEditorWindow::CommandEditorWindow(SettingsStore& settings, std::function<
         if (!updating_) editor_.nameBox = S(name_->toPlainText());
     });
     connect(text_, &QPlainTextEdit::textChanged, this, [this] {
-        if (!updating_) editor_.textBox = S(text_->toPlainText());
+        if (!updating_) editor_.textBox = CommandFromBox(text_->toPlainText());
     });
     connect(list_, &QTableWidget::itemSelectionChanged, this, [this] {
         if (updating_) return;
@@ -159,7 +172,7 @@ void CommandEditorWindow::ShowRows() {
 void CommandEditorWindow::ShowBoxes() {
     ++updating_;
     if (S(name_->toPlainText()) != editor_.nameBox) name_->setPlainText(Q(editor_.nameBox));
-    if (S(text_->toPlainText()) != editor_.textBox) text_->setPlainText(Q(editor_.textBox));
+    if (CommandFromBox(text_->toPlainText()) != editor_.textBox) text_->setPlainText(CommandForBox(editor_.textBox));
     --updating_;
 }
 

@@ -85,7 +85,7 @@ ConvertSettingsDialog::ConvertSettingsDialog(const ConvertSettings& values, Lang
 
     auto* ok = new QPushButton(kOkText.In(lang), this);
     ok->setObjectName(ControlName(kOk));
-    ok->setAutoDefault(false);
+    ok->setAutoDefault(true);  // focused, it takes Enter
     auto* cancel = new QPushButton(kCancelText.In(lang), this);
     cancel->setObjectName(ControlName(kCancel));
     cancel->setDefault(true);

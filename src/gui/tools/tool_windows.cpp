@@ -46,6 +46,8 @@ ToolWindows::ToolWindows(MainWindow& window, DiscoveryOptions discovery) : windo
     LoadConvertSettings(ctx.store, values);
     ctx.SetSettings(values);
     ctx.ui = MakeSettingsUi();
+    // Each start of receiving gives the conversion's next source a fresh header.
+    dlg.Session().SetWorkerStartHook([&ctx] { ctx.receiveStarted.store(true, std::memory_order_release); });
 
     discovery_ = std::make_unique<DeviceDiscovery>(port_, [&dlg]() { return dlg.StopReceive(); }, discovery);
     discovery_->onDeviceAdded = [this](const CSa&) {
@@ -87,6 +89,7 @@ ToolWindows::~ToolWindows() {
     delete editor_.data();
     delete deviceList_.data();
     discovery_.reset();  // ends and joins the listeners
+    window_.Dlg().Session().SetWorkerStartHook(nullptr);
     // The worker may be waiting for the run's question: it is stopped and
     // joined while the job still exists, and only then released.
     job_->Context().cancel.store(true);

@@ -39,7 +39,7 @@ void ApplyChartLook(QCustomPlot* chart, bool zoomWithMouse) {
         axis->grid()->setVisible(false);
     }
 
-    chart->legend->setVisible(true);
+    chart->legend->setVisible(chart->legend->itemCount() > 0);  // and again at each replot
     chart->legend->setFillOrder(QCPLayoutGrid::foRowsFirst);
     chart->legend->setWrap(0);
     chart->legend->setBrush(QBrush(Qt::black));
@@ -89,6 +89,8 @@ ChartReplotter::ChartReplotter(QCustomPlot* chart) : QObject(chart), chart_(char
 
 void ChartReplotter::Replot() {
     if (!chart_) return;
+    // an empty legend would still draw its frame
+    chart_->legend->setVisible(chart_->legend->itemCount() > 0);
     if (chart_->isVisible()) {
         chart_->replot();
         stale_ = false;

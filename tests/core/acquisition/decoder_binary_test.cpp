@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,13 @@ using testframes::WavelengthFrame;
 
 int Decode(AcquisitionState& s, const std::vector<uint8_t>& f) { return DecodeBinaryFrame(s, f.data(), f.size()); }
 
-const FrameSlot& Latest(const AcquisitionState& s) { return s.Ring().slots[s.Ring().LatestIndex()]; }
+// The newest frame; the tests call it only after a frame was decoded, and an
+// empty ring stops the test instead of reading before the first slot.
+const FrameSlot& Latest(const AcquisitionState& s) {
+    const int i = s.Ring().LatestIndex();
+    if (i < 0) throw std::logic_error("no frame decoded yet");
+    return s.Ring().slots[static_cast<size_t>(i)];
+}
 
 // Ring index, frame count and sequence number: none of them may move on a rejection.
 struct Marks {

@@ -1,6 +1,9 @@
 #include "app/lumora_dlg.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -238,11 +241,43 @@ TEST_F(DlgTest, ResetAnsweredNoOrCancelChangesNothing) {
     EXPECT_EQ(win.boxes[0].buttons, kMbYesNoCancel);
     EXPECT_TRUE(win.boxes[0].flags & kMbDefaultButton2);
 
+    // The realtime view's FRQ starts from 0 again, as DAQ FRQ does.
+    int drawRate = 17;
+    dlg->viewHooks.drawRate = [&drawRate] { return drawRate; };
+    dlg->viewHooks.clearDrawRate = [&drawRate] { drawRate = 0; };
     win.answer = kIdYes;
     dlg->OnSystemReset();
     EXPECT_EQ(win.texts[IDC_PORT], "7100");
     EXPECT_TRUE(win.checks[IDC_ENABLE]);
     EXPECT_TRUE(dlg->LiveEnable());
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.texts[IDC_RT_FRQ], "0");
+    EXPECT_EQ(win.texts[IDC_DAQ_FRQ], "0");
+    dlg->viewHooks = {};
+}
+
+TEST(LocalAddress, FirstUpInterfaceThatIsNotLoopback) {
+    // lo (up), eth0 down, wlan0 with IPv6 only, then eth1 and eth2 up.
+    sockaddr_in v4[4] = {};
+    const char* dotted[4] = {"127.0.0.1", "10.0.0.5", "192.168.1.20", "192.168.2.30"};
+    for (int k = 0; k < 4; ++k) {
+        v4[k].sin_family = AF_INET;
+        inet_pton(AF_INET, dotted[k], &v4[k].sin_addr);
+    }
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    ifaddrs eth2{nullptr, const_cast<char*>("eth2"), IFF_UP, reinterpret_cast<sockaddr*>(&v4[3]), nullptr, {}, nullptr};
+    ifaddrs eth1{&eth2, const_cast<char*>("eth1"), IFF_UP, reinterpret_cast<sockaddr*>(&v4[2]), nullptr, {}, nullptr};
+    ifaddrs wlan0{&eth1, const_cast<char*>("wlan0"), IFF_UP, reinterpret_cast<sockaddr*>(&v6), nullptr, {}, nullptr};
+    ifaddrs noAddress{&wlan0, const_cast<char*>("tun0"), IFF_UP, nullptr, nullptr, {}, nullptr};
+    ifaddrs eth0{&noAddress, const_cast<char*>("eth0"), 0, reinterpret_cast<sockaddr*>(&v4[1]), nullptr, {}, nullptr};
+    ifaddrs lo{&eth0, const_cast<char*>("lo"), IFF_UP | IFF_LOOPBACK, reinterpret_cast<sockaddr*>(&v4[0]), nullptr,
+               {}, nullptr};
+    EXPECT_EQ(FirstUpIPv4Address(&lo), "192.168.1.20");
+    EXPECT_EQ(FirstUpIPv4Address(&eth2), "192.168.2.30");
+    eth2.ifa_flags = 0;
+    eth1.ifa_flags = 0;
+    EXPECT_EQ(FirstUpIPv4Address(&lo), "") << "only loopback and down interfaces: nothing";
 }
 
 TEST_F(DlgTest, ResetReopensWithAutoOpenAndLeavesClosedWithout) {

@@ -98,6 +98,17 @@ TEST_F(ReaderTest, LmraRecordsAreCutAtTheirEndMarkers) {
     EXPECT_EQ(ctx.progress.m_convFileBusy.load(), 0);
     EXPECT_EQ(ctx.progress.m_convFileTail.load(), 1);
     EXPECT_TRUE(ctx.m_currentHeader.Empty());
+
+    // The align-error count carries over to the next binary source unless a
+    // receive worker has started in between.
+    WriteFile(dir / "one.dat", LmraFile({records[0]}));
+    ctx.m_alignErrorRun = 5;
+    ASSERT_EQ(Convert("one.dat"), 0);
+    EXPECT_EQ(ctx.m_alignErrorRun, 5);
+    ctx.receiveStarted = true;
+    ASSERT_EQ(Convert("one.dat"), 0);
+    EXPECT_EQ(ctx.m_alignErrorRun, 0);
+    EXPECT_FALSE(ctx.receiveStarted);
 }
 
 TEST_F(ReaderTest, LmraChannelsFollowTheTrailerOffset) {
