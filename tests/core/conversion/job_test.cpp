@@ -440,3 +440,39 @@ TEST(ConversionJobTest, StopRequestIsSeenWhereNoRecordComes) {
 
 }  // namespace
 }  // namespace lumora
+
+namespace lumora {
+namespace {
+
+using namespace lumora::test;
+
+// Bad lines end a text source unless lumora-cli is told to skip them; then
+// each source says how many it skipped and where. The source spans several
+// batches of the two conversion threads: a repeated frame is still dropped,
+// also when the repeat lacks its other members.
+TEST(ConvertCliTest, SkipBadLinesGoesOnAndSaysWhere) {
+    if (!Exists(LUMORA_CLI_PATH)) GTEST_SKIP() << "lumora-cli not built";
+    ScratchDir dir;
+    fs::create_directory(dir / "data");
+    std::string text;
+    for (int i = 1; i <= 1000; ++i) {
+        if (i == 301) text += std::string(2, ' ') + "\n{\"SysTime\":[1700000001,0],\"SysData\":}\n";
+        if (i == 701) text += "\xFF\xFF\x01\x02 binary\n";
+        text += "{\"Time\":1700000000,\"Counter\":" + std::to_string(i) + ",\"SN\":\"A\",\"Data\":[[1,1,1,1551000,5,1001]]}\n";
+        if (i == 600) text += "{\"Time\":1700000000,\"Counter\":600}\n";  // the same frame again
+    }
+    WriteFile(dir / "data/t.dat", text);
+    std::string out, err;
+    EXPECT_EQ(RunCli(dir.Path(), "data", out, err), 1);
+    EXPECT_FALSE(Exists(dir / "data/t-1.csv"));
+
+    EXPECT_EQ(RunCli(dir.Path(), "data --skip-bad-lines", out, err), 0);
+    EXPECT_EQ(out, "Sucess: 1\nDIR: data\ndata/t.dat: 3 lines skipped (lines 301, 302, 704)\n");
+    auto rows = Lines(ReadFile(dir / "data/t-1.csv"));
+    ASSERT_EQ(rows.size(), 1001u);
+    EXPECT_EQ(rows[1000].substr(rows[1000].find(',')), ",1700000000,1000,1551000,5");
+    EXPECT_FALSE(Exists(dir / "Lumora.ini"));
+}
+
+}  // namespace
+}  // namespace lumora
