@@ -68,10 +68,10 @@ private slots:
         QVERIFY(!dlg.ShowSpectrum());
         dlg.Acquisition().m_spectrumAutoShowHook.load()->BringSpectrumForward();
         charts.Spectrum().ShowSpectrumFrame(2, samples.data(), 300);
-        QTRY_COMPARE(w.ViewTabs()->currentIndex(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(w.ViewTabs()->currentIndex(), 1, 30000);
         QVERIFY(w.GetCheck(IDC_SPECTRUM_DISP));
         QVERIFY(dlg.ShowSpectrum());
-        QTRY_COMPARE(Cnt(w), QString("1"));
+        QTRY_COMPARE_WITH_TIMEOUT(Cnt(w), QString("1"), 30000);
         dlg.OnButtonClicked(IDC_SPECTRUM_RESET);
         QCOMPARE(Cnt(w), QString("0"));
         QCOMPARE(charts.Spectrum().chart()->graphCount(), 0);
@@ -97,15 +97,15 @@ private slots:
             }
         };
         send(4);
-        QTRY_VERIFY_WITH_TIMEOUT(dlg.SensorRows().RowCount() == 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.SensorRows().RowCount() == 3, 30000);
         dlg.SensorRows().SetChecked(0, true);
         dlg.SensorRows().SetChecked(2, true);
         send(10);
-        QTRY_VERIFY_WITH_TIMEOUT(charts.Trace().chart()->graphCount() == 2, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(charts.Trace().History().Size() >= 5, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(charts.Trace().chart()->graphCount() == 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(charts.Trace().History().Size() >= 5, 30000);
         QCOMPARE(charts.Trace().chart()->graph(1)->name(), QString("3.%1").arg(port * 1000 + 3));
         // without a reference every value is 0: a flat line across the middle
-        QTRY_VERIFY_WITH_TIMEOUT(HasGreen(charts.Realtime()->Picture()), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(HasGreen(charts.Realtime()->Picture()), 30000);
 
         // LEN through the window's own handler
         dlg.OnEditChanged(IDC_REALTIME_LEN, "9");

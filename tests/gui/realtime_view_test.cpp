@@ -124,7 +124,7 @@ private slots:
             f.view.OnLengthChanged(i % 2 ? 10000 : 1000);
             QTest::qWait(2);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(f.GreenIn(f.view.Picture(), QRect(120, 40, 1020, 421)) > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.GreenIn(f.view.Picture(), QRect(120, 40, 1020, 421)) > 0, 30000);
         f.view.CloseCanvas();
         QVERIFY(!f.view.Sampling());
         QVERIFY(f.view.Picture().isNull());

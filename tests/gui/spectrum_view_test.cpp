@@ -121,7 +121,7 @@ private slots:
         QCOMPARE(f.counter.text(), QString("1"));
         QCOMPARE(f.chart.graph(0)->data()->size(), 64);
         f.chart.show();
-        QTRY_VERIFY(replots >= 1);
+        QTRY_VERIFY_WITH_TIMEOUT(replots >= 1, 30000);
         const int before = replots;
         f.view.OfferFrame(0, a.data(), 32);
         f.view.RedrawNow();
@@ -141,7 +141,7 @@ private slots:
             }
         });
         worker.join();
-        QTRY_COMPARE_WITH_TIMEOUT(f.counter.text(), QString::number(kFrames), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.counter.text(), QString::number(kFrames), 30000);
         QVERIFY(f.view.RedrawCount() <= 3);
         QCOMPARE(f.chart.graphCount(), 32);
         // every channel shows its own last spectrum

@@ -124,7 +124,7 @@ private slots:
             f.boxes.clear();
             f.tools->OnDataConvert();
             if (f.tools->Job().State() < 0) return;
-            QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 30000);
         };
 
         run();  // Cancel: nothing converted
@@ -170,7 +170,7 @@ private slots:
             return static_cast<int>(kIdOk);
         };
         f.tools->OnDataConvert();
-        QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 30000);
 
         const std::vector<std::string> texts = f.Texts();
         QCOMPARE(texts.size(), size_t(6));
@@ -191,7 +191,7 @@ private slots:
         QCOMPARE(files.urls[0].toLocalFile(), QString::fromStdString(data));
 
         // The status refresh shows the files done out of all.
-        QTRY_VERIFY_WITH_TIMEOUT((f.window->Dlg().UpdateStatus(), f.window->GetText(IDC_FILE_NUMBER) == "3/3"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((f.window->Dlg().UpdateStatus(), f.window->GetText(IDC_FILE_NUMBER) == "3/3"), 30000);
         auto* bar = qobject_cast<QProgressBar*>(f.window->Control(IDC_PROGRESS_FILES));
         QVERIFY(bar);
         QCOMPARE(bar->value(), 3);
@@ -307,7 +307,7 @@ private slots:
             QTest::mouseClick(d->findChild<QPushButton*>("ctl1053"), Qt::LeftButton);
         });
         f.tools->OnConvertSettings();
-        QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 30000);
         QVERIFY(!questionWhileMenuDialog);
         QCOMPARE(boxesWhileMenuDialog, size_t(1));
         QCOMPARE(dialogsSeen, 2);

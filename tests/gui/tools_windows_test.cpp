@@ -2,6 +2,7 @@
 // launcher forms, driven through their widgets.
 #include <QApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -109,7 +110,9 @@ private slots:
         QTest::mouseClick(ed->Button(CommandEditorWindow::kSend), Qt::LeftButton);
         char buf[64] = {};
         long n = instrument.ReceiveFrom(buf, sizeof buf - 1);
-        for (int i = 0; i < 100 && n < 0; ++i) {  // the main window sends once its loop runs
+        QElapsedTimer waited;  // the main window sends once its loop runs
+        waited.start();
+        while (n < 0 && waited.elapsed() < 30000) {
             QCoreApplication::processEvents();
             n = instrument.ReceiveFrom(buf, sizeof buf - 1);
         }
@@ -167,8 +170,10 @@ private slots:
         QVERIFY(d.HandleAnnouncement(Announcement("127.0.0.2", R"( {"idn":"SA-2","sn":"002"})")));
         QVERIFY(!d.HandleAnnouncement(Announcement("127.0.0.1", R"({"IDN":"SA-1","SN":"001","x":1})")));
         QVERIFY(!d.HandleAnnouncement(Announcement("127.0.0.3", R"({"IDN":"SA-3","SN":3})")));
+        QTableWidgetItem* secondRowPn = list->item(0, 1);
         QVERIFY(d.HandleAnnouncement(Announcement("127.0.0.4", R"({"IDN":"SA-1","SN":"001"})")));
         QCOMPARE(list->rowCount(), 3);
+        QCOMPARE(list->item(1, 1), secondRowPn);  // a new row on top; the rows below are left as they were
         auto row = [&](int r) {
             QStringList cells;
             for (int c = 0; c < 4; ++c) cells << list->item(r, c)->text();
@@ -187,7 +192,7 @@ private slots:
         QCOMPARE(f.window->ViewTabs()->currentIndex(), kTabActiveSa);
         QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
         ClickRow(list, 1, 3, true);
-        QTRY_COMPARE(urls.urls.size(), qsizetype(1));
+        QTRY_COMPARE_WITH_TIMEOUT(urls.urls.size(), qsizetype(1), 30000);
         QCOMPARE(urls.urls[0], QUrl("http://127.0.0.2"));
     }
 
@@ -227,14 +232,14 @@ private slots:
         Type(conv->Box(HighSpeedConvertDialog::kChannelOffset), "5");
         QPointer<HighSpeedConvertDialog> convGone = conv;
         QTest::mouseClick(conv->findChild<QPushButton*>("ctl2"), Qt::LeftButton);
-        QTRY_VERIFY(convGone.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(convGone.isNull(), 30000);
         QCOMPARE(s.GetString("HDAQ_CONVERT", "ChannelOffset", ""), std::string("5"));
         QVERIFY(f.scripts.empty());
 
         // The form opened before the changes passes its own values.
         QPointer<HighSpeedDaqDialog> secondGone = second;
         QTest::mouseClick(second->findChild<QPushButton*>("ctl1"), Qt::LeftButton);
-        QTRY_VERIFY(secondGone.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(secondGone.isNull(), 30000);
         QCOMPARE(f.scripts.size(), size_t(1));
         QCOMPARE(f.scripts[0].first, std::string("daq.sh"));
         QCOMPARE(f.scripts[0].second, std::string("8190 500000 120 10 ./Data2/test"));
