@@ -214,10 +214,12 @@ void DeviceDiscovery::Listen(const std::shared_ptr<RunState>& run) {
     }
     socket.Close();
     listening_.fetch_sub(1);
+    // The run counts as ended before the window hears of it, so whoever reacts
+    // to the news sees no active run.
+    finish();
     PostGuarded([](DeviceDiscovery& self) {
         if (self.onRunFinished) self.onRunFinished();
     });
-    finish();
 }
 
 bool DeviceDiscovery::HandleAnnouncement(const AnnouncementBlock& block) {
