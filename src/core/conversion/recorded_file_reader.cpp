@@ -81,14 +81,10 @@ ssize_t ReadFull(int fd, uint8_t* buffer, size_t n) {
 
 // Text lines of a file, read through one large buffer; a line end is a line
 // feed, removed from the line. The buffer ends in json::kPadding bytes that
-// are never filled, so the JSON parser can read past any line in place.
+// are never filled, so the JSON parser could read past any line in place.
 class LineReader {
 public:
     explicit LineReader(int fd) : fd_(fd), buffer_(kReadChunk + json::kPadding) {}
-    // Bytes readable from line on (the line, what follows it, the padding).
-    size_t Capacity(const char* line) const {
-        return static_cast<size_t>(buffer_.data() + buffer_.size() - line);
-    }
     enum Status { kLine, kEnd, kError };
     Status Next(const char*& line, size_t& length) {
         for (;;) {
