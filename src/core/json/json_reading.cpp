@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cstring>

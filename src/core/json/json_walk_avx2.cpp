@@ -5,6 +5,7 @@
 
 #include <simdjson.h>
 
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cstring>

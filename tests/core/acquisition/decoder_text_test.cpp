@@ -144,6 +144,19 @@ TEST(TextDecoder, TextsWhereTheParsersCouldDifferKeepTheirResults) {
         head + "\"Data\":[]}{\"Time\":2}", head + "\"Data\":[]\x0b}", head + R"("Data":[],"x":tru})",
         head + R"("Data":[],"x":[)" + std::string(70, '[') + std::string(70, ']') + "]}", R"({"Time":true})",
         "{\"Time\":1,\"Counter\":1,\"SN\":\"\x01\",\"Data\":[]}", full,
+        // "Data" read in one pass: number shapes at its limits, spaces, arrays
+        // of other lengths, more arrays than readings, "Data" not last.
+        frame("-1234567,-7654321.1234567"), frame("12345678,123456789.012345"), frame("-0,-0.000001"),
+        frame("1234567890123456,0.1234567890123456"), frame("2147483648,-2147483649"), frame("-2147483648,.5"),
+        frame("-,1"), frame("1.2.3,4"), frame("1-2,3"), frame("--1,3"), frame("0.10,99.990000"),
+        head + "\"Data\": [ [ 1 , 2 ,3,\t4,5,6,7,8 ] ,\r\n[1,2,3,4,5,6,7,8,9,10] ,[],[1,2] ] } \n",
+        head + R"("Data":[[1,2,3,4,5,6,7,8]],"x":1})", head + R"("Data":[[1,2,3,4,5,6,7,8],"x"]})",
+        head + R"("Data":[[1,2,3,4,5,6,7,8],]})", head + R"("Data":[[1,2,3,4,5,6,7,8]]})" + " x",
+        [&] {
+            std::string many = head + R"("Data":[)";
+            for (int i = 0; i < 330; ++i) many += (i ? ",[" : "[") + std::to_string(i) + ",2,3,4,5.5,6,7,8]";
+            return many + "]}";
+        }(),
     };
     // The receive worker's buffer: the text and the room after it.
     std::vector<char> buffer(ReceiveSession::kReceiveStride);
