@@ -12,6 +12,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumora::json::avx2 {
 namespace {
 namespace od = simdjson::ondemand;
