@@ -184,7 +184,7 @@ int RunRecord(const Args& args) {
             std::fprintf(stderr,
                          "datagrams/s %u (10 s window %d), saved lines %u, records lost %llu, file number %d, "
                          "datagrams %u\n",
-                         count - lastCount, session.PacketRate(), recorder.RecordsInFile() - recorder.LostInFile(),
+                         count - lastCount, session.PacketRate(), recorder.SavedInFile(),
                          static_cast<unsigned long long>(recorder.RecordsLost()), recorder.FileNumber(), count);
             lastCount = count;
             nextStatus += std::chrono::seconds(1);

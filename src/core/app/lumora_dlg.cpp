@@ -33,11 +33,10 @@ std::string CurrentDirectory() {
 std::string SavedLinesText(const RawRecorder& recorder) {
     // Records of the current file that are really in it; records that did not
     // reach the disk are named beside them until Reset.
-    const uint32_t inFile = recorder.RecordsInFile();
-    const uint32_t lostInFile = std::min(recorder.LostInFile(), inFile);
+    const uint32_t saved = recorder.SavedInFile();
     const unsigned long long lost = recorder.RecordsLost();
-    if (lost == 0) return std::to_string(inFile - lostInFile);
-    return StringPrintf(LoadString(222).c_str(), inFile - lostInFile, lost);
+    if (lost == 0) return std::to_string(saved);
+    return StringPrintf(LoadString(222).c_str(), saved, lost);
 }
 
 void ConversionProgress::Clear() {

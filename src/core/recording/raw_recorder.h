@@ -17,6 +17,7 @@
 // RecordData and Flush run on the receive worker only; Close must not run
 // while either is in progress (the receive session joins its worker first).
 // The setters may be called from any thread.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +97,12 @@ public:
     uint64_t RecordsLost() const { return recordsLost_.load(std::memory_order_relaxed); }
     // Records of the current file that did not reach it.
     uint32_t LostInFile() const { return lostInFile_.load(std::memory_order_relaxed); }
+    // Records of the current file that really reached it. Records that found
+    // no file at all are lost without counting toward one.
+    uint32_t SavedInFile() const {
+        const uint32_t inFile = RecordsInFile();
+        return inFile - std::min(LostInFile(), inFile);
+    }
     void ResetCounts();
 
     // The system call that writes to the file (write(2) unless a test puts a

@@ -214,6 +214,8 @@ TEST_F(RecorderTest, UncreatableFileIsCountedReportedOnceAndRetried) {
     EXPECT_FALSE(recorder.IsFileOpen());
     EXPECT_EQ(recorder.FileNumber(), 3);
     EXPECT_EQ(window.Text(kFileNumberControl), "3");
+    EXPECT_EQ(recorder.RecordsLost(), 2u);
+    EXPECT_EQ(recorder.SavedInFile(), 0u);  // not 2^32 - 2
     ASSERT_EQ(window.Messages().size(), 1u);
     EXPECT_NE(window.Messages()[0].find(missing), std::string::npos);
 
