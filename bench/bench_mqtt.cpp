@@ -120,8 +120,11 @@ struct Subscriber {
         mosquitto_loop_start(mosq);
     }
     ~Subscriber() {
+        // After the disconnect the network thread ends by itself. Cancelling
+        // it instead could catch it between looking up the broker's address
+        // and freeing the answer, while it reconnects after a broker restart.
         mosquitto_disconnect(mosq);
-        mosquitto_loop_stop(mosq, true);
+        mosquitto_loop_stop(mosq, false);
         mosquitto_destroy(mosq);
     }
 };

@@ -69,7 +69,7 @@ public:
 
     bool Start() {
         child_ = Spawn(dir_, {"/usr/sbin/mosquitto", "-c", dir_ + "/mosquitto.conf"}, dir_ + "/mosquitto.log");
-        return child_.pid > 0 && WaitUntil([&] { return Accepts(port_); }, 10);
+        return child_.pid > 0 && WaitUntil([&] { return Accepts(port_); }, 30);
     }
     void Kill() {
         if (child_.pid <= 0) return;
@@ -118,11 +118,14 @@ public:
         mosquitto_loop_start(mosq_);
     }
     ~Subscriber() {
+        // After the disconnect the network thread ends by itself. Cancelling
+        // it instead could catch it between looking up the broker's address
+        // and freeing the answer, while it reconnects after a broker restart.
         mosquitto_disconnect(mosq_);
-        mosquitto_loop_stop(mosq_, true);
+        mosquitto_loop_stop(mosq_, false);
         mosquitto_destroy(mosq_);
     }
-    bool WaitSubscribed() { return WaitUntil([&] { return subscribed_.load(); }, 10); }
+    bool WaitSubscribed() { return WaitUntil([&] { return subscribed_.load(); }, 30); }
     std::vector<Message> Messages() {
         std::lock_guard<std::mutex> lock(mutex_);
         return messages_;
