@@ -39,7 +39,7 @@ private slots:
         QVERIFY(desktop.waitForStarted(10000));
         // Start-up writes the command port back just before it opens the data
         // port and shows the box; a second later the box is up.
-        QTRY_VERIFY_WITH_TIMEOUT(SettingsStore(ini).GetString("Net", "CmdPort", "") != "", 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(SettingsStore(ini).GetString("Net", "CmdPort", "") != "", 30000);
         QTest::qWait(1000);
         QCOMPARE(desktop.state(), QProcess::Running);
         ::kill(static_cast<pid_t>(desktop.processId()), SIGHUP);
@@ -56,7 +56,7 @@ private slots:
         record.start(QStringLiteral(LUMORA_CLI_PATH),
                      {"record", "--port", "0", "--dir", dir.path(), "--prefix", "hup", "--seconds", "60"});
         QVERIFY(record.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(record.canReadLine(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(record.canReadLine(), 30000);
         const QByteArray line = record.readLine().trimmed();
         QVERIFY2(line.startsWith("listening on UDP port "), line.constData());
         UdpSocket sender;

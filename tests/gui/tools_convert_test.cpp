@@ -215,8 +215,8 @@ private slots:
             std::ofstream(CsvOutputPath(data + "/a.dat", 2)) << "kept";
             std::ofstream(CsvOutputPath(data + "/b.dat", 2)) << "kept";
             f.tools->OnDataConvert();  // OK, then No: both skipped
-            QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 10000);
-            QTRY_VERIFY_WITH_TIMEOUT((f.window->Dlg().UpdateStatus(), f.window->GetText(IDC_FILE_NUMBER) == "2/2"), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.boxes.empty() && StartsWith(f.boxes.back().text, "Goto data directery?"), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT((f.window->Dlg().UpdateStatus(), f.window->GetText(IDC_FILE_NUMBER) == "2/2"), 30000);
             auto* files = qobject_cast<QProgressBar*>(f.window->Control(IDC_PROGRESS_FILES));
             auto* records = qobject_cast<QProgressBar*>(f.window->Control(IDC_PROGRESS_RECORDS));
             QVERIFY(files && records);
@@ -326,7 +326,7 @@ private slots:
         ReceiveSession& session = f.window->Dlg().Session();
         session.SetPortText("0");
         QVERIFY(session.Open());
-        QTRY_VERIFY_WITH_TIMEOUT(started.load(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(started.load(), 30000);
         session.Close();
     }
 

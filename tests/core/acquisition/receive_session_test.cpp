@@ -293,7 +293,7 @@ TEST_F(SessionTest, IntervalTextAndCloseDuringASleep) {
     ASSERT_TRUE(session.Open());
     SendAndWait(Frame(1));
     auto closed = std::async(std::launch::async, [&] { session.Close(); });
-    ASSERT_EQ(closed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(closed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(session.IsOpen());
 }
 

@@ -642,7 +642,7 @@ std::vector<uint8_t> RecordFrames(CLumoraDlg& dlg, int count) {
         EncodeWavelengthFrame(frame, {2}, {100, 200}, &trailer);
         sender.SendTo(frame.data(), frame.size(), "127.0.0.1", dlg.Session().BoundPort());
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (dlg.DatagramCount() < uint32_t(count) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return frame;
@@ -681,7 +681,7 @@ TEST_F(DlgTest, FullDiskIsReportedAndTheLostRecordsShown) {
         return -1;
     });
     RecordFrames(*dlg, 5);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (dlg->Recorder().RecordsLost() < 4 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     win.RunPosted();

@@ -68,7 +68,7 @@ public:
         std::function<void()> task;
         {
             std::unique_lock<std::mutex> lock(m);
-            if (!cv.wait_for(lock, std::chrono::seconds(10), [&] { return !tasks.empty(); })) return false;
+            if (!cv.wait_for(lock, std::chrono::seconds(30), [&] { return !tasks.empty(); })) return false;
             task = std::move(tasks.front());
             tasks.pop_front();
         }
@@ -94,7 +94,7 @@ ConvertSettingsUi AskThroughWindow(FakeWindow& window) {
         window.Post([&window, text, answer] {
             answer->set_value(window.MessageBox(text, "", kMbYesNo, kMbDefaultButton2) == kIdYes);
         });
-        return result.wait_for(std::chrono::seconds(10)) == std::future_status::ready && result.get();
+        return result.wait_for(std::chrono::seconds(30)) == std::future_status::ready && result.get();
     };
     return ui;
 }
@@ -246,7 +246,7 @@ TEST(ConversionJobTest, MenuFlowAsksAndReportsThroughTheWindow) {
         std::unique_lock<std::mutex> lock(m);
         waiting = true;
         cv.notify_all();
-        cv.wait_for(lock, std::chrono::seconds(10), [&] { return release; });
+        cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
         return false;
     };
     window.boxes.clear();
@@ -258,7 +258,7 @@ TEST(ConversionJobTest, MenuFlowAsksAndReportsThroughTheWindow) {
     EXPECT_FALSE(window.enabled[ID_TOOLS_DATA_CONVERT]);
     {
         std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return waiting; }));
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return waiting; }));
     }
     EXPECT_EQ(job.State(), 1);
     OnDataConvert(job, window, dir.Path(), NoScript(&started));

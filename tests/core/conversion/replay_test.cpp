@@ -39,7 +39,7 @@ void Record(const std::string& dir, const std::vector<std::string>& options, lon
     std::vector<std::string> args = {LUMORA_CLI_PATH, "record", "--port", "0", "--dir", dir, "--seconds", "120"};
     args.insert(args.end(), options.begin(), options.end());
     Child rec = Spawn(dir, args, dir + "/record.err");
-    const std::string line = ReadLine(rec.out, 10);
+    const std::string line = ReadLine(rec.out, 30);
     ASSERT_EQ(line.rfind("listening on UDP port ", 0), 0u) << line;
     feed(line.substr(22));
     // The once-a-second status line tells when everything is in.
@@ -49,7 +49,7 @@ void Record(const std::string& dir, const std::vector<std::string>& options, lon
         20))
         << ReadAll(dir + "/record.err");
     ::kill(rec.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(rec.pid, 20), 0);
+    EXPECT_EQ(WaitExit(rec.pid, 30), 0);
     ::close(rec.out);
 }
 

@@ -150,7 +150,7 @@ TEST(MqttPublishing, EveryFrameArrivesWithItsValues) {
     constexpr int kFrames = 300;
     rec.Send(1, kFrames, 2);
     rec.Finish();
-    EXPECT_TRUE(WaitUntil([&] { return FramesIn(sub.Messages()).size() == kFrames; }, 20));
+    EXPECT_TRUE(WaitUntil([&] { return FramesIn(sub.Messages()).size() == kFrames; }, 30));
     std::string summary;
     EXPECT_EQ(rec.Stop(summary), 0);
     EXPECT_EQ(summary, Summary(kFrames, 0));
@@ -195,7 +195,7 @@ TEST(MqttPublishing, BrokerRestartCostsOnlyCountedFrames) {
     ASSERT_TRUE(rec.Listening());
 
     rec.Send(1, 200, 2);
-    ASSERT_TRUE(WaitUntil([&] { return FramesIn(sub->Messages()).size() >= 199; }, 20));
+    ASSERT_TRUE(WaitUntil([&] { return FramesIn(sub->Messages()).size() >= 199; }, 30));
     broker.Kill();
     // More frames while the broker is away than the publisher can hold.
     constexpr int kAway = 4000;
@@ -210,11 +210,11 @@ TEST(MqttPublishing, BrokerRestartCostsOnlyCountedFrames) {
             ++n;
         return n;
     };
-    ASSERT_TRUE(WaitUntil([&] { return connects() >= 2; }, 20)) << rec.Err();
+    ASSERT_TRUE(WaitUntil([&] { return connects() >= 2; }, 30)) << rec.Err();
     constexpr int kLast = 200 + kAway + 200;
     rec.Send(201 + kAway, kLast, 2);
     rec.Finish();
-    EXPECT_TRUE(WaitUntil([&] { return FramesIn(sub->Messages()).count(kLast) == 1; }, 20));
+    EXPECT_TRUE(WaitUntil([&] { return FramesIn(sub->Messages()).count(kLast) == 1; }, 30));
 
     std::string summary;
     EXPECT_EQ(rec.Stop(summary), 0);
@@ -246,11 +246,11 @@ TEST(MqttPublishing, UnusableBrokerIsNamedAndRecordingGoesOn) {
         TempDir run;
         RecordWithMqtt rec(run, c.url);
         ASSERT_TRUE(rec.Listening()) << c.url;
-        EXPECT_TRUE(WaitUntil([&] { return rec.Err().find(c.message) != std::string::npos; }, 10)) << rec.Err();
+        EXPECT_TRUE(WaitUntil([&] { return rec.Err().find(c.message) != std::string::npos; }, 30)) << rec.Err();
         rec.Send(1, 50, 2);
         rec.Finish();
         // The once-a-second status line tells when all 51 datagrams are in.
-        EXPECT_TRUE(WaitUntil([&] { return rec.Err().find(", datagrams 51\n") != std::string::npos; }, 10));
+        EXPECT_TRUE(WaitUntil([&] { return rec.Err().find(", datagrams 51\n") != std::string::npos; }, 30));
         std::string summary;
         EXPECT_EQ(rec.Stop(summary), 0);
         EXPECT_EQ(summary, Summary(0, 50)) << c.url;

@@ -303,19 +303,19 @@ TEST(CliRecord, RecordsWhatTheSimulatorSendsAndEndsCleanly) {
     Child rec = Spawn(dir.Path(),
                       {cli, "record", "--port", "0", "--dir", dir.Path(), "--prefix", "sim", "--seconds", "60"}, errPath);
     ASSERT_GT(rec.pid, 0);
-    const std::string line = ReadLine(rec.out, 10000);
+    const std::string line = ReadLine(rec.out, 30000);
     ASSERT_EQ(line.rfind("listening on UDP port ", 0), 0u) << line;
     const std::string port = line.substr(std::strlen("listening on UDP port "));
 
     Child sim = Spawn(dir.Path(), {cli, "simulate", "--port", port, "--count", "30", "--rate", "300", "--channels", "3",
                                    "--peaks", "4", "--cmd-port", "0", "--quiet"});
-    ASSERT_EQ(WaitExit(sim.pid, 20000), 0);
+    ASSERT_EQ(WaitExit(sim.pid, 30000), 0);
     ::close(sim.out);
 
     // The once-a-second status line tells when all 30 datagrams are in.
     EXPECT_TRUE(WaitFor([&] { return ReadText(errPath).find(", datagrams 30\n") != std::string::npos; }));
     ::kill(rec.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(rec.pid, 10000), 0);
+    EXPECT_EQ(WaitExit(rec.pid, 30000), 0);
     ::close(rec.out);
 
     // 30 datagrams: the marker-only frame and 29 records.
@@ -347,7 +347,7 @@ TEST(CliRecord, BindFailureExitsWithOne) {
     const std::string port = std::to_string(taken.LocalPort());
     const std::string errPath = dir.Path() + "/record.err";
     Child rec = Spawn(dir.Path(), {cli, "record", "--port", port, "--seconds", "5"}, errPath);
-    EXPECT_EQ(WaitExit(rec.pid, 10000), 1);
+    EXPECT_EQ(WaitExit(rec.pid, 30000), 1);
     EXPECT_EQ(ReadLine(rec.out, 100), "");  // no "listening" line
     ::close(rec.out);
     EXPECT_NE(ReadText(errPath).find(StringPrintf(LoadString(215, Language::English).c_str(), port.c_str())),
@@ -362,7 +362,7 @@ Child StartRecord(const std::string& dir, const std::string& errPath, std::strin
                   rlim_t fileSizeLimit = RLIM_INFINITY) {
     Child rec = Spawn(dir, {LUMORA_CLI_PATH, "record", "--port", "0", "--dir", dir, "--prefix", "sim", "--seconds", "60"},
                       errPath, fileSizeLimit);
-    const std::string line = ReadLine(rec.out, 10000);
+    const std::string line = ReadLine(rec.out, 30000);
     if (line.rfind("listening on UDP port ", 0) != 0) return rec;
     port = line.substr(std::strlen("listening on UDP port "));
     return rec;
@@ -371,7 +371,7 @@ Child StartRecord(const std::string& dir, const std::string& errPath, std::strin
 int Simulate(const std::string& dir, const std::string& port, int count) {
     Child sim = Spawn(dir, {LUMORA_CLI_PATH, "simulate", "--port", port, "--count", std::to_string(count), "--rate",
                             "300", "--channels", "3", "--peaks", "4", "--cmd-port", "0", "--quiet"});
-    int code = WaitExit(sim.pid, 20000);
+    int code = WaitExit(sim.pid, 30000);
     ::close(sim.out);
     return code;
 }
@@ -404,9 +404,9 @@ TEST(CliRecord, KilledRecorderLeavesEveryHandledRecordInTheFile) {
         std::vector<std::string> files = DatFiles(dir.Path());
         return files.size() == 1 ? ReadBytes(files[0]).size() : 0;
     };
-    EXPECT_TRUE(WaitFor([&] { return size() == whole; }, 10)) << size();
+    EXPECT_TRUE(WaitFor([&] { return size() == whole; }, 30)) << size();
     ::kill(rec.pid, SIGKILL);
-    WaitExit(rec.pid, 10000);
+    WaitExit(rec.pid, 30000);
     ::close(rec.out);
     std::vector<uint32_t> counts;
     ASSERT_TRUE(ParseSimRecords(ReadBytes(DatFiles(dir.Path())[0]), counts));
@@ -424,16 +424,16 @@ TEST(CliRecord, FullDiskIsReportedCountedAndLeavesWholeRecords) {
     Child rec = StartRecord(dir.Path(), errPath, port, limit);
     ASSERT_FALSE(port.empty());
     ASSERT_EQ(Simulate(dir.Path(), port, 30), 0);
-    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find("records lost 9,") != std::string::npos; }, 10))
+    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find("records lost 9,") != std::string::npos; }, 30))
         << ReadText(errPath);
 
     // Space comes back: ten more datagrams, ten more records in the same file.
     rlimit more{RLIM_INFINITY, RLIM_INFINITY};
     ASSERT_EQ(::prlimit(rec.pid, RLIMIT_FSIZE, &more, nullptr), 0);
     ASSERT_EQ(Simulate(dir.Path(), port, 10), 0);
-    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find(", datagrams 40\n") != std::string::npos; }, 10));
+    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find(", datagrams 40\n") != std::string::npos; }, 30));
     ::kill(rec.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(rec.pid, 10000), 3);
+    EXPECT_EQ(WaitExit(rec.pid, 30000), 3);
     ::close(rec.out);
 
     const std::string err = ReadText(errPath);
