@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -402,12 +403,18 @@ private slots:
             QVERIFY(sender.SendTo(frame.data(), frame.size(), "127.0.0.1", static_cast<uint16_t>(port)));
             if (i % 50 == 0) QTest::qWait(20);
         }
-        // Only what the program has taken from its socket is recorded: wait
-        // until the socket is empty, then a little for the last batch.
+        // Only what the program has taken from its socket and handled is
+        // recorded: wait until the socket is empty and the file holds every
+        // whole frame, however long this machine takes for it.
         waited.restart();
         while (UdpReceiveQueue(port) != 0 && waited.elapsed() < 30000) QTest::qWait(20);
         QCOMPARE(UdpReceiveQueue(port), 0L);
-        QTest::qWait(500);
+        const qint64 whole = 5 + (kFrames - 1) * qint64(frame.size());
+        auto recordedBytes = [&] {
+            const QStringList found = QDir(dir.path()).entryList({"e2e-*.dat"}, QDir::Files);
+            return found.size() == 1 ? QFileInfo(QDir(dir.path()).filePath(found[0])).size() : qint64(-1);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(recordedBytes(), whole, 30000);
         // SIGTERM ends it like the close box: the recording is complete.
         program.terminate();
         QVERIFY(program.waitForFinished(10000));

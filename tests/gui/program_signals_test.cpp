@@ -64,7 +64,10 @@ private slots:
         const std::vector<uint8_t> frame = EncodeWavelengthFrame({2, 2}, {1, 2, 3, 4});
         for (int i = 0; i < 20; ++i)
             QVERIFY(sender.SendTo(frame.data(), frame.size(), "127.0.0.1", static_cast<uint16_t>(line.mid(22).toInt())));
-        QTest::qWait(500);
+        // Once the status line counts the 20th datagram, its handling (which
+        // completes the 19th frame) has begun and ends before the worker does.
+        QByteArray status;
+        QTRY_VERIFY_WITH_TIMEOUT((status += record.readAllStandardError()).contains(", datagrams 20\n"), 30000);
         ::kill(static_cast<pid_t>(record.processId()), SIGHUP);
         QVERIFY(record.waitForFinished(15000));
         QCOMPARE(record.exitStatus(), QProcess::NormalExit);
