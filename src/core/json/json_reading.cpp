@@ -10,7 +10,7 @@
 #include <vector>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "json/json_walk_avx2.h"

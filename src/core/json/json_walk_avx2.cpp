@@ -13,7 +13,7 @@
 #include <vector>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace lumora::json::avx2 {
