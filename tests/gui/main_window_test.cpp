@@ -377,14 +377,14 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(LUMORA_GUI_PATH), {});
-        QVERIFY(program.waitForStarted(10000));
+        QVERIFY(program.waitForStarted(30000));
 
         // Wait until the program holds the port (looked up without binding
         // it, which could take it away from the program).
         QElapsedTimer waited;
         waited.start();
         while (!UdpPortInUse(port)) {
-            if (waited.elapsed() > 15000) {
+            if (waited.elapsed() > 30000) {
                 qWarning() << program.readAllStandardError();
                 QFAIL("the program never opened its port");
             }
@@ -417,7 +417,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(recordedBytes(), whole, 30000);
         // SIGTERM ends it like the close box: the recording is complete.
         program.terminate();
-        QVERIFY(program.waitForFinished(10000));
+        QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
 
         QStringList files = QDir(dir.path()).entryList({"e2e-*.dat"}, QDir::Files);

@@ -36,17 +36,17 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         desktop.setProcessEnvironment(env);
         desktop.start(QStringLiteral(LUMORA_GUI_PATH), {});
-        QVERIFY(desktop.waitForStarted(10000));
+        QVERIFY(desktop.waitForStarted(30000));
         // Start-up writes the command port back just before it opens the data
         // port and shows the box; a second later the box is up.
         QTRY_VERIFY_WITH_TIMEOUT(SettingsStore(ini).GetString("Net", "CmdPort", "") != "", 30000);
         QTest::qWait(1000);
         QCOMPARE(desktop.state(), QProcess::Running);
         ::kill(static_cast<pid_t>(desktop.processId()), SIGHUP);
-        const bool ended = desktop.waitForFinished(15000);
+        const bool ended = desktop.waitForFinished(30000);
         if (!ended) {
             desktop.kill();
-            desktop.waitForFinished(5000);
+            desktop.waitForFinished(30000);
         }
         QVERIFY2(ended, "the program lived on after the signal with its start-up box up");
         QCOMPARE(desktop.exitStatus(), QProcess::NormalExit);
@@ -55,7 +55,7 @@ private slots:
         QProcess record;
         record.start(QStringLiteral(LUMORA_CLI_PATH),
                      {"record", "--port", "0", "--dir", dir.path(), "--prefix", "hup", "--seconds", "60"});
-        QVERIFY(record.waitForStarted(10000));
+        QVERIFY(record.waitForStarted(30000));
         QTRY_VERIFY_WITH_TIMEOUT(record.canReadLine(), 30000);
         const QByteArray line = record.readLine().trimmed();
         QVERIFY2(line.startsWith("listening on UDP port "), line.constData());
@@ -69,7 +69,7 @@ private slots:
         QByteArray status;
         QTRY_VERIFY_WITH_TIMEOUT((status += record.readAllStandardError()).contains(", datagrams 20\n"), 30000);
         ::kill(static_cast<pid_t>(record.processId()), SIGHUP);
-        QVERIFY(record.waitForFinished(15000));
+        QVERIFY(record.waitForFinished(30000));
         QCOMPARE(record.exitStatus(), QProcess::NormalExit);
         QCOMPARE(record.exitCode(), 0);
         const QStringList files = QDir(dir.path()).entryList({"hup-*.dat"}, QDir::Files);
