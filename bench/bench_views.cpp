@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 #include "views/realtime_strip.h"
 #include "views/trace_history.h"
 

@@ -17,7 +17,7 @@
 
 #include <qcustomplot.h>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 #include "platform/clock.h"
 #include "views/chart_look.h"
 #include "views/realtime_view.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 
 namespace lumora {
 

@@ -4,7 +4,7 @@
 // receive worker: an implementation must return quickly and never wait.
 #include <cstdint>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 
 namespace lumora {
 

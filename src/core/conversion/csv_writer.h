@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 #include "conversion/conversion_context.h"
 #include "conversion/output_file.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 #include "conversion/conversion_context.h"
 
 namespace lumora {

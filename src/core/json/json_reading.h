@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 
 namespace lumora::json {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 
 namespace lumora {
 

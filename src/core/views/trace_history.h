@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 
 namespace lumora {
 

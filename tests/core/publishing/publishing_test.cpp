@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "acquisition/frame_encoder.h"
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 #include "core/publishing/broker_fixture.h"
 #include "core/recording/test_window_port.h"
 #include "platform/udp_socket.h"

@@ -2,7 +2,7 @@
 // Builds frames in a ring the way the decoder publishes them.
 #include <memory>
 
-#include "acquisition/frame_types.h"
+#include "model/frame_types.h"
 
 namespace lumora::testing {
 
