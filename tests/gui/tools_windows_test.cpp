@@ -132,6 +132,22 @@ private slots:
         QVERIFY(saved.rfind("SwitchChannel-02@*FTS:1;&", 0) == 0);
         QVERIFY(saved.size() > 15 && saved.compare(saved.size() - 15, 15, "EnableOS@*CHS!;") == 0);
 
+        // "@" or "&" in a name or a text would split the entry when the list
+        // is read back: refused with a message, before anything is stored.
+        const int rowsBefore = list->rowCount();
+        const std::string arrayBefore = ed->Editor().Array();
+        for (auto [name, text] : {std::pair{"A&B", "*A;"}, {"AB", "*A&B;"}, {"Mail", "a@b"}, {"a@b", "*A;"}}) {
+            ed->NameBox()->setPlainText(name);
+            ed->TextBox()->setPlainText(text);
+            QTest::mouseClick(ed->Button(CommandEditorWindow::kAppend), Qt::LeftButton);
+            QVERIFY(f.boxes.size() == 1 && f.boxes.back().text.find("\"@\" or \"&\"") != std::string::npos);
+            f.boxes.clear();
+            QCOMPARE(list->rowCount(), rowsBefore);
+            QCOMPARE(ed->Editor().Array(), arrayBefore);
+        }
+        QTest::mouseClick(ed->Button(CommandEditorWindow::kSave), Qt::LeftButton);
+        QCOMPARE(SettingsStore(f.Ini()).GetString("Command", "Array", "", 2600), saved);
+
         // A separator by its name "@@"; selecting it gives the name back.
         ed->NameBox()->setPlainText("@@");
         ed->TextBox()->clear();
