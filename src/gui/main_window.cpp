@@ -36,6 +36,7 @@
 #include "about_dialog.h"
 #include "window/captions.h"
 #include "app_icon.h"
+#include "recording_indicator.h"
 #include "sensor_list_widget.h"
 
 namespace lumora {
@@ -366,6 +367,15 @@ void MainWindow::BuildControls() {
     root->setSpacing(0);
     BuildMenu();
     root->setMenuBar(menuBar_);
+    indicators_ = new QWidget(menuBar_);  // unnamed: a holder, not a control
+    auto* indicatorRow = new QHBoxLayout(indicators_);
+    indicatorRow->setContentsMargins(0, 0, 0, 0);
+    indicatorRow->setSpacing(6);
+    indicators_->installEventFilter(this);
+    menuBar_->setCornerWidget(indicators_, Qt::TopRightCorner);
+    recording_ = new RecordingIndicator(*dlg_, lang_);
+    SetMenuIndicator(MenuIndicator::Recording, recording_);
+    connect(this, &MainWindow::statusRefreshed, recording_, &RecordingIndicator::Refresh);
 
     contents_ = new QWidget;
     contents_->setObjectName("mainContents");
@@ -544,9 +554,31 @@ void MainWindow::SetCommandHandler(int commandId, std::function<void()> handler)
     commandHandlers_[commandId] = std::move(handler);
 }
 
-void MainWindow::SetMenuCornerWidget(QWidget* widget) {
-    menuBar_->setCornerWidget(widget, Qt::TopRightCorner);
-    if (widget) widget->show();
+void MainWindow::SetMenuIndicator(MenuIndicator place, QWidget* widget) {
+    QPointer<QWidget>& slot = indicatorSlots_[static_cast<size_t>(place)];
+    if (slot == widget) return;
+    if (slot) slot->deleteLater();
+    slot = widget;
+    auto* row = static_cast<QHBoxLayout*>(indicators_->layout());
+    while (QLayoutItem* item = row->takeAt(0)) delete item;
+    for (const QPointer<QWidget>& w : indicatorSlots_)
+        if (w) row->addWidget(w);
+    if (widget) widget->setParent(indicators_);
+    if (widget && place != MenuIndicator::Recording) widget->show();
+}
+
+QWidget* MainWindow::MenuIndicatorWidget(MenuIndicator place) const {
+    return indicatorSlots_[static_cast<size_t>(place)];
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // An indicator changed its text or showed: the menu bar places its
+    // corner anew, at the corner's new size.
+    if (watched == indicators_ && event->type() == QEvent::LayoutRequest) {
+        indicators_->adjustSize();
+        menuBar_->setCornerWidget(indicators_, Qt::TopRightCorner);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool MainWindow::InTray() const { return tray_ && tray_->isVisible(); }
@@ -653,7 +685,10 @@ void MainWindow::StartTimer(int timerId, int periodMs) {
         t = new QTimer(this);
         t->setObjectName(QStringLiteral("timer%1").arg(timerId));
         if (periodMs < 100) t->setTimerType(Qt::PreciseTimer);
-        connect(t, &QTimer::timeout, this, [this, timerId] { dlg_->OnTimer(timerId); });
+        connect(t, &QTimer::timeout, this, [this, timerId] {
+            dlg_->OnTimer(timerId);
+            if (timerId == kTimerStatus) emit statusRefreshed();
+        });
     }
     t->start(periodMs);
 }

@@ -8,6 +8,7 @@
 // widget "viewTabs" and its pages "viewTab0" .. "viewTab4".
 #include <QDialog>
 #include <QPointer>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,6 +29,7 @@ class QWidget;
 
 namespace lumora {
 
+class RecordingIndicator;
 class SensorListWidget;
 
 class MainWindow : public QDialog, public WindowPort {
@@ -54,9 +56,16 @@ public:
     // Lets another part of the program handle a menu command instead of
     // CLumoraDlg::OnCommand.
     void SetCommandHandler(int commandId, std::function<void()> handler);
-    // A small widget at the right end of the menu bar, where it moves no
-    // control of the window (null removes it).
-    void SetMenuCornerWidget(QWidget* widget);
+    // Small widgets at the right end of the menu bar, where they move no
+    // control of the window. They stand in this order, left to right.
+    enum class MenuIndicator { Recording, Alarms, Mqtt };
+    // Puts widget in its place (null empties the place); the window takes
+    // ownership.
+    void SetMenuIndicator(MenuIndicator place, QWidget* widget);
+    // The MQTT dot's place, the last one.
+    void SetMenuCornerWidget(QWidget* widget) { SetMenuIndicator(MenuIndicator::Mqtt, widget); }
+    QWidget* MenuIndicatorWidget(MenuIndicator place) const;
+    RecordingIndicator* Recording() const { return recording_; }
     // The window's default size: the layout with the view area at its
     // described size.
     QSize DescribedSize() const;
@@ -102,12 +111,15 @@ signals:
     // The program has ended (close box, Escape, Exit, tray "Close", a language
     // switch or a termination signal): main() leaves its event loop.
     void programEnded();
+    // The once-a-second status refresh has run.
+    void statusRefreshed();
 
 public slots:
     // The close box's way out, also taken on SIGTERM, SIGINT and SIGHUP.
     void EndProgram();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -151,6 +163,9 @@ private:
     QSize viewAreaSize_;  // the described size of the view tabs
     SensorListWidget* sensorList_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    QWidget* indicators_ = nullptr;  // the menu bar's corner
+    std::array<QPointer<QWidget>, 3> indicatorSlots_;
+    RecordingIndicator* recording_ = nullptr;
     int settingText_ = 0;  // >0 while the program itself changes a control
     bool ended_ = false;
     bool initialised_ = false;

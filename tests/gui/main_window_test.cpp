@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -33,6 +34,7 @@
 #include "window/captions.h"
 #include "main_window.h"
 #include "platform/udp_socket.h"
+#include "recording_indicator.h"
 #include "sensor_list_widget.h"
 #include "settings/settings_store.h"
 #include "views/sensor_list.h"
@@ -330,6 +332,57 @@ private slots:
         QTest::keyClick(&w, Qt::Key_Escape);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
         QVERIFY(w.Dlg().StopReceive());
+    }
+
+    // "● REC" leads the menu bar's indicators while recording is enabled and
+    // the port is open; amber, with the space left, when the recording
+    // folder's file system runs short. It follows the status refresh.
+    void recordingIndicator() {
+        const int port = FreeSmallPort();
+        QVERIFY(port > 0);
+        Fixture f({{"Net.Port", std::to_string(port)}});
+        MainWindow& w = *f.window;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        RecordingIndicator* rec = w.Recording();
+        auto* mqtt = new QLabel("MQTT");
+        w.SetMenuCornerWidget(mqtt);
+        auto* alarms = new QLabel("0");
+        w.SetMenuIndicator(MainWindow::MenuIndicator::Alarms, alarms);
+        QLayout* row = rec->parentWidget()->layout();
+        QCOMPARE(row->indexOf(rec), 0);
+        QCOMPARE(row->indexOf(alarms), 1);
+        QCOMPARE(row->indexOf(mqtt), 2);
+
+        QSignalSpy refreshed(&w, &MainWindow::statusRefreshed);
+        auto nextRefresh = [&] {
+            const int seen = refreshed.count();
+            QTRY_VERIFY_WITH_TIMEOUT(refreshed.count() > seen, 30000);
+        };
+        QTest::mouseClick(f.Get<QCheckBox>(IDC_ENABLE), Qt::LeftButton);
+        nextRefresh();
+        QVERIFY(rec->isHidden());  // the port is closed
+        QTest::mouseClick(f.Get<QPushButton>(IDC_OPEN_CLOSE), Qt::LeftButton);
+        QVERIFY(w.Dlg().PortOpen());
+        nextRefresh();
+        QVERIFY(rec->isVisible());
+        QCOMPARE(rec->text(), QString::fromUtf8("● REC"));
+        QVERIFY(!rec->LowSpace());
+        QVERIFY(rec->mapTo(&w, QPoint(0, 0)).x() < mqtt->mapTo(&w, QPoint(0, 0)).x());
+
+        QString askedFor;
+        rec->freeBytes = [&](const QString& folder) {
+            askedFor = folder;
+            return qint64(300) << 20;
+        };
+        nextRefresh();
+        QVERIFY(rec->LowSpace());
+        QCOMPARE(askedFor, f.Get<QLineEdit>(IDC_SAVE_DIR)->text());
+        QVERIFY2(rec->toolTip().contains("300.0 MiB"), qPrintable(rec->toolTip()));
+
+        QTest::mouseClick(f.Get<QCheckBox>(IDC_ENABLE), Qt::LeftButton);
+        nextRefresh();
+        QVERIFY(rec->isHidden());
     }
 
     void portBoxLimitsTypingButKeepsALongerStoredPort() {
