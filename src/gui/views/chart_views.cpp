@@ -31,6 +31,9 @@ ChartViews::ChartViews(MainWindow& window) : window_(window) {
     trace_.Init(
         tracePanel_->chart(), &ring, [&dlg] { return dlg.SensorRows().ChosenRows(); },
         [&dlg] { return !dlg.StopReceive() && dlg.ShowTrace(); });
+    // binary frames carry wavelength changes in picometres; text frames the
+    // instrument's own physical values
+    trace_.valuesArePicometres = [&dlg] { return !dlg.StringFormat(); };
 
     realtime_ = new RealtimeView;
     realtime_->setObjectName("realtimeSurface");

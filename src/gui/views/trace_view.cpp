@@ -1,13 +1,24 @@
 #include "views/trace_view.h"
 
+#include <QFontMetrics>
+#include <algorithm>
 #include <exception>
 
 #include "views/chart_look.h"
+#include "views/line_bundle.h"
 
 namespace lumora {
 
 namespace {
 const char* const kStartupSeriesName = "第一条";
+}
+
+void TraceView::ShowValueTitle(bool nanometres) {
+    if (!controls_ || valueTitle_ == int(nanometres)) return;
+    valueTitle_ = nanometres;
+    const bool chinese = UiLanguage() == Language::Chinese;
+    const char* y = nanometres ? (chinese ? "波长变化 (nm)" : "Wavelength change (nm)") : (chinese ? "物理量" : "PhysicValue");
+    controls_->SetAxisTitles(QString::fromUtf8(chinese ? "帧（采样）" : "Frame (samples)"), QString::fromUtf8(y));
 }
 
 TraceView::TraceView(QObject* parent) : QObject(parent) {}
@@ -21,8 +32,12 @@ void TraceView::Init(QCustomPlot* chart, const FrameRing* ring, std::function<st
     if (!chart_) return;
     replotter_ = new ChartReplotter(chart_);
     ApplyChartLook(chart_, true);
+    new LineBundle(chart_);
+    controls_ = new ChartControls(chart_, UiLanguage());
+    ShowValueTitle(false);
     QCPGraph* first = chart_->addGraph();
     StyleSeries(first, 0);
+    LineBundle::Adopt(first);
     first->setName(QString::fromUtf8(kStartupSeriesName));
     replotter_->Replot();
 }
@@ -36,6 +51,15 @@ void TraceView::EmptyStartupSeries() {
     replotter_->Replot();
 }
 
+int TraceView::LegendRowsThatFit() const {
+    const QCPLegend* legend = chart_->legend;
+    const int rowHeight = std::max(QFontMetrics(legend->font()).height(), legend->iconSize().height()) + 4 +
+                          legend->rowSpacing();
+    int height = chart_->axisRect()->rect().height();
+    if (height <= 0) height = chart_->height();
+    return std::max(1, (height - legend->margins().top() - legend->margins().bottom() - 20) / std::max(1, rowHeight));
+}
+
 void TraceView::UpdateTrace() {
     if (!ring_ || (active_ && !active_())) return;
     if (!history_.Poll(*ring_)) return;
@@ -44,10 +68,19 @@ void TraceView::UpdateTrace() {
 
 void TraceView::Rebuild(const std::vector<int>& rows) {
     if (!chart_) return;
-    const TraceAxes axes = BuildTraceSeries(history_, rows, series_);
+    TraceAxes axes = BuildTraceSeries(history_, rows, series_);
+    const bool nanometres = valuesArePicometres && valuesArePicometres();
+    if (nanometres) {
+        for (TraceSeries& line : series_)
+            for (double& y : line.y) y *= 0.001;
+        axes.leftMin *= 0.001;
+        axes.leftMax *= 0.001;
+    }
+    ShowValueTitle(nanometres);
     try {
         // one graph per chosen row; graphs of the previous refresh are reused
         const int wanted = static_cast<int>(series_.size());
+        const int legendRows = LegendRowsThatFit();
         while (chart_->graphCount() > wanted) chart_->removeGraph(chart_->graphCount() - 1);
         if (rebuilds_ == 0) chart_->clearGraphs();  // the start-up series goes
         for (int s = 0; s < wanted; ++s) {
@@ -57,13 +90,20 @@ void TraceView::Rebuild(const std::vector<int>& rows) {
             } else {
                 g = chart_->addGraph();
                 StyleSeries(g, s);
+                LineBundle::Adopt(g);
             }
             const TraceSeries& line = series_[s];
             g->setName(QString::fromStdString(line.name));
             SetSeriesPoints(g, line.x.data(), line.y.data(), static_cast<int>(line.x.size()));
+            // the legend lists the lines that fit beside the plot; the rest
+            // would be drawn below the chart's edge, out of sight, at a cost
+            if (s < legendRows)
+                g->addToLegend();
+            else
+                g->removeFromLegend();
         }
-        chart_->yAxis->setRange(axes.leftMin, axes.leftMax);
-        chart_->xAxis->setRange(axes.bottomMin, axes.bottomMax > axes.bottomMin ? axes.bottomMax : 1);
+        controls_->ApplyRanges(QCPRange(axes.bottomMin, axes.bottomMax > axes.bottomMin ? axes.bottomMax : 1),
+                               QCPRange(axes.leftMin, axes.leftMax));
         replotter_->Replot();
         ++rebuilds_;
     } catch (const std::exception&) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "views/chart_controls.h"
 #include "views/chart_look.h"
 #include "views/trace_history.h"
 
@@ -41,12 +42,23 @@ public:
     void Rebuild(const std::vector<int>& rows);
     int RebuildCount() const { return rebuilds_; }
     QCustomPlot* chart() const { return chart_; }
+    ChartControls* Controls() const { return controls_; }
+
+    // Whether the physical values are wavelength changes in picometres (the
+    // binary frames'), drawn as nanometres; otherwise they are drawn as they
+    // are. Asked at every rebuild; unset means "as they are".
+    std::function<bool()> valuesArePicometres;
 
 private:
+    void ShowValueTitle(bool nanometres);
+    int LegendRowsThatFit() const;
+
     TraceHistory history_;
     std::vector<TraceSeries> series_;
     QPointer<QCustomPlot> chart_;
     ChartReplotter* replotter_ = nullptr;  // owned by the chart
+    ChartControls* controls_ = nullptr;    // owned by the chart
+    int valueTitle_ = -1;                  // the y title shown: 1 nm, 0 plain
     const FrameRing* ring_ = nullptr;
     std::function<std::vector<int>()> chosenRows_;
     std::function<bool()> active_;
