@@ -38,6 +38,7 @@
 #include "app_icon.h"
 #include "recording_indicator.h"
 #include "sensor_list_widget.h"
+#include "window_memory.h"
 
 namespace lumora {
 namespace {
@@ -61,6 +62,7 @@ MainWindow::MainWindow(const QString& settingsPath, QWidget* parent)
     dlg_ = std::make_unique<CLumoraDlg>(*this, settingsPath.toStdString());
     BuildControls();
     BuildTray();
+    memory_ = new WindowMemory(*this, dlg_->Settings());
 }
 
 MainWindow::~MainWindow() {
@@ -72,6 +74,7 @@ void MainWindow::Initialise() {
     if (initialised_) return;
     initialised_ = true;
     dlg_->OnInitDialog();
+    memory_->RestoreViews();
 }
 
 // ---------------------------------------------------------------- building
@@ -472,7 +475,12 @@ void MainWindow::FitToScreen() {
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The screen may differ from the one the window was built on.
-    if (!event->spontaneous()) FitToScreen();
+    if (event->spontaneous()) return;
+    FitToScreen();
+    if (!geometryRestored_) {
+        geometryRestored_ = true;
+        memory_->RestoreGeometry();
+    }
 }
 
 void MainWindow::BuildMenu() {
@@ -754,6 +762,7 @@ bool MainWindow::RestartProgram() {
 }
 
 void MainWindow::SensorListChanged(bool rebuilt) {
+    if (rebuilt) memory_->OnRowsRebuilt();
     if (sensorList_) sensorList_->Refresh(rebuilt);
 }
 
@@ -767,6 +776,7 @@ void MainWindow::EndProgram() {
         return;
     }
     ended_ = true;
+    if (initialised_) memory_->SaveGeometry();
     dlg_->OnClose();
     for (auto& [id, t] : timers_) t->stop();
     if (tray_) tray_->hide();

@@ -30,6 +30,7 @@ class QWidget;
 namespace lumora {
 
 class RecordingIndicator;
+class WindowMemory;
 class SensorListWidget;
 
 class MainWindow : public QDialog, public WindowPort {
@@ -66,6 +67,8 @@ public:
     void SetMenuCornerWidget(QWidget* widget) { SetMenuIndicator(MenuIndicator::Mqtt, widget); }
     QWidget* MenuIndicatorWidget(MenuIndicator place) const;
     RecordingIndicator* Recording() const { return recording_; }
+    // The [Window] keys of the settings file.
+    WindowMemory& Memory() { return *memory_; }
     // The window's default size: the layout with the view area at its
     // described size.
     QSize DescribedSize() const;
@@ -166,6 +169,8 @@ private:
     QWidget* indicators_ = nullptr;  // the menu bar's corner
     std::array<QPointer<QWidget>, 3> indicatorSlots_;
     RecordingIndicator* recording_ = nullptr;
+    WindowMemory* memory_ = nullptr;
+    bool geometryRestored_ = false;
     int settingText_ = 0;  // >0 while the program itself changes a control
     bool ended_ = false;
     bool initialised_ = false;

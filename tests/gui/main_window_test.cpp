@@ -36,6 +36,7 @@
 #include "platform/udp_socket.h"
 #include "recording_indicator.h"
 #include "sensor_list_widget.h"
+#include "views/chart_views.h"
 #include "settings/settings_store.h"
 #include "views/sensor_list.h"
 
@@ -88,6 +89,14 @@ struct Fixture {
         window->Dlg().UpdateSensorList();
     }
 };
+
+void PublishTenReadings(FrameRing& ring, int counter) {
+    FrameSlot& s = ring.Target();
+    s.count = 10;
+    s.counter = counter;
+    for (int k = 0; k < 10; ++k) s.readings[k] = SensorReading{k + 1, 7008001 + k, 1, 1530000 + k, 0.0, 0, 0};
+    ring.Publish();
+}
 
 // A free UDP port the four-character "RCV Port" box can hold.
 int FreeSmallPort() {
@@ -383,6 +392,70 @@ private slots:
         QTest::mouseClick(f.Get<QCheckBox>(IDC_ENABLE), Qt::LeftButton);
         nextRefresh();
         QVERIFY(rec->isHidden());
+    }
+
+    // [Window] keeps the window's size and place, the tab, the ticked
+    // sensors (by id), Spectrum DISP, the realtime ID and the chart ranges
+    // for the next start; the described keys stay as they were.
+    void windowIsRememberedForTheNextStart() {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath("Lumora.ini");
+        auto iniText = [&] {
+            QFile file(ini);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        auto describedPart = [&] {
+            QString text = iniText();
+            const int at = text.indexOf("[Window]");
+            if (at < 0) return text;
+            const int next = text.indexOf("\n[", at);
+            return text.left(at) + (next < 0 ? QString() : text.mid(next + 1));
+        };
+        const QRect placed(20, 30, 700, 500);
+        {
+            MainWindow w(ini);
+            ChartViews charts(w);
+            w.Initialise();
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            const QString described = describedPart();
+            QTest::mouseClick(w.findChild<QCheckBox*>(QStringLiteral("ctl%1").arg(IDC_SPECTRUM_DISP)), Qt::LeftButton);
+            w.ViewTabs()->setCurrentIndex(kViewTabTrace);
+            w.findChild<QSpinBox*>(QStringLiteral("ctl%1").arg(IDC_REALTIME_ID))->setValue(5);
+            FrameRing& ring = w.Dlg().Acquisition().Ring();
+            PublishTenReadings(ring, 1);
+            w.Dlg().UpdateSensorList();
+            QAbstractItemModel* model = w.SensorListView()->model();
+            model->setData(model->index(2, 0), Qt::Checked, Qt::CheckStateRole);
+            model->setData(model->index(4, 0), Qt::Checked, Qt::CheckStateRole);
+            charts.Trace().Controls()->Fit();
+            w.setGeometry(placed);
+            w.EndProgram();
+            QCOMPARE(describedPart(), described);
+        }
+        SettingsStore store(ini.toStdString());
+        QCOMPARE(store.GetString("Window", "Tab", ""), std::string("2"));
+        QCOMPARE(store.GetString("Window", "Sensors", ""), std::string("3,5"));
+        QCOMPARE(store.GetString("Window", "SpectrumDisp", ""), std::string("1"));
+        QCOMPARE(store.GetString("Window", "RealtimeId", ""), std::string("5"));
+        QCOMPARE(store.GetString("Window", "TraceRange", ""), std::string("fit"));
+        QCOMPARE(store.GetString("Window", "SpectrumRange", "?"), std::string("?"));  // never changed
+
+        MainWindow w(ini);
+        ChartViews charts(w);
+        w.Initialise();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.geometry(), placed);
+        QCOMPARE(w.ViewTabs()->currentIndex(), int(kViewTabTrace));
+        QVERIFY(w.GetCheck(IDC_SPECTRUM_DISP) && w.Dlg().ShowSpectrum());
+        QCOMPARE(w.Dlg().LiveRealtimeId(), 5);
+        QCOMPARE(charts.Trace().Controls()->Mode(), ChartControls::Ranges::Fitted);
+        PublishTenReadings(w.Dlg().Acquisition().Ring(), 1);
+        w.Dlg().UpdateSensorList();
+        QCOMPARE(w.Dlg().SensorRows().ChosenRows(), (std::vector<int>{2, 4}));
+        QCOMPARE(w.SensorListView()->model()->data(w.SensorListView()->model()->index(4, 0), Qt::CheckStateRole).toInt(),
+                 int(Qt::Checked));
     }
 
     void portBoxLimitsTypingButKeepsALongerStoredPort() {

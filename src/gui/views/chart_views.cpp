@@ -5,6 +5,7 @@
 #include "window/control_ids.h"
 #include "main_window.h"
 #include "views/chart_look.h"
+#include "window_memory.h"
 
 namespace lumora {
 
@@ -65,6 +66,8 @@ ChartViews::ChartViews(MainWindow& window) : window_(window) {
     };
 
     dlg.Acquisition().m_spectrumSink.store(&spectrum_);
+    window.Memory().RememberChart(QStringLiteral("SpectrumRange"), spectrum_.Controls());
+    window.Memory().RememberChart(QStringLiteral("TraceRange"), trace_.Controls());
 }
 
 ChartViews::~ChartViews() {
