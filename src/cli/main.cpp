@@ -6,6 +6,7 @@
 #include "cli_commands.h"
 #include "lumora_version.h"
 #include "settings/settings_store.h"
+#include "window/string_table.h"
 
 namespace {
 
@@ -54,6 +55,12 @@ int main(int argc, char** argv) {
     // Commands read ./Lumora.ini for their defaults; the file is the desktop
     // program's, so they never create or change it.
     lumora::SettingsStore::SetProcessReadOnly(true);
+    lumora::SettingsStore::SetExposedSecretHandler([](const std::string& path) {
+        std::fprintf(stderr, "lumora-cli: warning: %s\n",
+                     lumora::StringPrintf(lumora::LoadString(232, lumora::Language::English).c_str(), path.c_str(),
+                                          path.c_str())
+                         .c_str());
+    });
     for (const Command& c : kCommands) {
         if (name == c.name) return c.run(lumora::cli::Args(argv + 2, argv + argc));
     }

@@ -120,6 +120,17 @@ int main(int argc, char** argv) {
             },
             Qt::QueuedConnection);
     });
+    // A settings file holding a password that other users can read: said
+    // once, with the command that closes it.
+    lumora::SettingsStore::SetExposedSecretHandler([&window](const std::string& path) {
+        QMetaObject::invokeMethod(
+            &window,
+            [&window, path] {
+                window.MessageBox(lumora::StringPrintf(lumora::LoadString(232).c_str(), path.c_str(), path.c_str()),
+                                  LUMORA_PRODUCT_NAME, lumora::kMbOk, lumora::kMbIconWarning);
+            },
+            Qt::QueuedConnection);
+    });
     // Declared after the window, so destroyed before it, as the tools require.
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
@@ -160,6 +171,8 @@ int main(int argc, char** argv) {
     window.show();
     window.Initialise();
     const int result = ended ? window.ExitCode() : app.exec();
-    lumora::SettingsStore::SetNotSavedHandler(nullptr);  // the window goes before the store's last writes
+    // The window goes before the store's last writes.
+    lumora::SettingsStore::SetNotSavedHandler(nullptr);
+    lumora::SettingsStore::SetExposedSecretHandler(nullptr);
     return result;
 }
