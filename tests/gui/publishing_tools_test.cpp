@@ -19,6 +19,7 @@
 #include "settings/settings_store.h"
 #include "tools/publishing_tools.h"
 #include "window/control_ids.h"
+#include "support/free_ports.h"
 
 using namespace lumora;
 
@@ -63,7 +64,7 @@ class PublishingToolsTest : public QObject {
 private slots:
     void mqttDialogWritesItsKeysAndTheIndicatorMovesNothing() {
         QTemporaryDir dir;
-        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=0\n")));
+        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=%1\n").arg(test::FreeUdpPort())));
         w->show();
         w->Initialise();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -116,7 +117,7 @@ private slots:
         rec.write(file);
         rec.close();
 
-        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=0\n")));
+        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=%1\n").arg(test::FreeUdpPort())));
         w->show();
         w->Initialise();
         PublishingTools tools(*w);
