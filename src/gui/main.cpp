@@ -51,7 +51,8 @@ void PrintHelp() {
         "  -V, --version   print the version and exit\n"
         "Qt's own options are accepted too, e.g. -platform offscreen.\n"
         "Exit status: 0 when the program ended normally, 1 when the work folder could\n"
-        "not be used, 2 for an unknown option.\n",
+        "not be used, 2 for an unknown option, 255 when the language switch could not\n"
+        "start the new instance.\n",
         kUsage);
 }
 
