@@ -26,5 +26,6 @@ inline uint16_t FreePort(int type) {
 }
 
 inline uint16_t FreeUdpPort() { return FreePort(SOCK_DGRAM); }
+inline uint16_t FreeTcpPort() { return FreePort(SOCK_STREAM); }
 
 }  // namespace lumora::test

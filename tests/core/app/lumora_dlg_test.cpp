@@ -17,8 +17,8 @@
 #include "acquisition/frame_encoder.h"
 #include "window/captions.h"
 #include "platform/udp_socket.h"
-#include "recording_window.h"
 #include "support/free_ports.h"
+#include "support/recording_window.h"
 
 namespace lumora {
 namespace {
