@@ -77,9 +77,10 @@ struct RecordOptions {
     MqttSettings mqttSettings;
 };
 
-// The values of the settings file, checked as the options are: a port or a
-// prefix that cannot be used is refused (the key is named), a record count
-// below 1 and an interval beyond a minute are replaced, with a warning.
+// The defaults from the settings file. A record count below 1 and a pause
+// outside 0..60000 ms are replaced, with a warning unless an option replaces
+// them; a port or a prefix that cannot be used is refused by
+// CheckRecordOptions, which names the key it came from.
 void ReadRecordSettings(const SettingsStore& settings, RecordOptions& o) {
     o.portFrom = SettingName(settings, "Net", "Port");
     o.dirFrom = SettingName(settings, "DataSave", "Dir");
