@@ -37,6 +37,7 @@
 #include "about_dialog.h"
 #include "window/captions.h"
 #include "app_icon.h"
+#include "control_tips.h"
 #include "recording_indicator.h"
 #include "sensor_list_widget.h"
 #include "settings/setting_values.h"
@@ -93,12 +94,14 @@ void MainWindow::Initialise() {
 
 void MainWindow::Register(int id, QWidget* w) {
     w->setObjectName(QStringLiteral("ctl%1").arg(id));
+    w->setToolTip(ControlTip(id, lang_));
     controls_[id] = w;
 }
 
 QLabel* MainWindow::NewLabel(int id) {
     auto* l = new QLabel(Q(ControlLabel(id, lang_)));
     l->setObjectName(QStringLiteral("lbl%1").arg(id));
+    l->setToolTip(ControlTip(id, lang_));
     return l;
 }
 
@@ -218,7 +221,6 @@ QWidget* MainWindow::BuildDataInformation() {
     grid->addWidget(NewField(IDC_TIME), 1, 3);
     auto* x = static_cast<QPushButton*>(NewButton(IDC_CLEAR_COUNTER));
     x->setFixedWidth(x->fontMetrics().height() + 12);
-    x->setToolTip(QStringLiteral("0"));
     grid->addWidget(x, 1, 4);
     grid->addWidget(NewLabel(IDC_DAQ_FRQ), 2, 0);
     grid->addWidget(NewField(IDC_DAQ_FRQ), 2, 1);
@@ -366,6 +368,7 @@ QWidget* MainWindow::BuildViewArea() {
             v->addWidget(sensorList_);
         }
         tabs_->addTab(page, Q(ViewTabCaption(tab, lang_)));
+        tabs_->setTabToolTip(tab, ViewTabTip(tab, lang_));
     }
     // The view area: the rectangle of the hidden marker control in the
     // original layout, here a size that scales with the font. It is the
@@ -507,6 +510,7 @@ void MainWindow::BuildMenu() {
         QMenu* parentMenu = e.level == 2 ? sub : top;
         if (e.level == 0) {
             top = menuBar_->addMenu(text);
+            top->setToolTipsVisible(true);
             sub = nullptr;
             continue;
         }
@@ -515,10 +519,12 @@ void MainWindow::BuildMenu() {
             parentMenu->addSeparator();
         } else if (e.id == 0) {
             sub = parentMenu->addMenu(text);
+            sub->setToolTipsVisible(true);
         } else {
             QAction* a = parentMenu->addAction(text);
             a->setObjectName(QStringLiteral("cmd%1").arg(e.id));
             a->setEnabled(e.enabled);
+            a->setToolTip(ControlTip(e.id, lang_));
             actions_[e.id] = a;
             int id = e.id;
             connect(a, &QAction::triggered, this, [this, id] {

@@ -204,6 +204,16 @@ private slots:
         QVERIFY(w.Action(ID_SYSTEM_RESET));
         QCOMPARE(w.Action(ID_TOOLS_DEBUG)->text().toStdString(), MenuText(ID_TOOLS_DEBUG, lang));
         QVERIFY(!w.Action(ID_HELP_HANDBOOK)->isEnabled());
+        // Every control, its label and every tab says in a line what it does.
+        for (const auto& ids : {std::vector<int>(std::begin(buttonsAndChecks), std::end(buttonsAndChecks)),
+                                std::vector<int>(std::begin(labelled), std::end(labelled))}) {
+            for (int id : ids) {
+                const QString tip = w.Control(id)->toolTip();
+                QVERIFY2(!tip.isEmpty() && !tip.contains('\n'), qPrintable(QString::number(id)));
+                if (auto* label = w.findChild<QLabel*>(QStringLiteral("lbl%1").arg(id))) QCOMPARE(label->toolTip(), tip);
+            }
+        }
+        for (int t = 0; t < tabs->count(); ++t) QVERIFY(!tabs->tabToolTip(t).isEmpty());
         QVERIFY(!w.Action(ID_SETTING_CONVERT_HIGHSPEED)->isEnabled());
         QVERIFY(w.Action(ID_HELP_ABOUT)->isEnabled());
         // Only the other language is offered.
