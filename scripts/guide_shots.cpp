@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
         ini.SetString("Net", "Port", std::to_string(port));
         ini.SetString("Net", "AutoOpen", "1");
         ini.SetString("DataSave", "Enable", "1");
-        ini.SetString("DataSave", "Dir", work.filePath("data").toStdString());
+        // a relative folder, so that no path of the machine shows in the pictures
+        ini.SetString("DataSave", "Dir", "data");
     }
     auto simulate = [&](QStringList more) {
         auto* p = new QProcess(&app);

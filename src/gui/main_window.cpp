@@ -38,6 +38,7 @@
 #include "window/captions.h"
 #include "app_icon.h"
 #include "control_tips.h"
+#include "handbook_window.h"
 #include "recording_indicator.h"
 #include "sensor_list_widget.h"
 #include "settings/setting_values.h"
@@ -76,6 +77,8 @@ MainWindow::MainWindow(const QString& settingsPath, QWidget* parent)
     BuildControls();
     BuildTray();
     memory_ = new WindowMemory(*this, dlg_->Settings());
+    if (QAction* handbook = Action(ID_HELP_HANDBOOK)) handbook->setEnabled(true);
+    SetCommandHandler(ID_HELP_HANDBOOK, [this] { OpenHandbook(); });
 }
 
 MainWindow::~MainWindow() {
@@ -752,6 +755,24 @@ std::string MainWindow::ChooseFolder(const std::string& title, const std::string
     QString dir = QFileDialog::getExistingDirectory(this, Q(title), Q(start),
                                                     QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     return dir.toStdString();
+}
+
+void MainWindow::OpenHandbook() {
+    if (!handbook_) {
+        const QString guide = GuidePath(lang_);
+        if (guide.isEmpty()) {
+            MessageBox(lang_ == Language::Chinese ? "找不到指南 guide.md，它安装在 /usr/share/doc/lumora 中。"
+                                                  : "The guide guide.md was not found; it is installed in "
+                                                    "/usr/share/doc/lumora.",
+                       "", kMbOk, kMbIconWarning);
+            return;
+        }
+        handbook_ = new HandbookWindow(guide, lang_, this);
+        handbook_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    handbook_->show();
+    handbook_->raise();
+    handbook_->activateWindow();
 }
 
 void MainWindow::ShowAboutBox() {

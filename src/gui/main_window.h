@@ -74,6 +74,9 @@ public:
     QSize DescribedSize() const;
     // The least size of the layout with the view area as it is now.
     QSize LeastSize() const;
+    // Help > Handbook: the guide in the interface language.
+    void OpenHandbook();
+    QWidget* Handbook() const { return handbook_; }
     // Whether the window hid itself into the tray.
     bool InTray() const;
 
@@ -170,6 +173,7 @@ private:
     std::array<QPointer<QWidget>, 3> indicatorSlots_;
     RecordingIndicator* recording_ = nullptr;
     WindowMemory* memory_ = nullptr;
+    QPointer<QWidget> handbook_;
     bool geometryRestored_ = false;
     int settingText_ = 0;  // >0 while the program itself changes a control
     bool ended_ = false;

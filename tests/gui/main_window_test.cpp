@@ -26,10 +26,12 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QtTest>
 #include <memory>
 
 #include "about_dialog.h"
+#include "handbook_window.h"
 #include "acquisition/frame_encoder.h"
 #include "window/captions.h"
 #include "main_window.h"
@@ -203,7 +205,17 @@ private slots:
         QCOMPARE(tabs->currentIndex(), 0);
         QVERIFY(w.Action(ID_SYSTEM_RESET));
         QCOMPARE(w.Action(ID_TOOLS_DEBUG)->text().toStdString(), MenuText(ID_TOOLS_DEBUG, lang));
-        QVERIFY(!w.Action(ID_HELP_HANDBOOK)->isEnabled());
+        // Help > Handbook shows the guide of the interface's language.
+        w.Action(ID_HELP_HANDBOOK)->trigger();
+        auto* handbook = qobject_cast<HandbookWindow*>(w.Handbook());
+        QVERIFY(handbook && handbook->isVisible());
+        QCOMPARE(handbook->Browser()->source().fileName(),
+                 lang == Language::Chinese ? QStringLiteral("guide.zh.md") : QStringLiteral("guide.md"));
+        QVERIFY(handbook->Browser()->document()->toPlainText().startsWith(
+            lang == Language::Chinese ? QString::fromUtf8("Lumora 使用指南") : QStringLiteral("Lumora guide")));
+        // the screenshots are shrunk to the text's width: no sideways scrolling
+        QTRY_COMPARE(handbook->Browser()->horizontalScrollBar()->maximum(), 0);
+        handbook->close();
         // Every control, its label and every tab says in a line what it does.
         for (const auto& ids : {std::vector<int>(std::begin(buttonsAndChecks), std::end(buttonsAndChecks)),
                                 std::vector<int>(std::begin(labelled), std::end(labelled))}) {
@@ -294,6 +306,25 @@ private slots:
         AboutDialog zh(Language::Chinese);
         QCOMPARE(zh.windowTitle(), QStringLiteral("关于 Lumora"));
         QCOMPARE(zh.findChild<QPushButton*>("aboutOk")->text(), QStringLiteral("确定"));
+    }
+
+    // The installed guide goes before the build tree's, the window's language
+    // before the folder order, and English stands in for a missing Chinese guide.
+    void guideIsFoundInTheLanguageInstalledFirst() {
+        QTemporaryDir tmp;
+        const QDir top(tmp.path());
+        for (const char* file : {"installed/guide.md", "installed/guide.zh.md", "source/guide.md",
+                                 "source/guide.zh.md", "english/guide.md"}) {
+            QVERIFY(top.mkpath(QFileInfo(top.filePath(file)).path()));
+            QFile f(top.filePath(file));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const QString installed = top.filePath("installed"), source = top.filePath("source");
+        QCOMPARE(GuideIn({installed, source}, Language::Chinese), top.filePath("installed/guide.zh.md"));
+        QCOMPARE(GuideIn({installed, source}, Language::English), top.filePath("installed/guide.md"));
+        QCOMPARE(GuideIn({"", top.filePath("english"), source}, Language::Chinese), top.filePath("source/guide.zh.md"));
+        QCOMPARE(GuideIn({"", top.filePath("english")}, Language::Chinese), top.filePath("english/guide.md"));
+        QVERIFY(GuideIn({"", top.filePath("missing")}, Language::English).isEmpty());
     }
 
     void messageBoxesShowTheirTextAsPlainText() {
