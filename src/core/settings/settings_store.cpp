@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/durable_file.h"
+
 namespace lumora {
 namespace {
 
@@ -258,7 +260,7 @@ enum class WriteResult { Ok, Failed, ReadOnly };
 bool RewriteInPlace(const std::string& target, const std::string& content) {
     int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && SyncFile(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     return ok;
 }
@@ -283,7 +285,7 @@ WriteResult ReplaceFile(const std::string& path, const std::string& content) {
         return WriteResult::Failed;
     }
     mode_t mode = exists ? (st.st_mode & 0777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && SyncFile(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
     if (!ok) ::unlink(name.data());
