@@ -44,6 +44,10 @@ const StringEntry kStrings[] = {
     {221, "Cannot write the record file %s (%s): records are being lost",
      "无法写入记录文件 %s（%s）：记录正在丢失"},
     {222, "%u (lost %llu)", "%u（丢失 %llu）"},
+    // Conversion: a folder that cannot be converted.
+    {230, "'%s' is being converted by another run.", "'%s'正在由另一个转换任务转换。"},
+    {231, "The folder '%s' does not exist.", "文件夹'%s'不存在。"},
+    {232, "The folder '%s' cannot be opened: %s", "无法打开文件夹'%s'：%s"},
     // Captions of the device list's columns 4 to 9.
     {240, "Counter", "计数器"},
     {241, "FRQ", "频率"},
