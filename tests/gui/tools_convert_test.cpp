@@ -377,7 +377,8 @@ private slots:
         QVERIFY(view->OpenFolderButton()->isEnabled());
         QTest::mouseClick(view->OpenFolderButton(), Qt::LeftButton);
         QCOMPARE(shown, std::vector<std::string>{other});
-        QCOMPARE(view->Status(), QString::fromStdString("No file manager was found to show " + other));
+        QCOMPARE(view->Notice(), QString::fromStdString("No file manager was found to show " + other));
+        QCOMPARE(view->Status(), QString("Cancelled"));
     }
 
     void receiveStartGivesTheNextSourceAFreshHeader() {

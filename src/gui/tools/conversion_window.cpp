@@ -56,6 +56,11 @@ ConversionWindow::ConversionWindow(Language lang, QWidget* parent)
     status_->setObjectName("conversionStatus");
     status_->setWordWrap(true);
     layout->addWidget(status_);
+    notice_ = new QLabel(this);
+    notice_->setObjectName("conversionNotice");
+    notice_->setWordWrap(true);
+    notice_->hide();
+    layout->addWidget(notice_);
 
     auto* row = new QHBoxLayout;
     row->addStretch(1);
@@ -84,6 +89,8 @@ void ConversionWindow::Begin(const std::string& directory) {
     folder_->setText(kFolder.In(lang_).arg(Q(directory)));
     ShowProgress(0, 0, 0, 0);
     status_->setText(kConverting.In(lang_));
+    notice_->clear();
+    notice_->hide();
     cancel_->setEnabled(true);
     open_->setEnabled(false);
 }
@@ -111,12 +118,15 @@ void ConversionWindow::Finish(const ConversionSummary& s) {
 
 bool ConversionWindow::OpenFolder() {
     if (showFolder && showFolder(directory_)) return true;
-    status_->setText(kNoFileManager.In(lang_).arg(Q(directory_)));
+    notice_->setText(kNoFileManager.In(lang_).arg(Q(directory_)));
+    notice_->show();
+    adjustSize();
     show();
     raise();
     return false;
 }
 
 QString ConversionWindow::Status() const { return status_->text(); }
+QString ConversionWindow::Notice() const { return notice_->text(); }
 
 }  // namespace lumora

@@ -36,6 +36,8 @@ public:
     std::function<bool(const std::string& directory)> showFolder;
 
     QString Status() const;
+    // What "Open folder" had to say (no file manager); empty otherwise.
+    QString Notice() const;
     QPushButton* CancelButton() const { return cancel_; }
     QPushButton* OpenFolderButton() const { return open_; }
 
@@ -46,6 +48,7 @@ private:
     QLabel* files_ = nullptr;
     QProgressBar* records_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* notice_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* open_ = nullptr;
 };
