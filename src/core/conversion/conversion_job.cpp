@@ -177,6 +177,19 @@ bool ConversionJob::Start(bool overwrite, std::function<void()> onDone, FolderLo
     // returning from its last step.
     if (worker_.joinable()) worker_.join();
     ctx_.cancel.store(false);
+    try {
+        StartWorker(std::move(onDone), std::move(folderLock));
+    } catch (const std::exception& e) {
+        // No thread to run it (the system's limit is reached): no run.
+        std::lock_guard<std::mutex> stateLock(mutex_);
+        state_ = -1;
+        startError_ = std::string("The conversion could not start: ") + e.what();
+        return false;
+    }
+    return true;
+}
+
+void ConversionJob::StartWorker(std::function<void()> onDone, FolderLock folderLock) {
     worker_ = std::thread([this, onDone = std::move(onDone), folderLock = std::move(folderLock)]() mutable {
         ConvertThreadProc();
         // Released before the report: a run started from it may lock again.
@@ -192,7 +205,6 @@ bool ConversionJob::Start(bool overwrite, std::function<void()> onDone, FolderLo
             // itself has ended cleanly.
         }
     });
-    return true;
 }
 
 std::string ConversionJob::StartError() const {
@@ -354,8 +366,11 @@ bool OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& di
     DataConvertHooks after = hooks;
     if (!job.Start(
             overwrite, [w, j, after]() { w->Post([w, j, after]() { OnConvertDone(*j, *w, after); }); },
-            std::move(lock)))
+            std::move(lock))) {
+        if (std::string error = job.StartError(); !error.empty())
+            window.MessageBox(error, LUMORA_PRODUCT_NAME, kMbOk, kMbIconWarning);
         return false;
+    }
     window.EnableControl(ID_TOOLS_DATA_CONVERT, false);
     window.EnableControl(ID_TOOLS_CONVERT_FOLDER, false);
     return true;

@@ -102,6 +102,7 @@ public:
     ConversionSummary Summary() const;
 
 private:
+    void StartWorker(std::function<void()> onDone, FolderLock folderLock);
     void ConvertThreadProc();
     void ConvertSources();
 
