@@ -44,14 +44,16 @@ if [ -e dat.7z ] || { [ -n "$z" ] && [ ! -e dat.tar ]; }; then
   "$z" u -t7z -bd -- "$out" "$@" >/dev/null
   status=$?
 elif [ -e dat.tar ]; then
+  # POSIX format keeps times to the nanosecond: a recording written to in
+  # the same second as the last run still counts as changed.
   out=dat.tar
-  tar -uf "$out" -- "$@"
+  tar --format=posix -uf "$out" -- "$@"
   status=$?
 else
   # The first archive is written under a temporary name and renamed when
   # complete, so a half-written archive never looks finished.
   out=dat.tar
-  tar -cf "$out.part" -- "$@" && mv "$out.part" "$out"
+  tar --format=posix -cf "$out.part" -- "$@" && mv "$out.part" "$out"
   status=$?
   [ "$status" -eq 0 ] || rm -f "$out.part"
 fi
