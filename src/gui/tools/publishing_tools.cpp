@@ -132,7 +132,6 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
                 note_->setText(kNotTaken.In(lang_).arg(Q(v->Reason())));
                 note_->show();
             });
-            connect(e, &QLineEdit::textChanged, note_, &QLabel::hide);
         }
         connect(e, &QLineEdit::textChanged, this,
                 [this, key](const QString& text) { dlg_.Settings().SetString(kSection, key, S(text)); });
