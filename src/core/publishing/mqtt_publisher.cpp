@@ -224,8 +224,8 @@ struct MqttPublisher::Session {
         where = settings.host + ":" + std::to_string(settings.port);
         statusTopic = StatusTopic(settings);
         mosquitto_user_data_set(mosq, this);
-        mosquitto_connect_callback_set(mosq, &Session::OnConnect);
-        mosquitto_publish_callback_set(mosq, &Session::OnPublish);
+        mosquitto_connect_callback_set(mosq, &Session::Callback<&Session::Answered>);
+        mosquitto_publish_callback_set(mosq, &Session::Callback<&Session::Written>);
     }
     // What was never acknowledged is lost with the client.
     ~Session() {
@@ -238,18 +238,12 @@ struct MqttPublisher::Session {
 
     bool Connected() const { return link == Link::Up; }
 
-    static void OnConnect(mosquitto*, void* self, int rc) {
+    // A callback of the library: handler on the session, any exception kept.
+    template <void (Session::*Handler)(int)>
+    static void Callback(mosquitto*, void* self, int value) {
         auto* s = static_cast<Session*>(self);
         try {
-            s->Answered(rc);
-        } catch (...) {
-            s->callbackError = std::current_exception();
-        }
-    }
-    static void OnPublish(mosquitto*, void* self, int mid) {
-        auto* s = static_cast<Session*>(self);
-        try {
-            s->Written(mid);
+            (s->*Handler)(value);
         } catch (...) {
             s->callbackError = std::current_exception();
         }
