@@ -69,12 +69,15 @@ private:
                 }
             }
             for (size_t i = 1; i < fds.size(); ++i) {
-                if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
                 char buf[4096];
                 const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
                 if (n > 0) {
                     std::lock_guard<std::mutex> lock(mutex_);
                     heard_.append(buf, static_cast<size_t>(n));
+                } else {  // the other side has gone
+                    ::close(fds[i].fd);
+                    connections_.erase(std::find(connections_.begin(), connections_.end(), fds[i].fd));
                 }
             }
         }
@@ -106,10 +109,12 @@ double SecondsOf(const std::function<void()>& f) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// A stop ends the publisher within a second; the figure is printed and the
-// bound leaves room for a slow machine while catching a stop that waits for
-// the broker's answer (10 s) or a drain of several seconds.
-constexpr double kStopBound = 2.5;
+// A stop ends the publisher within a second; the figure is printed, and the
+// bound leaves room for a loaded machine and the thread sanitizer (which
+// spends a second checking a lock order inside libmosquitto) while still
+// catching a stop that waits for the broker's answer (10 s) or drains for
+// five seconds.
+constexpr double kStopBound = 4.0;
 
 // Stands in for a name lookup whose name server never answers, until the
 // test lets it go.
