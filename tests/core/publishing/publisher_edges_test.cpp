@@ -8,7 +8,7 @@
 #include <condition_variable>
 #include <new>
 
-#include "core/publishing/broker_fixture.h"
+#include "support/broker.h"
 #include "core/recording/test_window_port.h"
 #include "publishing/frame_payload.h"
 #include "publishing/mqtt_publisher.h"
