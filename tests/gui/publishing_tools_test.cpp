@@ -86,7 +86,7 @@ private slots:
         QTemporaryDir dir;
         const QString missing = dir.filePath("missing-ca.pem");
         std::unique_ptr<MainWindow> w(NewWindow(
-            dir, QStringLiteral("[Net]\nPort=0\n[MQTT]\nPort=%1\nTopic=site\n").arg(ClosedTcpPort())));
+            dir, QStringLiteral("[Net]\nPort=0\n[MQTT]\nPort=%1\nTopic=site\n").arg(test::FreeTcpPort())));
         w->show();
         w->Initialise();
         PublishingTools tools(*w);
