@@ -9,9 +9,6 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "acquisition/frame_encoder.h"
 #include "app/lumora_dlg.h"
@@ -19,6 +16,7 @@
 #include "settings/settings_store.h"
 #include "tools/publishing_tools.h"
 #include "window/control_ids.h"
+#include "support/free_ports.h"
 
 using namespace lumora;
 
@@ -42,20 +40,6 @@ MainWindow* NewWindow(const QTemporaryDir& dir, const QString& iniText) {
     return new MainWindow(dir.filePath("Lumora.ini"));
 }
 
-int ClosedTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
 }  // namespace
 
 class PublishingToolsTest : public QObject {
@@ -63,7 +47,7 @@ class PublishingToolsTest : public QObject {
 private slots:
     void mqttDialogWritesItsKeysAndTheIndicatorMovesNothing() {
         QTemporaryDir dir;
-        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=0\n")));
+        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=%1\n").arg(test::FreeUdpPort())));
         w->show();
         w->Initialise();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -79,7 +63,7 @@ private slots:
         w->findChild<QAction*>(QStringLiteral("cmd%1").arg(ID_SETTING_MQTT))->trigger();
         MqttDialog* d = tools.Dialog();
         QVERIFY(d && d->isVisible());
-        const QString port = QString::number(ClosedTcpPort());
+        const QString port = QString::number(test::FreeTcpPort());
         d->findChild<QLineEdit*>("mqttPort")->setText(port);
         d->findChild<QLineEdit*>("mqttTopic")->setText("site/a");
         SettingsStore ini(dir.filePath("Lumora.ini").toStdString());
@@ -96,6 +80,50 @@ private slots:
         d->findChild<QCheckBox*>("mqttEnable")->setChecked(false);
         QCOMPARE(ini.GetInt("MQTT", "Enable", 1), 0);
         QCOMPARE(w->Dlg().Publisher().State(), MqttState::Off);
+    }
+
+    void mqttDialogRefusesNamesAndTellsOfTls() {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath("missing-ca.pem");
+        std::unique_ptr<MainWindow> w(NewWindow(
+            dir, QStringLiteral("[Net]\nPort=0\n[MQTT]\nPort=%1\nTopic=site\n").arg(test::FreeTcpPort())));
+        w->show();
+        w->Initialise();
+        PublishingTools tools(*w);
+        tools.OnMqttSettings();
+        MqttDialog* d = tools.Dialog();
+        QVERIFY(d && d->isVisible());
+
+        // A wildcard is not taken, and the dialog says why.
+        auto* topic = d->findChild<QLineEdit*>("mqttTopic");
+        auto* note = d->findChild<QLabel*>("mqttNote");
+        topic->setFocus();
+        topic->end(false);
+        QTest::keyClicks(topic, "/a+b");
+        QCOMPARE(topic->text(), QString("site/ab"));
+        QVERIFY(note->isVisible());
+        QVERIFY(note->text().contains("+ or #"));
+        SettingsStore ini(dir.filePath("Lumora.ini").toStdString());
+        QCOMPARE(ini.GetString("MQTT", "Topic", ""), std::string("site/ab"));
+
+        // A password without a CA file travels in clear: said under the form.
+        auto* cleartext = d->findChild<QLabel*>("mqttCleartext");
+        QVERIFY(!cleartext->isVisible());
+        d->findChild<QLineEdit*>("mqttPassword")->setText("s3cret");
+        QVERIFY(cleartext->isVisible());
+
+        // A CA file that cannot be read: nothing is sent, and the state says
+        // why, never "connected".
+        d->findChild<QLineEdit*>("mqttCAFile")->setText(missing);
+        QVERIFY(!cleartext->isVisible());
+        d->findChild<QCheckBox*>("mqttEnable")->setChecked(true);
+        QCOMPARE(w->Dlg().Publisher().State(), MqttState::Failed);
+        QVERIFY(w->Dlg().Publisher().GaveUp());
+        d->Refresh();
+        const QString state = d->findChild<QLabel*>("mqttState")->text();
+        QVERIFY2(state.contains("TLS could not be set up: the CA file " + missing + " cannot be read"),
+                 qPrintable(state));
+        d->findChild<QCheckBox*>("mqttEnable")->setChecked(false);
     }
 
     void playRecordingOpensThePortAndFeedsTheViews() {
@@ -116,7 +144,7 @@ private slots:
         rec.write(file);
         rec.close();
 
-        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=0\n")));
+        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=%1\n").arg(test::FreeUdpPort())));
         w->show();
         w->Initialise();
         PublishingTools tools(*w);

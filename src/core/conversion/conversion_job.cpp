@@ -80,10 +80,10 @@ std::string FolderProblem(const std::string& directory) {
     const std::string path = directory.empty() ? "/" : directory;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return StringPrintf(LoadString(231).c_str(), directory.c_str());
-        return StringPrintf(LoadString(232).c_str(), directory.c_str(), std::strerror(errno));
+        if (errno == ENOENT || errno == ENOTDIR) return StringPrintf(LoadString(261).c_str(), directory.c_str());
+        return StringPrintf(LoadString(262).c_str(), directory.c_str(), std::strerror(errno));
     }
-    if (!S_ISDIR(st.st_mode)) return StringPrintf(LoadString(232).c_str(), directory.c_str(), std::strerror(ENOTDIR));
+    if (!S_ISDIR(st.st_mode)) return StringPrintf(LoadString(262).c_str(), directory.c_str(), std::strerror(ENOTDIR));
     return {};
 }
 
@@ -92,12 +92,12 @@ bool LockRunFolder(const std::string& directory, FolderLock& lock, std::string& 
         case FolderLock::kLocked:
             return true;
         case FolderLock::kBusy:
-            message = StringPrintf(LoadString(230).c_str(), directory.c_str());
+            message = StringPrintf(LoadString(260).c_str(), directory.c_str());
             return false;
         case FolderLock::kFailed:
             break;
     }
-    message = StringPrintf(LoadString(232).c_str(), directory.c_str(), std::strerror(errno));
+    message = StringPrintf(LoadString(262).c_str(), directory.c_str(), std::strerror(errno));
     return false;
 }
 

