@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "acquisition/receive_session.h"
+
 namespace lumora::cli {
 
 bool ParseInteger(const std::string& text, long long* value) {
@@ -65,6 +67,12 @@ std::string JoinRest(const Args& args, size_t first) {
         s += args[i];
     }
     return s;
+}
+
+void PrintDatagramTroubles(const ReceiveSession& session) {
+    std::fprintf(stderr, "ignored: %llu datagrams (empty or blank), %llu cut short\n",
+                 static_cast<unsigned long long>(session.IgnoredDatagrams()),
+                 static_cast<unsigned long long>(session.CutShortDatagrams()));
 }
 
 }  // namespace lumora::cli

@@ -5,6 +5,10 @@
 
 #include "cli_commands.h"
 
+namespace lumora {
+class ReceiveSession;
+}
+
 namespace lumora::cli {
 
 // A whole decimal number with an optional sign; false for anything else.
@@ -37,5 +41,9 @@ void CatchStopSignals(void (*handler)(int));
 
 // The words from index first on, joined by single blanks.
 std::string JoinRest(const Args& args, size_t first);
+
+// The line after a receive session's summary, on standard error: "ignored: I
+// datagrams (empty or blank), C cut short".
+void PrintDatagramTroubles(const ReceiveSession& session);
 
 }  // namespace lumora::cli

@@ -13,6 +13,7 @@
 #include "acquisition/record_sink.h"
 #include "cli_commands.h"
 #include "cli_mqtt.h"
+#include "cli_util.h"
 #include "settings/settings_store.h"
 #include "window/console_window_port.h"
 
@@ -115,15 +116,18 @@ int RunPublish(const Args& args) {
 
     using Steady = std::chrono::steady_clock;
     const Steady::time_point start = Steady::now();
-    while (!g_publishStop) {
+    while (!g_publishStop && !session.WorkerFailed()) {
         if (seconds > 0 && Steady::now() - start >= std::chrono::duration<double>(seconds)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     session.Close();
     session.SetFrameSink(nullptr);
     std::fprintf(stderr, "stopped: %u datagrams\n", session.DatagramCount());
+    PrintDatagramTroubles(session);
+    // This console shows no message boxes: the worker's error is told here.
+    if (session.WorkerFailed()) std::fprintf(stderr, "lumora-cli publish: %s\n", session.WorkerError().c_str());
     StopCliPublisher(publisher);
-    return 0;
+    return session.WorkerFailed() ? 1 : 0;
 }
 
 }  // namespace lumora::cli

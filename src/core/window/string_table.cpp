@@ -44,6 +44,10 @@ const StringEntry kStrings[] = {
     {221, "Cannot write the record file %s (%s): records are being lost",
      "无法写入记录文件 %s（%s）：记录正在丢失"},
     {222, "%u (lost %llu)", "%u（丢失 %llu）"},
+    {225, "Receiving stopped after an error: %s", "接收因错误而停止：%s"},
+    {226, "Device discovery stopped after an error: %s", "设备查找因错误而停止：%s"},
+    {227, "Datagrams ignored (empty or blank): %llu\nDatagrams cut short: %llu",
+     "忽略的数据报（空或空白）：%llu\n被截断的数据报：%llu"},
     // Captions of the device list's columns 4 to 9.
     {240, "Counter", "计数器"},
     {241, "FRQ", "频率"},

@@ -581,9 +581,9 @@ TEST_F(DlgTest, RecordsOverLoopbackAndCloseLosesNothing) {
     EXPECT_FALSE(dlg->Recorder().IsFileOpen());
     const std::string path = dlg->Recorder().LastPath();
     ASSERT_FALSE(path.empty());
-    // Header, then every frame but the last (which waits for the next marker).
+    // Header, then every frame, the last one included.
     const auto size = fs::file_size(path);
-    EXPECT_EQ(size, 5 + (kFrames - 1) * frame.size());
+    EXPECT_EQ(size, 5 + kFrames * frame.size());
     win.RunPosted();
     EXPECT_EQ(win.texts[IDC_DEVICE_IP], "127.0.0.1");
     EXPECT_EQ(dlg->CommandTexts().IpText(), "127.0.0.1");
@@ -668,7 +668,7 @@ TEST_F(DlgTest, FailedLanguageRestartClosesTheRecordingBeforeEnding) {
     EXPECT_EQ(exitCode, -1);
     EXPECT_TRUE(dlg->StopReceive());
     EXPECT_FALSE(fileOpenAtEnd);
-    EXPECT_EQ(sizeAtEnd, 5 + 28 * frame.size());  // every frame but the last, still waiting for a marker
+    EXPECT_EQ(sizeAtEnd, 5 + 29 * frame.size());  // every frame, the last one included
 }
 
 TEST_F(DlgTest, FullDiskIsReportedAndTheLostRecordsShown) {
@@ -682,13 +682,13 @@ TEST_F(DlgTest, FullDiskIsReportedAndTheLostRecordsShown) {
     });
     RecordFrames(*dlg, 5);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (dlg->Recorder().RecordsLost() < 4 && std::chrono::steady_clock::now() < deadline)
+    while (dlg->Recorder().RecordsLost() < 5 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     win.RunPosted();
     ASSERT_EQ(win.boxes.size(), 1u);
     EXPECT_EQ(win.boxes[0].text.rfind("Cannot write the record file " + dlg->Recorder().LastPath(), 0), 0u);
     dlg->UpdateStatus();
-    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0 (lost 4)");
+    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0 (lost 5)");
 
     dlg->OnOpenClose();
     EXPECT_FALSE(fs::exists(dlg->Recorder().LastPath()));  // nothing reached it: not left behind empty
