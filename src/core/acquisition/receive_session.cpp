@@ -293,7 +293,8 @@ void ReceiveSession::PassNewFramesToSink(uint32_t sourceAddr) {
     if (!sink || fresh <= 0) return;
     if (fresh > kRingSlots - 1) fresh = kRingSlots - 1;
     const int next = ring.writeIndex.load(std::memory_order_relaxed);
-    for (int back = static_cast<int>(fresh); back > 0; --back) sink->OnFrame(ring.slots[(next - back + kRingSlots) % kRingSlots], sourceAddr);
+    for (int back = static_cast<int>(fresh); back > 0; --back)
+        sink->OnFrame(ring.slots[(next - back + kRingSlots) % kRingSlots], sourceAddr);
 }
 
 void ReceiveSession::ReceiveThreadProc() {
@@ -323,7 +324,7 @@ void ReceiveSession::ReportWorkerFailure(const char* what) {
             workerError_ = text;
             hook = failedHook_;
         }
-        std::shared_ptr<bool> alive = alive_;
+        std::shared_ptr<std::atomic<bool>> alive = alive_;
         WindowPort* window = &window_;
         window_.Post([alive, window, text, hook] {
             if (!*alive) return;

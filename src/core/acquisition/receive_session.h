@@ -186,7 +186,7 @@ private:
     std::atomic<bool> workerFailed_{false};
     std::atomic<size_t> datagramLimit_{kReceiveBufferSize};
     // Tasks posted to the UI thread look at this before touching the session.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
     std::atomic<int64_t> workerCpuNs_{0};
     std::atomic<FrameSink*> frameSink_{nullptr};
 

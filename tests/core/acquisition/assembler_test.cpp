@@ -20,7 +20,8 @@ struct Collector {
 };
 
 struct Fixture {
-    explicit Fixture(FrameAssembler::FrameCheck check = nullptr) : assembler(std::make_unique<FrameAssembler>(&Collector::OnFrame, &got, check)) {}
+    explicit Fixture(FrameAssembler::FrameCheck check = nullptr)
+        : assembler(std::make_unique<FrameAssembler>(&Collector::OnFrame, &got, check)) {}
     Collector got;
     std::unique_ptr<FrameAssembler> assembler;
     void Feed(const Bytes& b) { assembler->Feed(b.data(), b.size()); }
