@@ -1,6 +1,7 @@
 #include "app/lumora_dlg.h"
 
 #include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -587,6 +589,56 @@ TEST_F(DlgTest, RecordsOverLoopbackAndCloseLosesNothing) {
     win.RunPosted();
     EXPECT_EQ(win.texts[IDC_DEVICE_IP], "127.0.0.1");
     EXPECT_EQ(dlg->CommandTexts().IpText(), "127.0.0.1");
+}
+
+// A frame sink that runs out of memory, as the publisher's queue might.
+class FailingSink : public FrameSink {
+public:
+    void OnFrame(const FrameSlot&, uint32_t) override { throw std::bad_alloc(); }
+};
+
+TEST_F(DlgTest, AnErrorInTheReceiveWorkerIsShownAndClosesThePort) {
+    Write("Net", "Port", "0");
+    Start();
+    FailingSink failing;
+    dlg->Session().SetFrameSink(&failing);
+    dlg->OnOpenClose();
+    ASSERT_TRUE(dlg->PortOpen());
+    UdpSocket sender;
+    ASSERT_TRUE(sender.Create());
+    const std::vector<uint8_t> frame = EncodeWavelengthFrame({2}, {100, 200});
+    ASSERT_TRUE(sender.SendTo(frame.data(), frame.size(), "127.0.0.1", dlg->Session().BoundPort()));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!dlg->Session().WorkerFailed() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(dlg->Session().WorkerFailed());
+    win.RunPosted();
+    dlg->Session().SetFrameSink(nullptr);
+    ASSERT_EQ(win.boxes.size(), 1u);
+    EXPECT_EQ(win.boxes[0].text, "Receiving stopped after an error: std::bad_alloc");
+    EXPECT_FALSE(dlg->PortOpen());
+    EXPECT_EQ(win.texts[IDC_OPEN_CLOSE], "Open");
+    EXPECT_FALSE(win.TimerRunning(kTimerSensorList));
+    // The port opens again as usual.
+    dlg->OnOpenClose();
+    EXPECT_TRUE(dlg->PortOpen());
+}
+
+TEST_F(DlgTest, IgnoredAndCutShortDatagramsAreToldInTheDaqFrqTip) {
+    Write("Net", "Port", "0");
+    Start();
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.toolTips.count(IDC_DAQ_FRQ), 0u);  // nothing to tell yet
+    dlg->OnOpenClose();
+    ASSERT_TRUE(dlg->PortOpen());
+    UdpSocket sender;
+    ASSERT_TRUE(sender.Create());
+    ASSERT_TRUE(sender.SendTo("", 0, "127.0.0.1", dlg->Session().BoundPort()));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (dlg->DatagramCount() < 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.toolTips[IDC_DAQ_FRQ], "Datagrams ignored (empty or blank): 1\nDatagrams cut short: 0");
 }
 
 // A free port of five digits, as the system hands them out.
