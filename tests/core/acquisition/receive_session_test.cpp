@@ -12,6 +12,7 @@
 #include "window/control_ids.h"
 #include "window/string_table.h"
 #include "core/recording/test_window_port.h"
+#include "support/waits.h"
 #include "settings/settings_store.h"
 
 namespace lumora {
@@ -20,18 +21,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test::TempDir;
 using test::TestWindowPort;
-
-// Waits up to 30 s for cond (far longer than a loaded machine needs); false
-// when it never held.
-template <typename F>
-bool WaitFor(F cond) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Remembers what the worker hands over for recording, and whether anything
 // came after Close.
@@ -121,7 +110,7 @@ protected:
     void SendAndWait(const Bytes& b) {
         uint32_t before = session.DatagramCount();
         Send(b);
-        ASSERT_TRUE(WaitFor([&] { return session.DatagramCount() != before; }));  // it may wrap
+        ASSERT_TRUE(test::WaitUntil([&] { return session.DatagramCount() != before; }));  // it may wrap
     }
     int64_t Decoded() { return state.Ring().framesDecoded.load(); }
 
@@ -179,16 +168,16 @@ TEST_F(SessionTest, BinaryFramesGoOnWithTheirOwnDatagramAndRecordFollowsEnable) 
     EXPECT_EQ(sink.resets_.load(), 1);  // the worker's start
     // The first datagram completes the marker the assembler held, then its
     // own frame goes on at once: nothing waits for the next marker.
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 2; }));
     EXPECT_EQ(sink.Records(), (std::vector<Bytes>{{0xFF, 0xFF}, a}));
-    ASSERT_TRUE(WaitFor([&] { return Decoded() == 0; }));  // a decoded: -1 -> 0
+    ASSERT_TRUE(test::WaitUntil([&] { return Decoded() == 0; }));  // a decoded: -1 -> 0
     SendAndWait(b);
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 3; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 3; }));
     EXPECT_EQ(sink.Records()[2], b);
 
     session.SetRecordEnabled(false);
     SendAndWait(c);
-    ASSERT_TRUE(WaitFor([&] { return Decoded() == 2; }));  // c decoded, not recorded
+    ASSERT_TRUE(test::WaitUntil([&] { return Decoded() == 2; }));  // c decoded, not recorded
     EXPECT_EQ(sink.Size(), 3u);
     // Each frame carries the number of its own datagram.
     EXPECT_EQ(sink.Counts(), (std::vector<uint32_t>{1, 1, 2}));
@@ -198,7 +187,7 @@ TEST_F(SessionTest, BinaryFramesGoOnWithTheirOwnDatagramAndRecordFollowsEnable) 
     Bytes two = a;
     two.insert(two.end(), b.begin(), b.end());
     SendAndWait(two);
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 5; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 5; }));
     EXPECT_EQ(sink.Records()[3], a);
     EXPECT_EQ(sink.Records()[4], b);
 
@@ -227,7 +216,7 @@ TEST_F(SessionTest, BinaryFramesGoOnWithTheirOwnDatagramAndRecordFollowsEnable) 
     sink.Reopen();
     ASSERT_TRUE(session.Open());
     SendAndWait(a);
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 8; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 8; }));
     EXPECT_EQ(sink.Records()[6], (Bytes{0xFF, 0xFF}));
     EXPECT_EQ(sink.Counts().back(), count + 1);
 }
@@ -260,7 +249,7 @@ TEST_F(SessionTest, TextModeDecodesShowsAndRecordsWholeDatagrams) {
     SendText("");      // counted, not recorded: it would break the line
     SendText(" \r\n\t");
     SendText(huge);
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 3; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 3; }));
     std::vector<Bytes> r = sink.Records();
     EXPECT_EQ(std::string(r[0].begin(), r[0].end()), long1);
     EXPECT_EQ(std::string(r[1].begin(), r[1].end()), short2);
@@ -317,8 +306,8 @@ TEST_F(SessionTest, AnErrorInTheWorkerEndsTheRunAndIsShown) {
     ASSERT_TRUE(session.Open());
     sink.throwOnRecord = true;
     Send(Frame(1));
-    ASSERT_TRUE(WaitFor([&] { return session.WorkerFailed(); }));
-    ASSERT_TRUE(WaitFor([&] { return closedByHook.load() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return session.WorkerFailed(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return closedByHook.load() == 1; }));
     const std::string text = StringPrintf(LoadString(225).c_str(), std::bad_alloc().what());
     EXPECT_EQ(session.WorkerError(), text);
     ASSERT_EQ(window.Messages().size(), 1u);
@@ -330,7 +319,7 @@ TEST_F(SessionTest, AnErrorInTheWorkerEndsTheRunAndIsShown) {
     ASSERT_TRUE(session.Open());
     EXPECT_FALSE(session.WorkerFailed());
     SendAndWait(Frame(2));
-    EXPECT_TRUE(WaitFor([&] { return sink.Size() == 2; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return sink.Size() == 2; }));
 }
 
 TEST_F(SessionTest, SenderAddressChangesAreShownAndStoredOnce) {
@@ -343,7 +332,7 @@ TEST_F(SessionTest, SenderAddressChangesAreShownAndStoredOnce) {
     SendAndWait(a);
     uint32_t before = session.DatagramCount();
     ASSERT_TRUE(other.SendTo(a.data(), a.size(), "127.0.0.1", session.BoundPort()));
-    ASSERT_TRUE(WaitFor([&] { return session.DatagramCount() > before; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return session.DatagramCount() > before; }));
     SendAndWait(a);
     EXPECT_EQ(window.History(IDC_DEVICE_IP),
               (std::vector<std::string>{"127.0.0.1", "127.0.0.2", "127.0.0.1"}));
