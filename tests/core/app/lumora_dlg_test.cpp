@@ -596,7 +596,7 @@ public:
 };
 
 TEST_F(DlgTest, AnErrorInTheReceiveWorkerIsShownAndClosesThePort) {
-    Write("Net", "Port", "0");
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Start();
     FailingSink failing;
     dlg->Session().SetFrameSink(&failing);
@@ -623,7 +623,7 @@ TEST_F(DlgTest, AnErrorInTheReceiveWorkerIsShownAndClosesThePort) {
 }
 
 TEST_F(DlgTest, IgnoredAndCutShortDatagramsAreToldInTheDaqFrqTip) {
-    Write("Net", "Port", "0");
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Start();
     dlg->UpdateStatus();
     EXPECT_EQ(win.toolTips.count(IDC_DAQ_FRQ), 0u);  // nothing to tell yet
