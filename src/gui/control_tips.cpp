@@ -93,6 +93,8 @@ const std::map<int, Tip>& Tips() {
         {ID_SETTING_CONVERT_NORMAL, {"Settings of the conversion to CSV", "CSV 转换的设置"}},
         {ID_TOOLS_DEBUG, {"Send commands to the instrument and keep a list of them", "向仪器发送指令并保存指令列表"}},
         {ID_TOOLS_DATA_CONVERT, {"Convert the .dat files of Save DIR to CSV", "将保存目录中的 .dat 文件转换为 CSV"}},
+        {ID_TOOLS_CONVERT_FOLDER, {"Convert the .dat files of a folder you choose to CSV",
+                                   "将所选文件夹中的 .dat 文件转换为 CSV"}},
         {ID_TOOLS_ACTIVE_SA, {"Find the instruments that announce themselves on the network", "查找网络上的仪器"}},
         {ID_TOOLS_HIGHSPEED_DAQ, {"Start the high-speed capture script daq.sh", "启动高速采集脚本 daq.sh"}},
         {ID_TOOLS_HIGHSPEED_CONVERT, {"Start the high-speed conversion script convert.sh", "启动高速转换脚本 convert.sh"}},
