@@ -43,7 +43,7 @@ const std::map<int, Tip>& Tips() {
         {IDC_COUNTER, {"Counter of the latest frame", "最新一帧的计数器"}},
         {IDC_CLEAR_COUNTER, {"Set the counter and the datagram count to 0", "计数器和数据包计数清零"}},
         {IDC_TIME, {"Time of the latest frame", "最新一帧的时间"}},
-        {IDC_DAQ_FRQ, {"Datagrams received per second", "每秒接收的数据包数"}},
+        {IDC_DAQ_FRQ, {"Datagrams received per second, counted over 10 s", "每秒接收的数据包数（按 10 秒统计）"}},
         {IDC_RT_FRQ, {"Realtime strips drawn per second, over the last 10 s", "实时图每秒绘制次数（最近 10 秒）"}},
         // Data Save
         {IDC_ENABLE, {"Record everything received into .dat files in Save DIR",
@@ -58,7 +58,7 @@ const std::map<int, Tip>& Tips() {
         {IDC_LINE_NUMBER, {"Records per .dat file before the next file is started",
                            "每个 .dat 文件的记录数，写满后开始下一个文件"}},
         {IDC_SAVED_LINES, {"Records in the current .dat file", "当前 .dat 文件中的记录数"}},
-        {IDC_SAVE_FRQ, {"Datagrams per second while recording", "记录时每秒的数据包数"}},
+        {IDC_SAVE_FRQ, {"Datagrams per second while recording, counted over 10 s", "记录时每秒的数据包数（按 10 秒统计）"}},
         {IDC_FILE_NUMBER, {"Files written by the recorder or by the conversion", "记录或转换已写的文件数"}},
         {IDC_FILE_NAME, {"Name prefix of the .dat files", ".dat 文件名的前缀"}},
         {IDC_SAVE_DIR, {"Folder of the recordings; Data Convert converts it", "记录文件所在的文件夹，数据转换转换此文件夹"}},
@@ -119,6 +119,77 @@ const Tip kTabTips[kViewTabCount] = {
      "网络上找到的仪器；双击打开仪器的网页"},
 };
 
+struct ToolTip {
+    const char* window;
+    const char* control;
+    Tip tip;
+};
+
+const Tip kOkTip{"Take the values and close", "采用这些值并关闭"};
+const Tip kCancelTip{"Close without taking the values", "关闭，不采用这些值"};
+
+// The tool windows' controls: by the window's object name, then the control's.
+const ToolTip kToolTips[] = {
+    {"commandEditor", "ctl1068", {"Name of the command in the list", "指令在列表中的名称"}},
+    {"commandEditor", "ctl1069", {"Text sent to the instrument; Enter makes a line break", "发送给仪器的文本，回车换行"}},
+    {"commandEditor", "ctl1071", {"Your commands; a click puts one into the boxes", "你的指令列表，点击一条将其填入上方文本框"}},
+    {"commandEditor", "ctl1074", {"Send the text to the instrument's IP and CMD Port", "将文本发送到仪器的 IP 和指令端口"}},
+    {"commandEditor", "ctl1075", {"Add the boxes as a new command; the name @@ adds a separator",
+                                  "将文本框内容添加为新指令；名称 @@ 添加分隔行"}},
+    {"commandEditor", "ctl1076", {"Remove the selected command", "删除所选指令"}},
+    {"commandEditor", "ctl1072", {"Replace the list with the standard commands", "用标准指令替换列表"}},
+    {"commandEditor", "ctl1073", {"Write the list to Lumora.ini", "将列表写入 Lumora.ini"}},
+    {"commandEditor", "ctl2", {"Hide the window; only Save writes the list", "隐藏窗口；只有“保存”才写入列表"}},
+    {"convertSettingsDialog", "ctl1037", {"Rows per CSV file before the next file is started", "每个 CSV 文件的行数，写满后开始下一个文件"}},
+    {"convertSettingsDialog", "ctl1038", {"Align errors in a row before a new output file is started",
+                                          "连续多少个对齐错误后开始新的输出文件"}},
+    {"convertSettingsDialog", "ctl1073", {"JSON recordings: only the sensors the instrument matched", "JSON 记录：只导出仪器已匹配的传感器"}},
+    {"convertSettingsDialog", "ctl1067", {"Per sensor a label, the wavelength and the physical value",
+                                          "每个传感器导出标签、波长和物理量"}},
+    {"convertSettingsDialog", "ctl1068", {"Serial numbers in the sensor labels", "传感器标签中包含序列号"}},
+    {"convertSettingsDialog", "ctl1070", {"The time column with the date", "时间列包含日期"}},
+    {"convertSettingsDialog", "ctl1071", {"A UTime column: seconds since 1970", "增加 UTime 列：自 1970 年起的秒数"}},
+    {"convertSettingsDialog", "ctl1072", {"One header for the whole table; off: grouped per sensor", "整个表格一个标题行；不勾选时按传感器分组"}},
+    {"convertSettingsDialog", "ctl1069", {"Kept in the settings file only", "仅保存在设置文件中"}},
+    {"convertSettingsDialog", "ctl1074", {"Times with milliseconds, UTime with six decimals", "时间带毫秒，UTime 带六位小数"}},
+    {"convertSettingsDialog", "ctl1052", kOkTip},
+    {"convertSettingsDialog", "ctl1053", kCancelTip},
+    {"conversionWindow", "conversionCancel", {"Stop the run within a second; the file being converted leaves nothing",
+                                              "一秒内停止转换，正在转换的文件不留下任何内容"}},
+    {"conversionWindow", "conversionOpenFolder", {"Show the folder in the file manager", "在文件管理器中显示该文件夹"}},
+    {"conversionWindow", "conversionClose", {"Hide this window; a run goes on", "隐藏此窗口，转换继续进行"}},
+    {"highSpeedDaqDialog", "ctl1037", {"UDP port the capture listens on", "采集监听的 UDP 端口"}},
+    {"highSpeedDaqDialog", "ctl1038", {"Frames to capture", "要采集的帧数"}},
+    {"highSpeedDaqDialog", "ctl1039", {"Longest capture time in seconds", "最长采集时间（秒）"}},
+    {"highSpeedDaqDialog", "ctl1040", {"Seconds between writes of the cache to the file", "缓存写入文件的间隔（秒）"}},
+    {"highSpeedDaqDialog", "ctl1041", {"The capture is written to this name plus .dat", "采集写入此名称加 .dat 的文件"}},
+    {"highSpeedDaqDialog", "ctl1", {"Start daq.sh with these values", "用这些值启动 daq.sh"}},
+    {"highSpeedDaqDialog", "ctl2", kCancelTip},
+    {"highSpeedConvertDialog", "ctl1061", {"Offset added to every wavelength", "加到每个波长上的偏移量"}},
+    {"highSpeedConvertDialog", "ctl1062", {"Offset added to every channel number", "加到每个通道号上的偏移量"}},
+    {"highSpeedConvertDialog", "ctl1063", {"FILE.dat is converted into FILE.csv", "将 FILE.dat 转换为 FILE.csv"}},
+    {"highSpeedConvertDialog", "ctl1", {"Start convert.sh with these values", "用这些值启动 convert.sh"}},
+    {"highSpeedConvertDialog", "ctl2", kCancelTip},
+    {"mqttDialog", "mqttEnable", {"Publish every decoded frame of the open data port", "发布已打开数据端口解码的每一帧"}},
+    {"mqttDialog", "mqttHost", {"The broker's host name or address", "服务器的主机名或地址"}},
+    {"mqttDialog", "mqttPort", {"The broker's port: 1883, or 8883 with TLS", "服务器端口：1883，TLS 为 8883"}},
+    {"mqttDialog", "mqttTopic", {"Frames go to TOPIC/DEVICE/frames; no + or #", "帧发布到 TOPIC/设备/frames；不能含 + 或 #"}},
+    {"mqttDialog", "mqttClientId", {"This program's client id at the broker", "本程序在服务器上的客户端 ID"}},
+    {"mqttDialog", "mqttBatchMs", {"Frames of this many ms go out in one message", "每条消息包含这么多毫秒内的帧"}},
+    {"mqttDialog", "mqttQoS", {"MQTT quality of service: 0, 1 or 2", "MQTT 服务质量：0、1 或 2"}},
+    {"mqttDialog", "mqttUser", {"User name at the broker, if it asks for one", "服务器要求时的用户名"}},
+    {"mqttDialog", "mqttPassword", {"Password at the broker; without a CA file it travels unencrypted",
+                                    "服务器密码；没有 CA 文件时以明文传输"}},
+    {"mqttDialog", "mqttCAFile", {"Certificate file of the broker's authority; set, it turns TLS on",
+                                  "服务器证书颁发机构的证书文件；设置后启用 TLS"}},
+    {"mqttDialog", "mqttBrowseCA", {"Choose the CA file", "选择 CA 文件"}},
+    {"mqttDialog", "mqttApply", {"Reconnect with these settings", "用这些设置重新连接"}},
+    {"mqttDialog", "mqttClose", {"Close the window; the settings are kept", "关闭窗口，设置已保存"}},
+    {"replayWindow", "replaySpeed", {"Playing speed against the recorded times, 0.1 to 100", "相对记录时间的回放速度，0.1 到 100"}},
+    {"replayWindow", "replayPause", {"Pause or resume the playing", "暂停或继续回放"}},
+    {"replayWindow", "replayStop", {"Stop the playing", "停止回放"}},
+};
+
 QString In(const Tip& tip, Language lang) {
     return QString::fromUtf8(lang == Language::Chinese ? tip.chinese : tip.english);
 }
@@ -132,6 +203,13 @@ QString ControlTip(int id, Language lang) {
 
 QString ViewTabTip(int tab, Language lang) {
     return tab >= 0 && tab < kViewTabCount ? In(kTabTips[tab], lang) : QString();
+}
+
+void ApplyToolTips(QWidget* window, Language lang) {
+    const QString name = window->objectName();
+    for (const ToolTip& t : kToolTips)
+        if (name == QLatin1String(t.window))
+            if (auto* control = window->findChild<QWidget*>(QLatin1String(t.control))) control->setToolTip(In(t.tip, lang));
 }
 
 }  // namespace lumora

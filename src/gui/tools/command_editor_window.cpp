@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "tools/tool_text.h"
+#include "control_tips.h"
 
 namespace lumora {
 
@@ -156,6 +157,7 @@ CommandEditorWindow::CommandEditorWindow(SettingsStore& settings, std::function<
 
     editor_.Load();
     ShowRows();
+    ApplyToolTips(this, lang);
 }
 
 QPushButton* CommandEditorWindow::Button(int id) const { return findChild<QPushButton*>(ControlName(id)); }
