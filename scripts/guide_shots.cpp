@@ -144,7 +144,8 @@ int main(int argc, char** argv) {
         window->show();
     }
     window->Initialise();
-    Wait(3000);
+    // DAQ FRQ counts over 10 s: the first picture waits for its first figure
+    Wait(11000);
     shoot.Screen("main");
 
     if (args.contains("--tools")) {

@@ -351,6 +351,8 @@ QWidget* MainWindow::BuildViewGroups() {
         if (!settingText_) dlg_->OnEditChanged(IDC_REALTIME_ID, std::to_string(value));
     });
     r->addWidget(id);
+    // the group takes the row's spare width; its controls stay together
+    r->addStretch(1);
     h->addWidget(realtime, 1);
     return w;
 }
