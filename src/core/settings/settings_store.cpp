@@ -1,8 +1,6 @@
 #include "settings/settings_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +14,8 @@
 #include <set>
 #include <string_view>
 #include <vector>
+
+#include "platform/replace_file.h"
 
 namespace lumora {
 namespace {
@@ -177,119 +177,6 @@ std::string OneLine(const std::string& s) {
     return out;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The file a write must replace: path itself, or the end of the chain of
-// symbolic links it names (a link the user made stays a link). A link that
-// points nowhere yet names the file to create.
-std::string ResolveLinks(const std::string& path) {
-    std::string current = path;
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
-        ssize_t n = ::readlink(current.c_str(), target.data(), target.size() - 1);
-        if (n <= 0) return current;
-        std::string next(target.data(), static_cast<size_t>(n));
-        current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
-    }
-    return current;
-}
-
-// Temporary files are named "<file>.<pid>.XXXXXX", so that one left by a
-// killed writer can be told from one another process is writing right now.
-std::string TemporaryPrefix(const std::string& target) {
-    return target + "." + std::to_string(::getpid()) + ".";
-}
-
-bool AllDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
-// Removes temporary copies of target left by writers that no longer run (a
-// kill between creating the copy and the rename), and our own.
-void RemoveStaleTemporaries(const std::string& target) {
-    const std::string folder = DirectoryOf(target);
-    const std::string name = NameOf(target) + ".";
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    while (const dirent* e = ::readdir(dir)) {
-        std::string_view entry = e->d_name;
-        if (entry.size() <= name.size() + 7 || entry.substr(0, name.size()) != name) continue;
-        std::string_view rest = entry.substr(name.size());  // "<pid>.XXXXXX"
-        size_t dot = rest.size() - 7;
-        if (rest[dot] != '.' || !AllDigits(rest.substr(0, dot))) continue;
-        const long pid = std::strtol(std::string(rest.substr(0, dot)).c_str(), nullptr, 10);
-        const bool gone = pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
-        if (gone) ::unlinkat(::dirfd(dir), e->d_name, 0);
-    }
-    ::closedir(dir);
-}
-
-enum class WriteResult { Ok, Failed, ReadOnly };
-
-// Rewrites the file in place: for a folder where no temporary file can be
-// created but the file itself may be written. Not atomic, so only then.
-bool RewriteInPlace(const std::string& target, const std::string& content) {
-    int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    return ok;
-}
-
-// Replaces the file at path (through symbolic links) by content: temporary
-// file in the same folder, flush, rename. A file without any write
-// permission is the user's decision and is left alone.
-WriteResult ReplaceFile(const std::string& path, const std::string& content) {
-    const std::string target = ResolveLinks(path);
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && (st.st_mode & 0222) == 0) return WriteResult::ReadOnly;
-    RemoveStaleTemporaries(target);
-
-    std::string tmpl = TemporaryPrefix(target) + "XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        if (exists && ::access(target.c_str(), W_OK) == 0)
-            return RewriteInPlace(target, content) ? WriteResult::Ok : WriteResult::Failed;
-        return WriteResult::Failed;
-    }
-    mode_t mode = exists ? (st.st_mode & 0777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
-    if (!ok) ::unlink(name.data());
-    return ok ? WriteResult::Ok : WriteResult::Failed;
-}
-
 struct NotSaved {
     std::function<void(const std::string& path)> handler;
     std::set<std::string> told;
@@ -358,14 +245,14 @@ bool SettingsStore::SetString(const std::string& section, const std::string& key
         content += ini.eol;
     }
     switch (ReplaceFile(path_, content)) {
-        case WriteResult::Ok:
+        case ReplaceResult::Ok:
             return true;
-        case WriteResult::ReadOnly: {
+        case ReplaceResult::ReadOnly: {
             NotSaved& n = NotSavedState();
             if (n.told.insert(path_).second && n.handler) n.handler(path_);
             return false;
         }
-        case WriteResult::Failed:
+        case ReplaceResult::Failed:
             break;
     }
     return false;
