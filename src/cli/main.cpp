@@ -27,6 +27,7 @@ const Command kCommands[] = {
     {"discover", lumora::cli::RunDiscover, "discover [--seconds N]"},
     {"hdaq", lumora::cli::RunHighSpeedDaq, "hdaq PORT COUNT SECONDS INTERVAL FILE"},
     {"hconvert", lumora::cli::RunHighSpeedConvert, "hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE"},
+    {"sensors", lumora::cli::RunSensors, "sensors check FILE | sensors zero FILE --from RECORDING [--yes]"},
 };
 
 void PrintUsage(FILE* out) {
