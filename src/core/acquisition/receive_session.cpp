@@ -253,6 +253,12 @@ void ReceiveSession::PassNewFramesToSink(uint32_t sourceAddr) {
     for (int back = fresh; back > 0; --back) sink->OnFrame(ring.slots[(next - back + kRingSlots) % kRingSlots], sourceAddr);
 }
 
+void ReceiveSession::EndBatch() {
+    recorder_.Flush();
+    // The sensor layer writes the batch's alarm transitions (alarms.csv).
+    if (SlotProcessor* p = state_.Ring().processor.load(std::memory_order_acquire)) p->EndBatch();
+}
+
 void ReceiveSession::ReceiveThreadProc() {
     const int64_t cpuStart = ThreadCpuNs();
     workerCpuNs_.store(0, std::memory_order_relaxed);
@@ -286,13 +292,13 @@ void ReceiveSession::ReceiveThreadProc() {
             HandleDatagram(batchBuffers_[i], static_cast<size_t>(batch_[i].length), batch_[i].sourceAddr);
             const int interval = intervalMs_.load(std::memory_order_relaxed);
             if (interval > 0) {
-                recorder_.Flush();
+                EndBatch();
                 SleepInterval(interval);
             }
         }
         // Every record of the batch reaches the file before the worker waits
         // again: a program killed now loses nothing it has handled.
-        recorder_.Flush();
+        EndBatch();
     }
     workerCpuNs_.store(ThreadCpuNs() - cpuStart, std::memory_order_relaxed);
 }
