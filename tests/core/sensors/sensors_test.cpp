@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/recording/test_window_port.h"
 #include "sensors/alarms.h"
 #include "sensors/sensor_processor.h"
 #include "sensors/sensor_table.h"
@@ -48,18 +47,7 @@ std::vector<double> Values(const CompiledSensors& s, const FrameSlot& f) {
     return v;
 }
 
-std::string TempDir() {
-    char tmpl[] = "/tmp/lumora-sensors-XXXXXX";
-    const char* d = ::mkdtemp(tmpl);
-    return d ? d : "/tmp";
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::ReadText;
 
 TEST(SensorValues, FormulaPresetsCompensationAndEmptyValues) {
     // A strain grating of 1550 nm with gauge factor 0.78: 0.827 µε per pm.
@@ -146,8 +134,8 @@ TEST(SensorTable, ErrorsNameFileLineAndColumn) {
 }
 
 TEST(SensorTable, RewriteKeepsUnknownColumnsAndSavesAtomically) {
-    const std::string dir = TempDir();
-    const std::string path = dir + "/sensors.csv";
+    test::TempDir dir;
+    const std::string path = dir.Path() + "/sensors.csv";
     {
         std::ofstream out(path);
         out << "\xEF\xBB\xBFnote,ID,lambda0,Label\r\n\"pier 3, east\",1,1550000,A\r\nx,2,1551000,B\r\n";
@@ -166,7 +154,7 @@ TEST(SensorTable, RewriteKeepsUnknownColumnsAndSavesAtomically) {
     t.SetCell(1, "unit", "µε");
     std::string error;
     ASSERT_TRUE(SaveSensorTable(path, t, error)) << error;
-    EXPECT_EQ(ReadAll(path),
+    EXPECT_EQ(ReadText(path),
               "note,ID,lambda0,Label,unit\n\"pier 3, east\",1,1550123,A,\nx,2,1551456,B,µε\n");
 
     // A read-only file is left alone and says so.
@@ -175,11 +163,11 @@ TEST(SensorTable, RewriteKeepsUnknownColumnsAndSavesAtomically) {
         EXPECT_FALSE(SaveSensorTable(path, SensorTable::WithKnownColumns(), error));
         EXPECT_NE(error.find("read-only"), std::string::npos);
     }
-    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(SensorAlarms, HysteresisTransitionsAndTheLog) {
-    const std::string dir = TempDir();
+    test::TempDir tmp;
+    const std::string dir = tmp.Path();
     auto s = Compile(
         "id,lambda0,c1,label,low,high,hysteresis\n"
         "1,1550000,1,Pier,-10,10,2\n"
@@ -216,7 +204,7 @@ TEST(SensorAlarms, HysteresisTransitionsAndTheLog) {
     ASSERT_EQ(p.ActiveAlarms().size(), 1u);
     EXPECT_EQ(p.ActiveAlarms()[0].state, AlarmState::High);
 
-    const std::string log = ReadAll(dir + "/alarms.csv");
+    const std::string log = ReadText(dir + "/alarms.csv");
     EXPECT_EQ(log.substr(0, log.find('\n')), "Time,SN,ID,Label,Value,State");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
     EXPECT_NE(log.find(AlarmTimeText(1700000002, 250000) + ",SIM0001,1,Pier,11,HIGH\n"), std::string::npos);
@@ -230,7 +218,6 @@ TEST(SensorAlarms, HysteresisTransitionsAndTheLog) {
     p.SetTable(nullptr);
     p.Process(*f);
     EXPECT_FALSE(f->hasValues);
-    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(SensorsJson, RowsOfTheInstrumentAndTransitions) {
