@@ -49,13 +49,14 @@ void AlarmPrinter::Print() {
 }
 
 void AttachSensors(SensorProcessor& processor, FrameRing& ring, std::shared_ptr<const CompiledSensors> table,
-                   const std::string& logPath, AlarmPrinter& printer, SensorProcessor::TransitionListener also) {
+                   const std::string& logPath, AlarmPrinter& printer, MqttPublisher* publisher) {
     if (!table) return;
+    if (publisher) publisher->SetSensorTable(table);
     processor.SetTable(std::move(table));
     processor.SetLogPath(logPath);
-    processor.SetListener([&printer, also](const std::vector<AlarmTransition>& batch) {
+    processor.SetListener([&printer, publisher](const std::vector<AlarmTransition>& batch) {
         printer.Keep(batch);
-        if (also) also(batch);
+        if (publisher) publisher->OnAlarms(batch);
     });
     processor.SetLogErrorListener([&printer](const std::string& error) { printer.KeepError(error); });
     ring.processor.store(&processor, std::memory_order_release);

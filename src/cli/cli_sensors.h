@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/frame_types.h"
+#include "publishing/mqtt_publisher.h"
 #include "sensors/sensor_file.h"
 #include "sensors/sensor_processor.h"
 
@@ -42,10 +43,10 @@ private:
 };
 
 // Puts processor on ring with table (nothing when table is null): alarm
-// transitions go to logPath (none when empty), to printer, and to also when
-// given. The processor must outlive the receive session.
+// transitions go to logPath (none when empty), to printer, and to publisher
+// when given, which also publishes the table. The processor must outlive the
+// receive session.
 void AttachSensors(SensorProcessor& processor, FrameRing& ring, std::shared_ptr<const CompiledSensors> table,
-                   const std::string& logPath, AlarmPrinter& printer,
-                   SensorProcessor::TransitionListener also = nullptr);
+                   const std::string& logPath, AlarmPrinter& printer, MqttPublisher* publisher = nullptr);
 
 }  // namespace lumora::cli

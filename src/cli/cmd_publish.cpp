@@ -111,7 +111,7 @@ int RunPublish(const Args& args) {
     MqttPublisher publisher;
     SensorProcessor sensorProcessor;  // outlives the session, which runs it
     AlarmPrinter alarms;
-    AttachSensors(sensorProcessor, state.Ring(), sensors, alarmLog, alarms);
+    AttachSensors(sensorProcessor, state.Ring(), sensors, alarmLog, alarms, &publisher);
     ReceiveSession session(state, noRecording, settings, window);
     session.SetPortText(port);
     session.SetStringFormat(stringFormat);

@@ -161,7 +161,8 @@ int RunRecord(const Args& args) {
     recorder.SetSaveCounter(o.counter);
 
     MqttPublisher publisher;  // outlives the session, which hands it frames
-    AttachSensors(sensorProcessor, state.Ring(), sensors, o.dir + "/" + kAlarmLogName, alarms);
+    AttachSensors(sensorProcessor, state.Ring(), sensors, o.dir + "/" + kAlarmLogName, alarms,
+                  o.mqtt ? &publisher : nullptr);
     ReceiveSession session(state, recorder, settings, window);
     if (o.mqtt) {
         publisher.SetStampLocalTime(o.localTime);

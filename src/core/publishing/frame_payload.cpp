@@ -84,6 +84,10 @@ void AppendFrame(std::string& out, const QueuedFrame& frame, bool first) {
         AppendInt(out, r.wavelength);
         out += ',';
         AppendDouble(out, r.physicValue);
+        if (frame.hasValues) {
+            out += ',';
+            AppendDouble(out, r.value);  // an empty value is null
+        }
         out += ']';
     }
     out += "]}";

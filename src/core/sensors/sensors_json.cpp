@@ -26,11 +26,12 @@ void AddLimit(cJSON* object, const char* name, const std::optional<double>& limi
 
 }  // namespace
 
-std::string SensorsJson(const CompiledSensors& sensors, std::string_view sn, const std::string& device) {
+std::string SensorsJson(const CompiledSensors* sensors, std::string_view sn, const std::string& device) {
     JsonPtr root(cJSON_CreateObject(), &cJSON_Delete);
     cJSON_AddStringToObject(root.get(), "device", device.c_str());
     cJSON* list = cJSON_AddArrayToObject(root.get(), "sensors");
-    const SensorPlan& plan = sensors.PlanFor(sn);
+    if (!sensors) return Print(root);
+    const SensorPlan& plan = sensors->PlanFor(sn);
     for (int id = 1; id <= kMaxSensorId; ++id) {
         const SensorCalibration* cal = plan.Find(id);
         if (!cal) continue;

@@ -15,8 +15,8 @@
 namespace lumora {
 
 // sn is the instrument's serial-number text (which rows apply); device is
-// the name the topic uses.
-std::string SensorsJson(const CompiledSensors& sensors, std::string_view sn, const std::string& device);
+// the name the topic uses. Without a table (null) the list is empty.
+std::string SensorsJson(const CompiledSensors* sensors, std::string_view sn, const std::string& device);
 std::string AlarmJson(const AlarmTransition& transition, const std::string& device);
 
 }  // namespace lumora

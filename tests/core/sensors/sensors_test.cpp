@@ -222,9 +222,9 @@ TEST(SensorAlarms, HysteresisTransitionsAndTheLog) {
 
 TEST(SensorsJson, RowsOfTheInstrumentAndTransitions) {
     auto s = Compile("sn,id,lambda0,label,unit,low,high\n,1,1550000,A,µε,,5\nSN9,1,1550000,B,kPa,-1,1\n");
-    EXPECT_EQ(SensorsJson(*s, "SN1", "SN1"),
+    EXPECT_EQ(SensorsJson(s.get(), "SN1", "SN1"),
               R"({"device":"SN1","sensors":[{"id":1,"label":"A","unit":"µε","low":null,"high":5,"hysteresis":0}]})");
-    EXPECT_NE(SensorsJson(*s, "SN9", "SN9").find(R"("label":"B","unit":"kPa","low":-1,"high":1)"), std::string::npos);
+    EXPECT_NE(SensorsJson(s.get(), "SN9", "SN9").find(R"("label":"B","unit":"kPa","low":-1,"high":1)"), std::string::npos);
     AlarmTransition t;
     t.seconds = 1700000000;
     t.microseconds = 125000;
