@@ -17,9 +17,9 @@ std::string SensorListHeader(int column, int language) {
         case 3: return LoadString(202, lang);
         case 4: return LoadString(203, lang);
         case 5: return LoadString(204, lang);
-        case kSensorListLabelColumn: return lang == Language::Chinese ? "标签" : "Label";
-        case kSensorListValueColumn: return lang == Language::Chinese ? "数值" : "Value";
-        case kSensorListUnitColumn: return lang == Language::Chinese ? "单位" : "Unit";
+        case kSensorListLabelColumn: return LoadString(262, lang);
+        case kSensorListValueColumn: return LoadString(263, lang);
+        case kSensorListUnitColumn: return LoadString(264, lang);
         default: return {};
     }
 }
@@ -43,6 +43,7 @@ SensorList::SensorList()
       alarms_(kMaxReadings, 0) {}
 
 void SensorList::SetSensors(std::shared_ptr<const CompiledSensors> sensors) {
+    if (sensors == sensors_) return;
     sensors_ = std::move(sensors);
     sensorsChanged_ = true;
 }

@@ -51,6 +51,12 @@ const StringEntry kStrings[] = {
     {243, "Warn", "警告"},
     {244, "DTPort", "数据端口"},
     {245, "CMDPort", "命令端口"},
+    // The sensor table and its alarms.
+    {260, "The sensor table %s cannot be used:\n%s", "传感器表 %s 无法使用：\n%s"},
+    {261, "Cannot write the alarm log: %s", "无法写入报警记录：%s"},
+    {262, "Label", "标签"},
+    {263, "Value", "数值"},
+    {264, "Unit", "单位"},
 };
 
 std::atomic<int> g_language{0};
