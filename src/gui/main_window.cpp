@@ -524,9 +524,33 @@ void MainWindow::SetCommandHandler(int commandId, std::function<void()> handler)
     commandHandlers_[commandId] = std::move(handler);
 }
 
-void MainWindow::SetMenuCornerWidget(QWidget* widget) {
-    menuBar_->setCornerWidget(widget, Qt::TopRightCorner);
-    if (widget) widget->show();
+void MainWindow::SetMenuCornerWidget(QWidget* widget, int position) {
+    if (!widget) return;
+    if (!menuCorner_) {
+        menuCorner_ = new QWidget;
+        menuCorner_->setObjectName("menuCorner");
+        auto* row = new QHBoxLayout(menuCorner_);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(0);
+        menuBar_->setCornerWidget(menuCorner_, Qt::TopRightCorner);
+    }
+    cornerWidgets_.emplace(position, widget);
+    auto* row = static_cast<QHBoxLayout*>(menuCorner_->layout());
+    int index = 0;
+    for (const auto& [pos, w] : cornerWidgets_) {
+        if (w == widget) break;
+        if (w) ++index;
+    }
+    row->insertWidget(index, widget);
+    widget->show();
+    menuCorner_->show();
+}
+
+bool MainWindow::AddToGroup(const QString& groupName, QWidget* widget) {
+    auto* group = findChild<QGroupBox*>(groupName);
+    if (!group || !group->layout()) return false;
+    group->layout()->addWidget(widget);
+    return true;
 }
 
 bool MainWindow::InTray() const { return tray_ && tray_->isVisible(); }

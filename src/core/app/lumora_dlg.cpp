@@ -649,7 +649,7 @@ void CLumoraDlg::SetSensorTable(std::shared_ptr<const CompiledSensors> table) {
     m_sensorProcessor.SetTable(table);
     m_publisher.SetSensorTable(table);
     m_sensorList.SetSensors(table);
-    for (const auto& listener : onSensorTableChanged)
+    for (const auto& [owner, listener] : sensorTableListeners)
         if (listener) listener();
 }
 

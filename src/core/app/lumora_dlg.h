@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -172,8 +173,9 @@ public:
     void SetSensorFile(const std::string& path);
     SensorProcessor& Sensors() { return m_sensorProcessor; }
     // Called on the UI thread when the table changed (the chart views, the
-    // sensor tools) and after alarm transitions (the alarm count).
-    std::vector<std::function<void()>> onSensorTableChanged;
+    // sensor tools), each listener under its owner's key; after alarm
+    // transitions (the alarm count).
+    std::map<const void*, std::function<void()>> sensorTableListeners;
     std::function<void()> onAlarmsChanged;
 
     bool PortOpen() const { return m_portOpen != 0; }

@@ -57,6 +57,7 @@ const StringEntry kStrings[] = {
     {262, "Label", "标签"},
     {263, "Value", "数值"},
     {264, "Unit", "单位"},
+    {265, "Units", "单位"},
 };
 
 std::atomic<int> g_language{0};
