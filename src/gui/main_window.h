@@ -1,5 +1,5 @@
 #pragma once
-// The desktop program's main window: a fixed-size dialog with the four groups
+// The desktop program's main window: a resizable dialog with the four groups
 // of controls, the menu, the view groups and the five view tabs. It binds the
 // widgets to CLumoraDlg's handlers and is the engine's WindowPort.
 //
@@ -58,9 +58,20 @@ public:
     // control of the window. Several are placed left to right by position
     // (the alarm count, 50, left of the MQTT dot, 100).
     void SetMenuCornerWidget(QWidget* widget, int position = 100);
+    // One of them changed its text or was shown or hidden: the menu bar
+    // places them anew.
+    void MenuCornerChanged();
     // Appends widget to the controls of a group box (by its object name,
     // "grpTraceView"...); false when there is no such group.
     bool AddToGroup(const QString& groupName, QWidget* widget);
+    // The window's default size: the layout with the view area at its
+    // described size.
+    QSize DescribedSize() const;
+    // The least size of the layout with the view area as it is now.
+    QSize LeastSize() const;
+    // Controls were shown or hidden (the Units boxes of a sensor table): the
+    // window's sizes follow the layout again.
+    void LayoutChanged();
     // Whether the window hid itself into the tray.
     bool InTray() const;
 
@@ -130,8 +141,9 @@ private:
     QWidget* NewCheck(int id, bool textLeft = false);
     QWidget* NewButton(int id);
     void Register(int id, QWidget* w);
-    // The whole layout at a fixed size where the screen's available area
-    // holds it; otherwise a window that fits the area and scrolls.
+    // The described layout is the window's default and least size where the
+    // screen's available area holds it; otherwise the window fits the area,
+    // its view area shrinks some way, and it scrolls.
     void FitToScreen();
     void HideToTray();
     void RestoreFromTray();
@@ -148,6 +160,7 @@ private:
     QTabWidget* tabs_ = nullptr;
     QScrollArea* scroll_ = nullptr;  // holds every control below the menu
     QWidget* contents_ = nullptr;
+    QSize viewAreaSize_;  // the described size of the view tabs
     SensorListWidget* sensorList_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     int settingText_ = 0;  // >0 while the program itself changes a control

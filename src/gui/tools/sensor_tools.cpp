@@ -420,6 +420,7 @@ void SensorTools::RefreshIndicator() {
                      .arg(Q(AlarmTimeText(a.seconds, a.microseconds)));
     }
     indicator_->setToolTip(lines.isEmpty() ? kNoAlarms.In(lang_) : lines.join('\n'));
+    window_.MenuCornerChanged();
 }
 
 }  // namespace lumora

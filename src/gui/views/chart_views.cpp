@@ -34,8 +34,14 @@ QCheckBox* ChartViews::NewUnitsBox(const char* objectName, const char* key, cons
 void ChartViews::ApplyUnits() {
     const std::shared_ptr<const CompiledSensors> table = window_.Dlg().SensorTable();
     // Without a table the groups look and behave as they always did.
-    for (QCheckBox* box : {traceUnits_.data(), realtimeUnits_.data()})
-        if (box) box->setVisible(table != nullptr);
+    bool shown = false;
+    for (QCheckBox* box : {traceUnits_.data(), realtimeUnits_.data()}) {
+        if (box && box->isVisibleTo(&window_) != (table != nullptr)) {
+            box->setVisible(table != nullptr);
+            shown = true;
+        }
+    }
+    if (shown) window_.LayoutChanged();
     trace_.SetUnits(table && traceUnits_ && traceUnits_->isChecked() ? table : nullptr);
     if (realtime_) realtime_->SetUnits(table && realtimeUnits_ && realtimeUnits_->isChecked() ? table : nullptr);
 }
