@@ -2,7 +2,9 @@
 // recording directly in DIR to CSV as the desktop's Tools > Data Convert does,
 // without questions and without the pre-conversion script. With
 // --skip-bad-lines a text line that is not a valid record is passed over
-// instead of ending its source, and the lines skipped are reported.
+// instead of ending its source, and the lines skipped are reported. --value
+// adds each sensor's engineering value from the sensor table (--sensors FILE,
+// [Sensors] File or ./sensors.csv) for this run ([DataConvert] NeedValue).
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +16,7 @@
 #include "cli_commands.h"
 #include "conversion/conversion_job.h"
 #include "conversion/recorded_file_reader.h"
+#include "cli_sensors.h"
 
 namespace lumora::cli {
 
@@ -21,24 +24,31 @@ int RunConvert(const Args& args) {
     std::string directory;
     bool overwrite = true;
     bool skipBadLines = false;
-    for (const std::string& a : args) {
-        if (a == "--no-overwrite") {
+    bool value = false;
+    std::string sensorFile;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--value") {
+            value = true;
+        } else if (a == "--sensors" && i + 1 < args.size()) {
+            sensorFile = args[++i];
+        } else if (a == "--no-overwrite") {
             overwrite = false;
         } else if (a == "--skip-bad-lines") {
             skipBadLines = true;
         } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(stderr, "lumora-cli convert: unknown option '%s'\nusage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines]\n",
+            std::fprintf(stderr, "lumora-cli convert: unknown option '%s'\nusage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--value] [--sensors FILE]\n",
                          a.c_str());
             return 2;
         } else if (directory.empty()) {
             directory = a;
         } else {
-            std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines]\n");
+            std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--value] [--sensors FILE]\n");
             return 2;
         }
     }
     if (directory.empty()) {
-        std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines]\n");
+        std::fprintf(stderr, "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--value] [--sensors FILE]\n");
         return 2;
     }
 
@@ -50,6 +60,14 @@ int RunConvert(const Args& args) {
     ctx.SetSettings(values);
     ctx.innerSensor.store(ctx.store.GetInt("DataSave", "InnerSensor", 1) != 0);
     ctx.skipBadLines = skipBadLines;
+    std::shared_ptr<const CompiledSensors> sensors;
+    if (!LoadCommandSensors("convert", sensorFile, ctx.store, sensors)) return 2;
+    if (value && !sensors) {
+        std::fprintf(stderr, "lumora-cli convert: --value needs a sensor table (--sensors FILE or ./sensors.csv)\n");
+        return 2;
+    }
+    ctx.SetSensors(sensors);
+    if (value) ctx.needValueOverride = 1;
     // The settings question is answered No without asking: the run uses the
     // file's values.
     ctx.ui = ConvertSettingsUi{};

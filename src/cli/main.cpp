@@ -22,7 +22,7 @@ const Command kCommands[] = {
     {"publish", lumora::cli::RunPublish, "publish --port N --mqtt URL [--str-format] [--seconds S] [--sensors FILE] [--alarm-log FILE]"},
     {"replay", lumora::cli::RunReplay, "replay FILE... [--to IP] [--port N] [--speed X | --rate F]"},
     {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
-    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines]"},
+    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines] [--value] [--sensors FILE]"},
     {"send", lumora::cli::RunSend, "send [--ip IP] [--port N] TEXT"},
     {"discover", lumora::cli::RunDiscover, "discover [--seconds N]"},
     {"hdaq", lumora::cli::RunHighSpeedDaq, "hdaq PORT COUNT SECONDS INTERVAL FILE"},

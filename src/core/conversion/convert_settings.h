@@ -20,6 +20,10 @@ struct ConvertSettings {
     int m_NeedUnitTime = 1;
     int m_TitleAlign = 1;
     int m_NeedSingleSensor = 0;  // kept and saved only
+    // 1: each sensor's engineering value from the sensor table follows its
+    // columns. Written to the file only once it was set, so that a settings
+    // file of a program without sensor tables stays as it was.
+    int m_NeedValue = 0;
 };
 
 // Reads the nine keys of [DataConvert] in their fixed order (defaults above).

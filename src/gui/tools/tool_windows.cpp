@@ -177,6 +177,7 @@ void ToolWindows::OnDataConvert() {
         if (waitForScript) waitForScript(ms);
     };
     job_->Context().innerSensor.store(window_.Dlg().LiveInnerSensor());
+    job_->Context().SetSensors(window_.Dlg().SensorTable());
     const bool started = lumora::OnDataConvert(*job_, port_, port_.GetText(IDC_SAVE_DIR), hooks);
     convertFlowActive_ = false;
     // A run that has ended already (every source skipped or unreadable)

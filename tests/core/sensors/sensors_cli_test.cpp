@@ -1,6 +1,6 @@
 // lumora-cli with a sensor table: record prints each alarm transition and
-// writes it to alarms.csv in its folder; tables that cannot be used are
-// refused with exit code 2.
+// writes it to alarms.csv in its folder, convert --value adds the values to
+// the CSV; tables that cannot be used are refused with exit code 2.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -67,7 +67,7 @@ int RunCli(const std::string& dir, std::vector<std::string> args) {
     return rc;
 }
 
-TEST(SensorsCli, RecordPrintsAndLogsAlarmTransitions) {
+TEST(SensorsCli, RecordLogsAlarmsAndConvertAddsValues) {
     TempDir dir;
     std::ofstream(dir.Path() + "/t.csv") << "id,label,lambda0,c1,low,high,hysteresis\n1,Pier,1523000,1,-20,20,5\n";
     // The frames' own times are kept (no Local Time), so the log shows them.
@@ -95,6 +95,18 @@ TEST(SensorsCli, RecordPrintsAndLogsAlarmTransitions) {
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(printed[i], "alarm " + lines[i]);
     EXPECT_EQ(ReadAll(dir.Path() + "/alarms.csv"),
               "Time,SN,ID,Label,Value,State\n" + lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
+
+    // The recording converted with values, the table's row for the
+    // recorded instrument (its serial number from the records) applying.
+    std::ofstream(dir.Path() + "/v.csv") << "sn,id,lambda0,c1\nSIMX,1,1523000,2\n,1,1523000,1\n";
+    ASSERT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "convert", dir.Path(), "--value", "--sensors", "v.csv"}), 0)
+        << ReadAll(dir.Path() + "/cli.err");
+    const std::string dat = test::DatFiles(dir.Path()).at(0);
+    const std::string csv = ReadAll(dat.substr(0, dat.size() - 4) + "-2.csv");
+    EXPECT_NE(csv.find("1.1.1001:WL,1.1.1001:PV,1.1.1001:VAL,2.1.1002:WL,2.1.1002:PV,2.1.1002:VAL\n"),
+              std::string::npos) << csv;
+    EXPECT_NE(csv.find(",1523025,23025,50,1530000,30000,\n"), std::string::npos) << csv;
+    EXPECT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "convert", dir.Path(), "--value", "--sensors", "none.csv"}), 2);
 
     // A table named on the command line must be usable; one found by default
     // that is not is reported and recording goes on without it.
