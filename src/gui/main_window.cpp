@@ -31,12 +31,14 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QValidator>
 #include <QVBoxLayout>
 
 #include "about_dialog.h"
 #include "window/captions.h"
 #include "app_icon.h"
 #include "sensor_list_widget.h"
+#include "settings/setting_values.h"
 
 namespace lumora {
 namespace {
@@ -46,6 +48,16 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 // Field widths in characters of the average glyph, so the layout follows the
 // font and the scale.
 int Chars(const QWidget* w, int n) { return w->fontMetrics().averageCharWidth() * n + 10; }
+
+// "File Name" does not take a character that would lead the recordings out
+// of Save DIR.
+class FilePrefixValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return IsSafeFilePrefix(input.toStdString()) ? Acceptable : Invalid;
+    }
+};
 
 }  // namespace
 
@@ -238,6 +250,7 @@ QWidget* MainWindow::BuildDataSave() {
     grid->addWidget(NewField(IDC_FILE_NUMBER), 2, 1);
     grid->addWidget(NewLabel(IDC_FILE_NAME), 2, 2);
     QWidget* fileName = NewEdit(IDC_FILE_NAME);
+    static_cast<QLineEdit*>(fileName)->setValidator(new FilePrefixValidator(fileName));
     fileName->setFixedWidth(Chars(fileName, 8));
     grid->addWidget(fileName, 2, 3);
     grid->addWidget(NewLabel(IDC_SAVE_DIR), 3, 0);

@@ -175,6 +175,12 @@ private slots:
         QCOMPARE(lines->text(), QStringLiteral("125"));
         QCOMPARE(f.Read("DataSave", "LineNumber"), std::string("125"));
         QCOMPARE(w.Dlg().RecordsPerFile(), 125u);
+        // File Name does not take what would lead the recordings out of their folder.
+        auto* name = f.Get<QLineEdit>(IDC_FILE_NAME);
+        name->clear();
+        QTest::keyClicks(name, "a/b..c\\d");
+        QCOMPARE(name->text(), QStringLiteral("ab.cd"));
+        QCOMPARE(f.Read("DataSave", "FileName"), std::string("ab.cd"));
 
         // Tabs and menu.
         QTabWidget* tabs = w.ViewTabs();

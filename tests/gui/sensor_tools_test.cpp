@@ -22,6 +22,7 @@
 #include "platform/udp_socket.h"
 #include "sensor_list_widget.h"
 #include "settings/settings_store.h"
+#include "support/free_ports.h"
 #include "tools/publishing_tools.h"
 #include "tools/sensor_tools.h"
 #include "views/chart_views.h"
@@ -76,9 +77,17 @@ private slots:
         {
             QFile ini(dir.filePath("Lumora.ini"));
             QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write(QStringLiteral("[Net]\nPort=0\n[DataSave]\nDir=%1\n").arg(dir.path()).toUtf8());
+            ini.write(QStringLiteral("[Net]\nPort=%1\n[DataSave]\nDir=%2\n")
+                          .arg(test::FreeUdpPort())
+                          .arg(dir.path())
+                          .toUtf8());
         }
         MainWindow w(dir.filePath("Lumora.ini"));
+        QStringList boxes;  // no message box may stop the test
+        w.messageBoxOverride = [&](const std::string& text, const std::string&, int, int) {
+            boxes << QString::fromStdString(text);
+            return kIdOk;
+        };
         ChartViews charts(w);
         PublishingTools publishing(w);
         SensorTools tools(w);
@@ -132,7 +141,7 @@ private slots:
 
         // Frames: sensor 1 reads 20 kPa, above its limit of 10.
         dlg.OnOpenClose();
-        QVERIFY(dlg.PortOpen());
+        QVERIFY2(dlg.PortOpen(), qPrintable(boxes.join('\n')));
         UdpSocket sender;
         QVERIFY(sender.Create());
         SendFrame(sender, dlg.Session().BoundPort(), 1, 20);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -99,26 +100,68 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
     return ok;
 }
 
+// Permission bits of a new file: 0666 less the process's umask, read from
+// the kernel (setting the umask to read it would race with other threads).
+mode_t NewFileMode() {
+    mode_t mask = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value & 0777);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return 0666 & ~mask;
+}
+
+// Whether the process may write the file. The write bits alone are not
+// enough: a file of another user with bits for its owner only is not ours to
+// write, however writable its folder. A file without any write bit is the
+// user's decision, for root as well.
+bool MayWrite(const std::string& target, const struct stat& st) {
+    return (st.st_mode & 0222) != 0 && ::access(target.c_str(), W_OK) == 0;
+}
+
+// The copy must belong to whoever owns the file it replaces: a rename would
+// otherwise hand someone else's file to this process's user. False when the
+// owner cannot be kept (only root may give a file away).
+bool TakeOwner(int fd, const struct stat& original) {
+    struct stat copy {};
+    if (::fstat(fd, &copy) != 0) return false;
+    if (copy.st_uid == original.st_uid && copy.st_gid == original.st_gid) return true;
+    return ::fchown(fd, original.st_uid, original.st_gid) == 0;
+}
+
 }  // namespace
 
-ReplaceResult ReplaceFile(const std::string& path, const std::string& content) {
+ReplaceResult ReplaceFile(const std::string& path, const std::string& content, bool secret, mode_t* mode) {
+    mode_t unused = 0;
+    if (!mode) mode = &unused;
     const std::string target = ResolveLinks(path);
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && (st.st_mode & 0222) == 0) return ReplaceResult::ReadOnly;
+    if (exists && !MayWrite(target, st)) return ReplaceResult::ReadOnly;
     RemoveStaleTemporaries(target);
+    *mode = exists ? (st.st_mode & 0777) : secret ? 0600 : NewFileMode();
 
     std::string tmpl = TemporaryPrefix(target) + "XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
+    if (fd >= 0 && exists && !TakeOwner(fd, st)) {
+        ::close(fd);
+        ::unlink(name.data());
+        fd = -1;
+    }
     if (fd < 0) {
-        if (exists && ::access(target.c_str(), W_OK) == 0)
-            return RewriteInPlace(target, content) ? ReplaceResult::Ok : ReplaceResult::Failed;
+        if (exists) return RewriteInPlace(target, content) ? ReplaceResult::Ok : ReplaceResult::Failed;
         return ReplaceResult::Failed;
     }
-    mode_t mode = exists ? (st.st_mode & 0777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
     if (!ok) ::unlink(name.data());

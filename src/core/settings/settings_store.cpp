@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include "settings/setting_values.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +52,7 @@ bool SameName(std::string_view a, std::string_view b) {
 struct IniText {
     std::vector<std::string> lines;
     std::string eol = "\n";
+    mode_t mode = 0;  // permission bits of the file read
 };
 
 enum class ReadResult { Ok, Missing, Unreadable };
@@ -62,6 +65,7 @@ ReadResult ReadIni(const std::string& path, IniText& out) {
         ::close(fd);
         return ReadResult::Unreadable;
     }
+    out.mode = st.st_mode & 07777;
     std::string content;
     char buf[8192];
     for (;;) {
@@ -146,9 +150,70 @@ Location Find(const IniText& ini, std::string_view section, std::string_view key
     return loc;
 }
 
+// Keys whose values are secrets: a file holding one must not be readable by
+// other users.
+struct SecretKey {
+    std::string_view section, key;
+};
+constexpr SecretKey kSecretKeys[] = {{"MQTT", "Password"}};
+
+// True when a secret key has a value in the file, in whichever section of
+// its name it stands (a second section of the name is not read, but its
+// text is in the file all the same).
+bool HoldsSecret(const IniText& ini) {
+    std::string_view section;
+    for (size_t i = 0; i < ini.lines.size(); ++i) {
+        std::string_view text = ParsedText(ini, i);
+        std::string_view name, k, v;
+        if (SectionHeader(text, name)) {
+            section = name;
+        } else if (KeyLine(text, k, v) && !v.empty()) {
+            for (const SecretKey& secret : kSecretKeys)
+                if (SameName(section, secret.section) && SameName(k, secret.key)) return true;
+        }
+    }
+    return false;
+}
+
+// What the program is told once per file: a write refused because the file
+// is read-only, and a file holding a secret that others may read.
+struct Notices {
+    std::mutex mutex;
+    std::function<void(const std::string& path)> notSaved, exposedSecret;
+    std::set<std::string> toldNotSaved, toldExposed;
+};
+Notices& NoticeState() {
+    static Notices n;
+    return n;
+}
+
+enum class Notice { NotSaved, ExposedSecret };
+
+void Tell(Notice which, const std::string& path) {
+    Notices& n = NoticeState();
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard<std::mutex> lock(n.mutex);
+        auto& h = which == Notice::NotSaved ? n.notSaved : n.exposedSecret;
+        auto& told = which == Notice::NotSaved ? n.toldNotSaved : n.toldExposed;
+        // Nobody to tell yet: the notice waits for the first read or write
+        // after a handler is set.
+        if (!h || !told.insert(path).second) return;
+        handler = h;
+    }
+    handler(path);
+}
+
+constexpr mode_t kOthersMayRead = S_IRGRP | S_IROTH;
+
+void NoteExposedSecret(const std::string& path, const IniText& ini) {
+    if ((ini.mode & kOthersMayRead) != 0 && HoldsSecret(ini)) Tell(Notice::ExposedSecret, path);
+}
+
 bool Lookup(const std::string& path, const std::string& section, const std::string& key, std::string& value) {
     IniText ini;
     if (ReadIni(path, ini) != ReadResult::Ok) return false;
+    NoteExposedSecret(path, ini);
     Location loc = Find(ini, section, key);
     if (loc.keyLine < 0) return false;
     std::string_view k, v;
@@ -177,15 +242,6 @@ std::string OneLine(const std::string& s) {
     return out;
 }
 
-struct NotSaved {
-    std::function<void(const std::string& path)> handler;
-    std::set<std::string> told;
-};
-NotSaved& NotSavedState() {
-    static NotSaved s;
-    return s;
-}
-
 std::atomic<bool>& ProcessReadOnly() {
     static std::atomic<bool> readOnly{false};
     return readOnly;
@@ -198,17 +254,7 @@ SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 int SettingsStore::GetInt(const std::string& section, const std::string& key, int def) const {
     std::string value;
     if (!Lookup(path_, section, key, value)) return def;
-    size_t i = 0;
-    bool negative = false;
-    if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
-    long long n = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        if (n <= static_cast<long long>(INT_MAX) + 1) n = n * 10 + (value[i] - '0');
-    }
-    if (negative) n = -n;
-    if (n > INT_MAX) return INT_MAX;
-    if (n < INT_MIN) return INT_MIN;
-    return static_cast<int>(n);
+    return ReadLeadingInt(value);
 }
 
 std::string SettingsStore::GetString(const std::string& section, const std::string& key, const std::string& def,
@@ -244,14 +290,15 @@ bool SettingsStore::SetString(const std::string& section, const std::string& key
         content += l;
         content += ini.eol;
     }
-    switch (ReplaceFile(path_, content)) {
+    const bool secret = HoldsSecret(ini);
+    mode_t mode = 0;
+    switch (ReplaceFile(path_, content, secret, &mode)) {
         case ReplaceResult::Ok:
+            if (secret && (mode & kOthersMayRead) != 0) Tell(Notice::ExposedSecret, path_);
             return true;
-        case ReplaceResult::ReadOnly: {
-            NotSaved& n = NotSavedState();
-            if (n.told.insert(path_).second && n.handler) n.handler(path_);
+        case ReplaceResult::ReadOnly:
+            Tell(Notice::NotSaved, path_);
             return false;
-        }
         case ReplaceResult::Failed:
             break;
     }
@@ -259,9 +306,22 @@ bool SettingsStore::SetString(const std::string& section, const std::string& key
 }
 
 void SettingsStore::SetNotSavedHandler(std::function<void(const std::string& path)> handler) {
-    std::lock_guard<std::mutex> lock(WriteMutex());
-    NotSavedState().handler = std::move(handler);
-    NotSavedState().told.clear();
+    Notices& n = NoticeState();
+    std::lock_guard<std::mutex> lock(n.mutex);
+    n.notSaved = std::move(handler);
+    n.toldNotSaved.clear();
+}
+
+void SettingsStore::SetExposedSecretHandler(std::function<void(const std::string& path)> handler) {
+    Notices& n = NoticeState();
+    std::lock_guard<std::mutex> lock(n.mutex);
+    n.exposedSecret = std::move(handler);
+    n.toldExposed.clear();
+}
+
+bool SettingsStore::HoldsSecrets() const {
+    IniText ini;
+    return ReadIni(path_, ini) == ReadResult::Ok && HoldsSecret(ini);
 }
 
 void SettingsStore::SetProcessReadOnly(bool readOnly) { ProcessReadOnly().store(readOnly); }

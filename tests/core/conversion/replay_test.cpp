@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "conversion/recording_player.h"
-#include "core/publishing/cli_process.h"
+#include "support/child_process.h"
 #include "core/recording/test_window_port.h"
 
 namespace lumora {

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "acquisition/frame_encoder.h"
-#include "core/publishing/broker_fixture.h"
 #include "core/recording/test_window_port.h"
+#include "support/broker.h"
+#include "support/child_process.h"
 #include "platform/udp_socket.h"
 
 namespace lumora {

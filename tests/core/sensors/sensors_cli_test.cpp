@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "core/publishing/cli_process.h"
 #include "core/recording/test_window_port.h"
+#include "support/child_process.h"
+#include "support/run_program.h"
 #include "sensors/alarms.h"
 
 namespace lumora {
@@ -24,6 +25,7 @@ using test::ReadAll;
 using test::ReadLine;
 using test::Spawn;
 using test::TempDir;
+using test::RunProgram;
 using test::WaitExit;
 
 void Put32(std::vector<uint8_t>& f, size_t at, int32_t v) {
@@ -60,13 +62,6 @@ void Send(int port, const std::vector<uint8_t>& datagram) {
     ::close(fd);
 }
 
-int RunCli(const std::string& dir, std::vector<std::string> args) {
-    Child c = Spawn(dir, std::move(args), dir + "/cli.err");
-    const int rc = WaitExit(c.pid, 60);
-    ::close(c.out);
-    return rc;
-}
-
 TEST(SensorsCli, RecordLogsAlarmsAndConvertAddsValues) {
     TempDir dir;
     std::ofstream(dir.Path() + "/t.csv") << "id,label,lambda0,c1,low,high,hysteresis\n1,Pier,1523000,1,-20,20,5\n";
@@ -99,26 +94,41 @@ TEST(SensorsCli, RecordLogsAlarmsAndConvertAddsValues) {
     // The recording converted with values, the table's row for the
     // recorded instrument (its serial number from the records) applying.
     std::ofstream(dir.Path() + "/v.csv") << "sn,id,lambda0,c1\nSIMX,1,1523000,2\n,1,1523000,1\n";
-    ASSERT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "convert", dir.Path(), "--value", "--sensors", "v.csv"}), 0)
-        << ReadAll(dir.Path() + "/cli.err");
+    const test::ProgramResult converted =
+        RunProgram({LUMORA_CLI_PATH, "convert", dir.Path(), "--value", "--sensors", "v.csv"}, dir.Path());
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
     const std::string dat = test::DatFiles(dir.Path()).at(0);
     const std::string csv = ReadAll(dat.substr(0, dat.size() - 4) + "-2.csv");
     EXPECT_NE(csv.find("1.1.1001:WL,1.1.1001:PV,1.1.1001:VAL,2.1.1002:WL,2.1.1002:PV,2.1.1002:VAL\n"),
               std::string::npos) << csv;
     EXPECT_NE(csv.find(",1523025,23025,50,1530000,30000,\n"), std::string::npos) << csv;
-    EXPECT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "convert", dir.Path(), "--value", "--sensors", "none.csv"}), 2);
+    EXPECT_EQ(RunProgram({LUMORA_CLI_PATH, "convert", dir.Path(), "--value", "--sensors", "none.csv"}, dir.Path()).exitCode,
+              2);
 
     // A table named on the command line must be usable; one found by default
     // that is not is reported and recording goes on without it.
     std::ofstream(dir.Path() + "/bad.csv") << "id,lambda0\n400,1\n";
-    EXPECT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "sensors", "check", "bad.csv"}), 2);
-    EXPECT_NE(ReadAll(dir.Path() + "/cli.err").find("bad.csv:2: column id: 400 is outside 1..320"), std::string::npos);
-    EXPECT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "record", "--port", "0", "--sensors", "bad.csv", "--seconds", "1"}), 2);
-    EXPECT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "publish", "--mqtt", "mqtt://127.0.0.1:1/x", "--sensors", "none.csv"}), 2);
+    test::ProgramResult r = RunProgram({LUMORA_CLI_PATH, "sensors", "check", "bad.csv"}, dir.Path());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("bad.csv:2: column id: 400 is outside 1..320"), std::string::npos) << r.err;
+    EXPECT_EQ(RunProgram({LUMORA_CLI_PATH, "record", "--port", "0", "--dir", dir.Path(), "--sensors", "bad.csv",
+                          "--seconds", "1"},
+                         dir.Path())
+                  .exitCode,
+              2);
+    EXPECT_EQ(RunProgram({LUMORA_CLI_PATH, "publish", "--port", "0", "--mqtt", "mqtt://127.0.0.1:1/x", "--sensors",
+                          "none.csv"},
+                         dir.Path())
+                  .exitCode,
+              2);
     std::ofstream(dir.Path() + "/sensors.csv") << "id,lambda0\n400,1\n";
-    EXPECT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "record", "--port", "0", "--dir", dir.Path(), "--seconds", "0.2"}), 0);
-    EXPECT_NE(ReadAll(dir.Path() + "/cli.err").find("going on without a sensor table"), std::string::npos);
-    EXPECT_EQ(RunCli(dir.Path(), {LUMORA_CLI_PATH, "sensors", "check", "t.csv"}), 0);
+    r = RunProgram({LUMORA_CLI_PATH, "record", "--port", "0", "--dir", dir.Path(), "--seconds", "0.2"}, dir.Path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("going on without a sensor table"), std::string::npos) << r.err;
+    r = RunProgram({LUMORA_CLI_PATH, "sensors", "check", "t.csv"}, dir.Path());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "t.csv: 1 sensor\nany 1 \"Pier\": value = 1*d, d = (wl - 1523000) pm; alarm below -20 or above 20, "
+                     "hysteresis 5\n");
 }
 
 }  // namespace
