@@ -229,7 +229,7 @@ int RunRecord(const Args& args) {
     if (o.mqtt) {
         publisher.SetStampLocalTime(o.localTime);
         session.SetFrameSink(&publisher);
-        StartCliPublisher(publisher, o.mqttSettings);
+        if (!StartCliPublisher(publisher, o.mqttSettings)) return 2;  // TLS asked for and not to be had
     }
     session.SetPortText(o.port);
     session.SetIntervalText(o.interval);

@@ -640,7 +640,7 @@ void CLumoraDlg::ApplyMqttSettings() {
     const MqttSettings mqtt = LoadMqttSettings(m_settings);
     if (!mqtt.enable) {
         m_session->SetFrameSink(nullptr);
-        m_publisher.Stop(0);
+        m_publisher.Stop();  // what is queued still goes out, within the stop's short time
         return;
     }
     m_publisher.SetStampLocalTime(m_stampLocalTime.load());
