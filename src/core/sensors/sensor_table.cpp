@@ -1,5 +1,6 @@
 #include "sensors/sensor_table.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cerrno>
 #include <cmath>
@@ -79,6 +80,9 @@ bool SplitFields(std::string_view line, std::vector<std::string>& fields) {
 
 bool NeedsQuotes(const std::string& s) {
     if (s.empty()) return false;
+    // A field that begins with the byte-order mark would lose it as the
+    // file's mark when read again.
+    if (s.compare(0, 3, "\xEF\xBB\xBF") == 0) return true;
     if (s.front() == ' ' || s.front() == '\t' || s.back() == ' ' || s.back() == '\t') return true;
     return s.find_first_of(",\"\r\n") != std::string::npos;
 }
