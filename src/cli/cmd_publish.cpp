@@ -145,7 +145,7 @@ int RunPublish(const Args& args) {
 
     using Steady = std::chrono::steady_clock;
     const Steady::time_point start = Steady::now();
-    while (!g_publishStop && !publisher.GaveUp()) {
+    while (!g_publishStop && !publisher.GaveUp() && !session.WorkerFailed()) {
         if (seconds > 0 && Steady::now() - start >= std::chrono::duration<double>(seconds)) break;
         alarms.Print();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -155,7 +155,11 @@ int RunPublish(const Args& args) {
     alarms.Print();
     session.SetFrameSink(nullptr);
     std::fprintf(stderr, "stopped: %u datagrams\n", session.DatagramCount());
+    PrintDatagramTroubles(session);
+    // This console shows no message boxes: the worker's error is told here.
+    if (session.WorkerFailed()) std::fprintf(stderr, "lumora-cli publish: %s\n", session.WorkerError().c_str());
     StopCliPublisher(publisher);
+    if (session.WorkerFailed()) return 1;
     return brokeDown ? kExitPublishingFailed : 0;
 }
 

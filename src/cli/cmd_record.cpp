@@ -251,7 +251,7 @@ int RunRecord(const Args& args) {
     const Steady::time_point start = Steady::now();
     Steady::time_point nextStatus = start + std::chrono::seconds(1);
     uint32_t lastCount = session.DatagramCount();
-    while (!g_recordStop) {
+    while (!g_recordStop && !session.WorkerFailed()) {
         window.RunPosted();
         alarms.Print();
         const Steady::time_point now = Steady::now();
@@ -270,13 +270,15 @@ int RunRecord(const Args& args) {
     }
 
     session.Close();  // joins the worker, then flushes and closes the file
-    window.RunPosted();
+    window.RunPosted();  // a worker that failed has posted its message
     alarms.Print();
     const unsigned long long lost = recorder.RecordsLost();
     std::fprintf(stderr, "stopped: %u datagrams, %d files, %llu records written, %llu records lost\n",
                  session.DatagramCount(), recorder.FilesCreated(),
                  static_cast<unsigned long long>(recorder.RecordsWritten()), lost);
+    PrintDatagramTroubles(session);
     if (o.mqtt) StopCliPublisher(publisher);
+    if (session.WorkerFailed()) return 1;
     return lost ? kExitRecordsLost : 0;
 }
 

@@ -66,11 +66,16 @@ CLumoraDlg::CLumoraDlg(WindowPort& window, std::string settingsPath)
     });
     m_sensorProcessor.SetLogErrorListener([this](const std::string& error) {
         m_window.Post([this, error] {
-            m_window.MessageBox(StringPrintf(LoadString(261).c_str(), error.c_str()), LUMORA_PRODUCT_NAME, kMbOk,
+            m_window.MessageBox(StringPrintf(LoadString(264).c_str(), error.c_str()), LUMORA_PRODUCT_NAME, kMbOk,
                                 kMbIconWarning);
         });
     });
     m_acq.Ring().processor.store(&m_sensorProcessor, std::memory_order_release);
+    // A receive worker that ended with an error has told the user; the port
+    // then closes as if Close had been clicked.
+    m_session->SetWorkerFailedHook([this] {
+        if (m_portOpen) ClosePort();
+    });
 }
 
 CLumoraDlg::~CLumoraDlg() {
@@ -668,7 +673,7 @@ void CLumoraDlg::LoadSensorTable() {
     std::string list;
     for (size_t i = 0; i < errors.size() && i < 10; ++i) list += errors[i] + "\n";
     if (errors.size() > 10) list += "...\n";
-    m_window.MessageBox(StringPrintf(LoadString(260).c_str(), path.c_str(), list.c_str()), LUMORA_PRODUCT_NAME, kMbOk,
+    m_window.MessageBox(StringPrintf(LoadString(263).c_str(), path.c_str(), list.c_str()), LUMORA_PRODUCT_NAME, kMbOk,
                         kMbIconWarning);
 }
 
@@ -728,6 +733,19 @@ void CLumoraDlg::UpdateStatus() {
         if (!m_conv.fileBusy.load()) m_conv.fileTail.fetch_sub(1);
     }
     SetTextInt(IDC_COUNTER, m_lastCounter);
+    ShowDatagramTroubles();
+}
+
+void CLumoraDlg::ShowDatagramTroubles() {
+    // Datagrams that brought nothing to record, or that the system cut
+    // short, are never skipped without a word: the DAQ FRQ field tells.
+    const uint64_t ignored = m_session->IgnoredDatagrams();
+    const uint64_t cutShort = m_session->CutShortDatagrams();
+    if (ignored == m_shownIgnored && cutShort == m_shownCutShort) return;
+    m_shownIgnored = ignored;
+    m_shownCutShort = cutShort;
+    m_window.SetToolTip(IDC_DAQ_FRQ, StringPrintf(LoadString(227).c_str(), static_cast<unsigned long long>(ignored),
+                                                  static_cast<unsigned long long>(cutShort)));
 }
 
 // ---------------------------------------------------------------- sensor list

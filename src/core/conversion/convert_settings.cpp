@@ -37,6 +37,7 @@ void LoadConvertSettings(const SettingsStore& store, ConvertSettings& v) {
     v.m_NeedUnitTime = store.GetInt(kSection, "NeedUnitTime", 1);
     v.m_TitleAlign = store.GetInt(kSection, "TitleAlign", 1);
     v.m_NeedSingleSensor = store.GetInt(kSection, "NeedSingleSensor", 0);
+    v.m_NeedMs = store.GetInt(kSection, "NeedMs", 0);
     v.m_NeedValue = store.GetInt(kSection, "NeedValue", 0);
 }
 
@@ -50,6 +51,7 @@ void SaveConvertSettings(SettingsStore& store, const ConvertSettings& v) {
     store.SetInt(kSection, "NeedUnitTime", v.m_NeedUnitTime);
     store.SetInt(kSection, "TitleAlign", v.m_TitleAlign);
     store.SetInt(kSection, "NeedSingleSensor", v.m_NeedSingleSensor);
+    store.SetInt(kSection, "NeedMs", v.m_NeedMs);
     if (v.m_NeedValue != 0 || store.GetInt(kSection, "NeedValue", -1) != -1)
         store.SetInt(kSection, "NeedValue", v.m_NeedValue);
 }
@@ -86,6 +88,7 @@ void ConfirmConvertSettings(ConversionContext& ctx) {
         if (ctx.ui.editSettings(edited)) values = edited;
     }
     SaveConvertSettings(ctx.store, values);
+    if (ctx.needMsOverride >= 0) values.m_NeedMs = ctx.needMsOverride;
     if (ctx.needValueOverride >= 0) values.m_NeedValue = ctx.needValueOverride;
     ctx.SetSettings(values);
 }

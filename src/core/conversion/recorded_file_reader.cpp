@@ -53,6 +53,26 @@ int32_t WrappingAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
+std::string CannotRead(int error) { return std::string("cannot be read: ") + std::strerror(error); }
+
+std::string LineReaderFailure(int error) {
+    if (error == EMSGSIZE) return "a line is longer than " + std::to_string(kMaxJsonLine >> 20) + " MiB";
+    return CannotRead(error);
+}
+
+// What an exception caught while converting says to the user.
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return "the conversion ran out of memory";
+    } catch (const std::exception& e) {
+        return std::string("the conversion failed: ") + e.what();
+    } catch (...) {
+        return "the conversion failed";
+    }
+}
+
 // A source opened for reading: regular files only (a fifo or a directory
 // named like a recording is not one).
 int OpenRegular(const std::string& path) {
@@ -110,7 +130,10 @@ public:
                 begin_ = 0;
             }
             if (end_ == Usable()) {
-                if (Usable() >= kMaxJsonLine) return kError;
+                if (Usable() >= kMaxJsonLine) {
+                    errno = EMSGSIZE;
+                    return kError;
+                }
                 buffer_.resize(Usable() * 2 + json::kPadding);
             }
             ssize_t r = ReadFull(fd_, reinterpret_cast<uint8_t*>(buffer_.data() + end_), Usable() - end_);
@@ -282,9 +305,12 @@ public:
         ready_.push_back(b);
         changed_.notify_all();
     }
+    // The next batch in order; nullptr when the reader thread failed and no
+    // batch is left.
     Batch* TakeReady() {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return !ready_.empty(); });
+        changed_.wait(lock, [&] { return !ready_.empty() || readerFailed_; });
+        if (ready_.empty()) return nullptr;
         Batch* b = ready_.front();
         ready_.pop_front();
         return b;
@@ -300,6 +326,12 @@ public:
         changed_.notify_all();
     }
     bool Stopped() const { return stopped_.load(std::memory_order_relaxed); }
+    // The reader thread ends without shipping the rest of the source.
+    void ReaderFailed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        readerFailed_ = true;
+        changed_.notify_all();
+    }
 
 private:
     Batch batches_[kBatchCount];
@@ -308,6 +340,7 @@ private:
     std::deque<Batch*> free_;
     std::deque<Batch*> ready_;
     std::atomic<bool> stopped_{false};
+    bool readerFailed_ = false;
 };
 
 // The reader thread's side: fills batches with items and hands them on,
@@ -402,51 +435,94 @@ public:
 
     // Runs fill(producer) -> after on a reader thread, and places the rows of
     // its batches in order on this thread until the source ends or must stop.
+    // fill may set readerReason_ for the failure it returns. An exception on
+    // either thread (memory running out) ends the source as failed.
     template <class Fill>
     void Convert(Fill&& fill) {
         BatchQueue queue;
+        std::string readerFault;
         std::thread reader([&] {
-            BatchProducer producer(queue, ctx_, decode_, settings_);
-            int after = kSourceEnd;
-            if (producer.Begin()) after = fill(producer);
-            producer.End(after);
+            try {
+                BatchProducer producer(queue, ctx_, decode_, settings_);
+                int after = kSourceEnd;
+                if (producer.Begin()) after = fill(producer);
+                producer.End(after);
+            } catch (...) {
+                readerFault = CurrentExceptionText();
+                queue.ReaderFailed();
+            }
         });
-        for (;;) {
-            Batch* b = queue.TakeReady();
-            if (!b->formatted) b->Format(decode_, formatter_, *slot_, listMode_);
-            bool go = Place(*b);
-            const int after = b->after;
-            queue.PutFree(b);
-            if (!go) break;
-            if (after == kMoreFollow) continue;
-            if (after != kSourceEnd) Fail(after);
-            break;
+        struct Joiner {
+            BatchQueue& queue;
+            std::thread& thread;
+            ~Joiner() {
+                queue.Stop();
+                thread.join();
+            }
+        };
+        int after = kMoreFollow;
+        try {
+            Joiner joiner{queue, reader};
+            for (;;) {
+                Batch* b = queue.TakeReady();
+                if (!b) break;
+                if (!b->formatted) b->Format(decode_, formatter_, *slot_, listMode_);
+                bool go = Place(*b);
+                after = b->after;
+                queue.PutFree(b);
+                if (!go || after != kMoreFollow) break;
+            }
+        } catch (...) {
+            Fail(kConvertFault, CurrentExceptionText());
         }
-        queue.Stop();
-        reader.join();
+        // The reader thread has ended: what it left may be read now.
+        if (!readerFault.empty()) Fail(kConvertFault, readerFault);
+        if (after != kMoreFollow && after != kSourceEnd) Fail(after, readerReason_);
     }
 
-    void Fail(int result) {
-        if (result_ == kConvertOk) result_ = result;
+    void Fail(int result, std::string reason = {}) {
+        if (result_ != kConvertOk) return;
+        result_ = result;
+        reason_ = std::move(reason);
     }
 
     // The run was told to stop; the source then ends as cancelled.
     bool StopRequested() {
         if (!ctx_.cancel.load(std::memory_order_relaxed)) return false;
-        Fail(kConvertCancelled);
+        Fail(kConvertCancelled, "cancelled");
         return true;
     }
 
+    // The source as it is when its reading begins: if it is different at the
+    // end, the rows made are not those of any one state of the file.
+    void WatchSource(int fd) {
+        sourceFd_ = fd;
+        if (::fstat(fd, &sourceAtStart_) != 0) sourceFd_ = -1;
+    }
+
+    // Ends the source: its files get their final names when it was converted
+    // whole, and are removed (or, after a bad line, kept under their
+    // temporary names) otherwise. The result; ctx.failureReason says why it
+    // failed.
     int Finish() {
+        finished_ = true;
         ConvertProgress& p = ctx_.progress;
         p.m_convRecordsPos.store(range_, std::memory_order_relaxed);
-        bool ok = csv_.Close();
-        ok = log_.Close() && ok;
-        if (!ok || writer_.OutputFailed()) Fail(kConvertOutputFailed);
+        if (result_ == kConvertOk && SourceChanged())
+            Fail(kConvertSourceChanged,
+                 "changed while it was converted (its size or modification time is not the same): convert it again "
+                 "once it is complete");
+        if (result_ == kConvertOk && kind_ == SourceKind::JsonLines && handed_ == 0 && ctx_.skippedLines.count > 0)
+            Fail(kConvertNoRecords, "no line is a valid record");
+        if (result_ == kConvertOk) {
+            bool ok = csv_.Close();
+            ok = log_.Close() && ok;
+            if (!ok || writer_.OutputFailed()) Fail(kConvertOutputFailed, OutputError());
+        }
         if (result_ == kConvertOk) {
             // The error log first: once the first CSV file has its final
             // name, everything of the source has.
-            if (!log_.Commit() || !csv_.Commit()) result_ = kConvertOutputFailed;
+            if (!log_.Commit() || !csv_.Commit()) Fail(kConvertOutputFailed, OutputError());
         }
         if (result_ == kConvertBadLine) {
             // The rows before the bad line are kept for the user, under the
@@ -460,12 +536,37 @@ public:
         ctx_.m_currentHeader.Clear();
         p.m_convFileTail.store(1, std::memory_order_relaxed);
         p.m_convFileBusy.store(0, std::memory_order_relaxed);
+        ctx_.failureReason = result_ == kConvertOk ? std::string() : reason_;
         return result_;
+    }
+
+    // A source left without Finish (an exception on the way) leaves no
+    // output behind.
+    ~SourceRun() {
+        if (finished_) return;
+        csv_.Discard();
+        log_.Discard();
     }
 
     const ConvertSettings& Settings() const { return settings_; }
 
+    // Why fill() failed: written by the reader thread only, read after it ends.
+    std::string readerReason_;
+
 private:
+    bool SourceChanged() const {
+        struct stat now {};
+        if (sourceFd_ < 0 || ::fstat(sourceFd_, &now) != 0) return false;
+        return now.st_size != sourceAtStart_.st_size || now.st_mtim.tv_sec != sourceAtStart_.st_mtim.tv_sec ||
+               now.st_mtim.tv_nsec != sourceAtStart_.st_mtim.tv_nsec;
+    }
+
+    std::string OutputError() const {
+        if (!csv_.Error().empty()) return csv_.Error();
+        if (!log_.Error().empty()) return log_.Error();
+        return "an output file could not be written";
+    }
+
     // Places the rows of a batch; false when the source must stop.
     bool Place(const Batch& b) {
         for (size_t i = 0; i < b.Items(); ++i) {
@@ -504,7 +605,8 @@ private:
         if (DecodeJsonLine(line, n, decode_.onlyMatched, json_, *slot_, b.Capacity(line)) != JsonLineResult::Fail)
             return true;
         if (!ctx_.skipBadLines) {
-            Fail(kConvertBadLine);
+            Fail(kConvertBadLine, "line " + std::to_string(b.firstLine + static_cast<int64_t>(i)) +
+                                      " is not a valid record");
             return false;
         }
         SkippedLines& skipped = ctx_.skippedLines;
@@ -529,7 +631,7 @@ private:
             ctx_.progress.m_convRecordsPos.store(pos, std::memory_order_relaxed);
         }
         if (writer_.OutputFailed()) {
-            Fail(kConvertOutputFailed);
+            Fail(kConvertOutputFailed, OutputError());
             return false;
         }
         return !StopRequested();
@@ -553,6 +655,10 @@ private:
     int range_ = 0;
     int fileNumber_ = 0;
     int result_ = kConvertOk;
+    std::string reason_;
+    bool finished_ = false;
+    int sourceFd_ = -1;
+    struct stat sourceAtStart_ {};
 };
 
 int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
@@ -571,8 +677,9 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
         },
         &stopped);
     if (!readOk || ::lseek(fd, lmra ? 5 : 0, SEEK_SET) < 0) {
+        const int error = errno;
         run.Start(0);
-        if (!stopped) run.Fail(kConvertBadSource);
+        if (!stopped) run.Fail(kConvertBadSource, CannotRead(error));
         return run.Finish();
     }
     run.Start(starts.Count());
@@ -589,14 +696,19 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
                 return cutter.Feed(d, n, [&](const uint8_t* piece, size_t length) { return producer.Add(piece, length); });
             },
             &cut);
-        return ok || cut ? kSourceEnd : kConvertBadSource;
+        if (ok || cut) return kSourceEnd;
+        run.readerReason_ = CannotRead(errno);
+        return kConvertBadSource;
     });
     return run.Finish();
 }
 
-int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines) {
+int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines, std::string& reason) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return kConvertBadSource;
+    if (::fstat(fd, &st) != 0) {
+        reason = CannotRead(errno);
+        return kConvertBadSource;
+    }
     int64_t fileLength = st.st_size;
     const char* line = nullptr;
     size_t length = 0;
@@ -604,14 +716,23 @@ int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines) {
     {
         LineReader first(fd);
         LineReader::Status s = first.Next(line, length);
-        if (s == LineReader::kError) return kConvertBadLine;
+        if (s == LineReader::kError) {
+            reason = LineReaderFailure(errno);
+            return kConvertBadLine;
+        }
         if (s == LineReader::kLine) {
             firstLength = length;
             if (firstLength > 0 && line[firstLength - 1] == '\r') --firstLength;
         }
     }
-    if (fileLength == 0 || (firstLength == 0 && !skipBadLines)) return kConvertBadLine;
-    if (::lseek(fd, 0, SEEK_SET) < 0) return kConvertBadSource;
+    if (fileLength == 0 || (firstLength == 0 && !skipBadLines)) {
+        reason = fileLength == 0 ? "the file is empty" : "line 1 is empty";
+        return kConvertBadLine;
+    }
+    if (::lseek(fd, 0, SEEK_SET) < 0) {
+        reason = CannotRead(errno);
+        return kConvertBadSource;
+    }
     run.Start(firstLength ? fileLength / static_cast<int64_t>(firstLength) : 0);
 
     run.Convert([&](BatchProducer& producer) {
@@ -619,7 +740,10 @@ int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines) {
         for (;;) {
             LineReader::Status s = lines.Next(line, length);
             if (s == LineReader::kEnd || producer.Stopping()) return kSourceEnd;
-            if (s == LineReader::kError) return kConvertBadLine;
+            if (s == LineReader::kError) {
+                run.readerReason_ = LineReaderFailure(errno);
+                return kConvertBadLine;
+            }
             if (!producer.Add(line, length)) return kSourceEnd;
         }
     });
@@ -715,6 +839,7 @@ bool DecodeHeaderlessPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
     if (n < 67 + 4 * announced) return false;
 
     slot.time = Read32(p + 10);
+    slot.microseconds = Read32(p + 14);
     slot.counter = Read32(p + 18);
     slot.sn[0] = '\0';  // these records carry none
     int readings = 0;
@@ -759,6 +884,7 @@ bool DecodeLmraPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
 
     const uint8_t* values = h + 3 + channels;
     slot.time = Read32(p + n - 22);
+    slot.microseconds = Read32(p + n - 18);
     slot.counter = Read32(p + n - 14);
     SetSn(slot, reinterpret_cast<const char*>(p + n - 45), 23);
     const int offset = static_cast<int8_t>(p[n - 10]);
@@ -795,10 +921,12 @@ JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, Json
         return DecodeJsonLineLenient(line, n, onlyMatched, state, slot);
     const json::LineFields* data = &outer;
     int time = 0;
+    int microseconds = 0;
     if (outer.haveSysTime) {
         if (!outer.haveSysData) return JsonLineResult::Fail;
         if (!outer.sysTimeHasItem || outer.sysTimeFirst.integer == 0) return JsonLineResult::Fail;
         time = outer.sysTimeFirst.integer;
+        if (outer.sysTimeHasSecond) microseconds = outer.sysTimeSecond.integer;
         data = &inner;
     } else {
         if (!outer.haveTime || outer.time.integer == 0) return JsonLineResult::Fail;
@@ -812,6 +940,7 @@ JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, Json
     if (!data->haveSn || data->sn.kind != json::Kind::String) return JsonLineResult::Fail;
     if (!data->haveData) return JsonLineResult::Fail;
     slot.time = time;
+    slot.microseconds = microseconds;
     slot.counter = counter;
     SetSn(slot, data->sn.text.data(), data->sn.text.size());
     slot.count = data->readings;
@@ -832,12 +961,14 @@ JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatche
 
     const cJSON* data = root;
     int time = 0;
+    int microseconds = 0;
     if (const cJSON* sysTime = cJSON_GetObjectItem(root, "SysTime")) {
         const cJSON* sysData = cJSON_GetObjectItem(root, "SysData");
         if (!sysData) return JsonLineResult::Fail;
         const cJSON* first = cJSON_GetArrayItem(sysTime, 0);
         if (!first || first->valueint == 0) return JsonLineResult::Fail;
         time = first->valueint;
+        if (const cJSON* second = cJSON_GetArrayItem(sysTime, 1)) microseconds = second->valueint;
         data = sysData;
     } else {
         const cJSON* t = cJSON_GetObjectItem(root, "Time");
@@ -856,6 +987,7 @@ JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatche
     if (!sensors) return JsonLineResult::Fail;
 
     slot.time = time;
+    slot.microseconds = microseconds;
     slot.counter = counter->valueint;
     SetSn(slot, sn->valuestring, kSnSize);
     int readings = 0;
@@ -900,26 +1032,61 @@ int DetectSourceKind(const std::string& path, SourceKind& kind) {
     return kConvertOk;
 }
 
-int ConvertFile(ConversionContext& ctx, const std::string& path) {
+namespace {
+
+// Why a source cannot be opened: errno, or what it is instead of a file.
+std::string CannotOpen(const std::string& path) {
+    const int error = errno;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "cannot be opened: not a regular file";
+    return std::string("cannot be opened: ") + std::strerror(error);
+}
+
+int ConvertSource(ConversionContext& ctx, const std::string& path) {
     SourceKind kind;
     int r = DetectSourceKind(path, kind);
+    if (r == kConvertCannotOpen) ctx.failureReason = CannotOpen(path);
+    if (r == kConvertBadSource) ctx.failureReason = "not a recording: \"LMRA\" followed by an unknown format byte";
     if (r != kConvertOk) return r;
 
     ConfirmConvertSettings(ctx);
     // The question may have been abandoned because the run is stopping.
-    if (ctx.cancel.load()) return kConvertCancelled;
+    if (ctx.cancel.load()) {
+        ctx.failureReason = "cancelled";
+        return kConvertCancelled;
+    }
     ConvertSettings settings = ctx.Settings();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return kConvertCannotOpen;
     int fd = OpenRegular(path);
-    if (fd < 0) return kConvertBadSource;
+    if (fd < 0) {
+        ctx.failureReason = CannotOpen(path);
+        return kConvertCannotOpen;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     ctx.skippedLines = SkippedLines{};
     SourceRun run(ctx, path, kind, settings);
-    int result = kind == SourceKind::JsonLines ? ReadJsonLines(run, fd, ctx.skipBadLines) : ReadBinary(run, fd, kind);
-    ::close(fd);
+    run.WatchSource(fd);
+    if (kind != SourceKind::JsonLines) return ReadBinary(run, fd, kind);
+    std::string reason;
+    const int result = ReadJsonLines(run, fd, ctx.skipBadLines, reason);
+    if (!reason.empty()) ctx.failureReason = reason;
     return result;
+}
+
+}  // namespace
+
+int ConvertFile(ConversionContext& ctx, const std::string& path) {
+    ctx.failureReason.clear();
+    try {
+        return ConvertSource(ctx, path);
+    } catch (...) {
+        ctx.failureReason = CurrentExceptionText();
+        return kConvertFault;
+    }
 }
 
 }  // namespace lumora

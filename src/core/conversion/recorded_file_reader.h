@@ -24,6 +24,9 @@ constexpr int kConvertBadSource = -2;     // "LMRA" with an unknown format byte,
 constexpr int kConvertBadLine = -3;       // JSON lines: empty file or first line, or a line failed
 constexpr int kConvertOutputFailed = -4;  // an output file could not be created or written
 constexpr int kConvertCancelled = -5;     // the run was told to stop
+constexpr int kConvertSourceChanged = -6; // the source's size or time changed while it was read
+constexpr int kConvertNoRecords = -7;     // text source without a single valid line (lines skipped)
+constexpr int kConvertFault = -8;         // the conversion itself failed (out of memory, ...)
 
 // Binary pieces longer than this (markers included) are discarded.
 constexpr size_t kMaxPieceSize = 20480;
@@ -37,6 +40,8 @@ constexpr int32_t kPhysicBase = 1500000;
 int DetectSourceKind(const std::string& path, SourceKind& kind);
 
 // Converts one source into CSV files beside it. Runs on the conversion thread.
+// On failure ctx.failureReason says why, in a line of its own ("cannot write
+// a-2.csv.part: No space left on device"). Never throws.
 int ConvertFile(ConversionContext& ctx, const std::string& path);
 
 // Decoding of one piece or line into slot (readings, count, time, counter).

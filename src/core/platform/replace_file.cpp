@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/durable_file.h"
+
 namespace lumora {
 namespace {
 
@@ -95,7 +97,7 @@ void RemoveStaleTemporaries(const std::string& target) {
 bool RewriteInPlace(const std::string& target, const std::string& content) {
     int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && SyncFile(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     return ok;
 }
@@ -161,7 +163,7 @@ ReplaceResult ReplaceFile(const std::string& path, const std::string& content, b
         if (exists) return RewriteInPlace(target, content) ? ReplaceResult::Ok : ReplaceResult::Failed;
         return ReplaceResult::Failed;
     }
-    bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, content) && SyncFile(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
     if (!ok) ::unlink(name.data());

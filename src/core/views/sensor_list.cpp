@@ -17,9 +17,9 @@ std::string SensorListHeader(int column, int language) {
         case 3: return LoadString(202, lang);
         case 4: return LoadString(203, lang);
         case 5: return LoadString(204, lang);
-        case kSensorListLabelColumn: return LoadString(262, lang);
-        case kSensorListValueColumn: return LoadString(263, lang);
-        case kSensorListUnitColumn: return LoadString(264, lang);
+        case kSensorListLabelColumn: return LoadString(265, lang);
+        case kSensorListValueColumn: return LoadString(266, lang);
+        case kSensorListUnitColumn: return LoadString(267, lang);
         default: return {};
     }
 }

@@ -18,7 +18,7 @@ constexpr char kSensorsSection[] = "Sensors";
 }  // namespace
 
 QCheckBox* ChartViews::NewUnitsBox(const char* objectName, const char* key, const char* group) {
-    auto* box = new QCheckBox(QString::fromStdString(LoadString(265)));
+    auto* box = new QCheckBox(QString::fromStdString(LoadString(268)));
     box->setObjectName(objectName);
     box->setLayoutDirection(Qt::RightToLeft);  // text left of the box, as the groups' other boxes
     box->setChecked(window_.Dlg().Settings().GetInt(kSensorsSection, key, 0) != 0);

@@ -75,9 +75,9 @@ TEST(SensorsCli, RecordLogsAlarmsAndConvertAddsValues) {
     const int port = std::stoi(listening.substr(22));
 
     // Sensor 1 over lambda0: 0, 25 (HIGH), 18 (still HIGH: not below 15),
-    // 14 (NORMAL), -25 (LOW); one more frame completes the last.
-    const int offsets[] = {0, 25, 18, 14, -25, 0};
-    for (int i = 0; i < 6; ++i) Send(port, Frame(1523000 + offsets[i], 1530000, 1700000000 + i, i + 1));
+    // 14 (NORMAL), -25 (LOW).
+    const int offsets[] = {0, 25, 18, 14, -25};
+    for (int i = 0; i < 5; ++i) Send(port, Frame(1523000 + offsets[i], 1530000, 1700000000 + i, i + 1));
     std::vector<std::string> printed;
     for (int i = 0; i < 3; ++i) printed.push_back(ReadLine(rec.out, 30));
     ::kill(rec.pid, SIGTERM);
