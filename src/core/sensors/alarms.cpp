@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/durable_file.h"
+
 namespace lumora {
 
 const char* AlarmStateName(AlarmState state) {
@@ -34,12 +36,31 @@ std::string AlarmTimeText(int64_t seconds, int32_t microseconds) {
     return buf;
 }
 
+namespace {
+
+// The serial number comes from the network as any bytes: one with a comma,
+// a quote or a line break is quoted so that it stays one field of one record.
+void AppendCsvField(std::string& line, const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        line += text;
+        return;
+    }
+    line += '"';
+    for (char c : text) {
+        if (c == '"') line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+}  // namespace
+
 std::string AlarmLogLine(const AlarmTransition& t) {
     char value[32];
     std::snprintf(value, sizeof value, "%g", t.value);
     std::string line = AlarmTimeText(t.seconds, t.microseconds);
     line += ',';
-    line += t.sn;
+    AppendCsvField(line, t.sn);
     line += ',';
     line += std::to_string(t.id);
     line += ',';
@@ -102,12 +123,12 @@ bool AlarmLog::Append(const std::vector<std::string>& lines, std::string& error)
         text += l;
         text += '\n';
     }
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, text) && SyncFile(fd) == 0;
     if (!ok) {
         error = "cannot write " + path_ + ": " + std::strerror(errno);
         // A partly written batch is cut off, so that the next attempt does
         // not repeat half of it.
-        if (::ftruncate(fd, before) == 0) ::fsync(fd);
+        if (::ftruncate(fd, before) == 0) SyncFile(fd);
     }
     ::close(fd);
     if (ok) waiting_.clear();

@@ -44,7 +44,8 @@ struct AlarmTransition {
 
 // "YYYY-MM-DD HH:MM:SS.mmm" in local time.
 std::string AlarmTimeText(int64_t seconds, int32_t microseconds);
-// One line of alarms.csv without its line end: Time,SN,ID,Label,Value,State.
+// One line of alarms.csv without its line end: Time,SN,ID,Label,Value,State
+// (an SN with a comma, a quote or a line break in quotes).
 std::string AlarmLogLine(const AlarmTransition& t);
 
 // Appends transitions to alarms.csv. The file is created (with its header)

@@ -209,6 +209,14 @@ TEST(SensorAlarms, HysteresisTransitionsAndTheLog) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
     EXPECT_NE(log.find(AlarmTimeText(1700000002, 250000) + ",SIM0001,1,Pier,11,HIGH\n"), std::string::npos);
     EXPECT_EQ(AlarmTimeText(1700000002, 250000).size(), 23u);
+    // A serial number from the network stays one field of one record.
+    AlarmTransition odd;
+    odd.sn = "A,\"B\"\nC";
+    odd.id = 3;
+    odd.value = 1.5;
+    odd.state = AlarmState::Low;
+    const std::string oddLine = AlarmLogLine(odd);
+    EXPECT_EQ(oddLine.substr(oddLine.find(',')), ",\"A,\"\"B\"\"\nC\",3,,1.5,LOW");
 
     // A table without sensor 1 forgets its alarm; no table: no values.
     p.SetTable(Compile("id,lambda0\n2,1550000\n"));
