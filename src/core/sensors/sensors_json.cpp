@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "model/utf8_text.h"
+
 namespace lumora {
 namespace {
 
@@ -24,11 +26,17 @@ void AddLimit(cJSON* object, const char* name, const std::optional<double>& limi
         cJSON_AddNullToObject(object, name);
 }
 
+// Serial numbers come from the network and labels from a file as any bytes;
+// cJSON passes bytes through, so the text is made UTF-8 first.
+void AddText(cJSON* object, const char* name, std::string_view text) {
+    cJSON_AddStringToObject(object, name, ValidUtf8(text).c_str());
+}
+
 }  // namespace
 
 std::string SensorsJson(const CompiledSensors* sensors, std::string_view sn, const std::string& device) {
     JsonPtr root(cJSON_CreateObject(), &cJSON_Delete);
-    cJSON_AddStringToObject(root.get(), "device", device.c_str());
+    AddText(root.get(), "device", device);
     cJSON* list = cJSON_AddArrayToObject(root.get(), "sensors");
     if (!sensors) return Print(root);
     const SensorPlan& plan = sensors->PlanFor(sn);
@@ -37,8 +45,8 @@ std::string SensorsJson(const CompiledSensors* sensors, std::string_view sn, con
         if (!cal) continue;
         cJSON* s = cJSON_CreateObject();
         cJSON_AddNumberToObject(s, "id", id);
-        cJSON_AddStringToObject(s, "label", cal->row->label.c_str());
-        cJSON_AddStringToObject(s, "unit", cal->row->unit.c_str());
+        AddText(s, "label", cal->row->label);
+        AddText(s, "unit", cal->row->unit);
         AddLimit(s, "low", cal->row->low);
         AddLimit(s, "high", cal->row->high);
         cJSON_AddNumberToObject(s, "hysteresis", cal->row->hysteresis);
@@ -49,12 +57,12 @@ std::string SensorsJson(const CompiledSensors* sensors, std::string_view sn, con
 
 std::string AlarmJson(const AlarmTransition& t, const std::string& device) {
     JsonPtr root(cJSON_CreateObject(), &cJSON_Delete);
-    cJSON_AddStringToObject(root.get(), "device", device.c_str());
+    AddText(root.get(), "device", device);
     const int32_t us = t.microseconds >= 0 && t.microseconds < 1000000 ? t.microseconds : 0;
     cJSON_AddNumberToObject(root.get(), "t", static_cast<double>(t.seconds) + us / 1e6);
     cJSON_AddNumberToObject(root.get(), "id", t.id);
-    cJSON_AddStringToObject(root.get(), "label", t.label.c_str());
-    cJSON_AddStringToObject(root.get(), "unit", t.unit.c_str());
+    AddText(root.get(), "label", t.label);
+    AddText(root.get(), "unit", t.unit);
     cJSON_AddNumberToObject(root.get(), "value", t.value);
     cJSON_AddStringToObject(root.get(), "state", AlarmStateName(t.state));
     cJSON_AddStringToObject(root.get(), "previous", AlarmStateName(t.previous));

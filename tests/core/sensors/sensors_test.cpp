@@ -245,6 +245,8 @@ TEST(SensorsJson, RowsOfTheInstrumentAndTransitions) {
     EXPECT_EQ(AlarmJson(t, "SN1"),
               R"({"device":"SN1","t":1700000000.125,"id":1,"label":"A","unit":"µε","value":6.5,"state":"HIGH",)"
               R"("previous":"NORMAL"})");
+    // A serial number that is not UTF-8 still gives JSON.
+    EXPECT_EQ(AlarmJson(t, "S\xFFN").substr(0, 18), "{\"device\":\"S\xEF\xBF\xBDN\",");
 }
 
 }  // namespace
