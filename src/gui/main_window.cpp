@@ -472,6 +472,8 @@ void MainWindow::FitToScreen() {
     if (!isVisible()) move(area.topLeft());
 }
 
+void MainWindow::LayoutChanged() { FitToScreen(); }
+
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The screen may differ from the one the window was built on.
@@ -557,9 +559,40 @@ void MainWindow::SetCommandHandler(int commandId, std::function<void()> handler)
     commandHandlers_[commandId] = std::move(handler);
 }
 
-void MainWindow::SetMenuCornerWidget(QWidget* widget) {
-    menuBar_->setCornerWidget(widget, Qt::TopRightCorner);
-    if (widget) widget->show();
+void MainWindow::SetMenuCornerWidget(QWidget* widget, int position) {
+    if (!widget) return;
+    if (!menuCorner_) {
+        menuCorner_ = new QWidget;
+        menuCorner_->setObjectName("menuCorner");
+        auto* row = new QHBoxLayout(menuCorner_);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(0);
+        menuBar_->setCornerWidget(menuCorner_, Qt::TopRightCorner);
+    }
+    cornerWidgets_.emplace(position, widget);
+    auto* row = static_cast<QHBoxLayout*>(menuCorner_->layout());
+    int index = 0;
+    for (const auto& [pos, w] : cornerWidgets_) {
+        if (w == widget) break;
+        if (w) ++index;
+    }
+    row->insertWidget(index, widget);
+    widget->show();
+    menuCorner_->show();
+}
+
+void MainWindow::MenuCornerChanged() {
+    if (!menuCorner_) return;
+    menuCorner_->adjustSize();
+    // Setting the corner again is what makes the menu bar lay it out anew.
+    menuBar_->setCornerWidget(menuCorner_, Qt::TopRightCorner);
+}
+
+bool MainWindow::AddToGroup(const QString& groupName, QWidget* widget) {
+    auto* group = findChild<QGroupBox*>(groupName);
+    if (!group || !group->layout()) return false;
+    group->layout()->addWidget(widget);
+    return true;
 }
 
 bool MainWindow::InTray() const { return tray_ && tray_->isVisible(); }

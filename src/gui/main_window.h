@@ -55,13 +55,23 @@ public:
     // CLumoraDlg::OnCommand.
     void SetCommandHandler(int commandId, std::function<void()> handler);
     // A small widget at the right end of the menu bar, where it moves no
-    // control of the window (null removes it).
-    void SetMenuCornerWidget(QWidget* widget);
+    // control of the window. Several are placed left to right by position
+    // (the alarm count, 50, left of the MQTT dot, 100).
+    void SetMenuCornerWidget(QWidget* widget, int position = 100);
+    // One of them changed its text or was shown or hidden: the menu bar
+    // places them anew.
+    void MenuCornerChanged();
+    // Appends widget to the controls of a group box (by its object name,
+    // "grpTraceView"...); false when there is no such group.
+    bool AddToGroup(const QString& groupName, QWidget* widget);
     // The window's default size: the layout with the view area at its
     // described size.
     QSize DescribedSize() const;
     // The least size of the layout with the view area as it is now.
     QSize LeastSize() const;
+    // Controls were shown or hidden (the Units boxes of a sensor table): the
+    // window's sizes follow the layout again.
+    void LayoutChanged();
     // Whether the window hid itself into the tray.
     bool InTray() const;
 
@@ -146,6 +156,8 @@ private:
     std::map<int, QTimer*> timers_;
     std::map<int, std::function<void()>> commandHandlers_;
     QMenuBar* menuBar_ = nullptr;
+    QWidget* menuCorner_ = nullptr;
+    std::multimap<int, QPointer<QWidget>> cornerWidgets_;
     QTabWidget* tabs_ = nullptr;
     QScrollArea* scroll_ = nullptr;  // holds every control below the menu
     QWidget* contents_ = nullptr;

@@ -40,17 +40,23 @@ void TraceHistory::Append(const FrameSlot& slot) {
     e.sn[kSnSize - 1] = '\0';
     const int n = std::clamp(slot.count, 0, kMaxReadings);
     e.readings.assign(slot.readings, slot.readings + n);
+    if (slot.hasValues)
+        e.values.assign(slot.values, slot.values + n);
+    else
+        e.values.clear();
 }
 
 size_t TraceHistory::MemoryBytes() const {
     size_t bytes = entries_.capacity() * sizeof(TraceEntry);
-    for (const auto& e : entries_) bytes += e.readings.capacity() * sizeof(SensorReading);
+    for (const auto& e : entries_)
+        bytes += e.readings.capacity() * sizeof(SensorReading) + e.values.capacity() * sizeof(double);
     return bytes;
 }
 
 TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& rows,
-                           std::vector<TraceSeries>& series) {
+                           std::vector<TraceSeries>& series, const CompiledSensors* units) {
     const int n = history.Size();
+    TraceAxes axes;
     double low = 1600000.0;
     double high = -1600000.0;
     series.resize(rows.size());
@@ -68,7 +74,11 @@ TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& 
             const TraceEntry& e = history.Entry(j);
             // a frame with fewer readings has no value at this row
             if (r >= static_cast<int>(e.readings.size())) continue;
-            const double v = e.readings[r].physicValue;
+            double v = e.readings[r].physicValue;
+            if (units) {
+                v = r < static_cast<int>(e.values.size()) ? e.values[r] : std::nan("");
+                if (std::isnan(v)) continue;  // no value: a gap
+            }
             line.x.push_back(j);
             line.y.push_back(v);
             low = std::min(low, v);
@@ -80,11 +90,15 @@ TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& 
                 char name[32];
                 std::snprintf(name, sizeof name, "%d.%d", oldest.readings[r].id, oldest.readings[r].serial);
                 line.name = name;
+                const SensorCalibration* cal = units ? units->PlanFor(oldest.sn).Find(oldest.readings[r].id) : nullptr;
+                if (cal && !cal->row->label.empty()) line.name = cal->row->label;
+                if (cal && !cal->row->unit.empty() &&
+                    (", " + axes.leftUnit + ", ").find(", " + cal->row->unit + ", ") == std::string::npos)
+                    axes.leftUnit += (axes.leftUnit.empty() ? "" : ", ") + cal->row->unit;
             }
         }
     }
 
-    TraceAxes axes;
     axes.bottomMin = 0;
     axes.bottomMax = n;
     if (low > high) {

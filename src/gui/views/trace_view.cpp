@@ -42,9 +42,15 @@ void TraceView::UpdateTrace() {
     Rebuild(chosenRows_ ? chosenRows_() : std::vector<int>{});
 }
 
+void TraceView::SetUnits(std::shared_ptr<const CompiledSensors> sensors) {
+    if (sensors == units_) return;
+    units_ = std::move(sensors);
+    if (rebuilds_ > 0) Rebuild(chosenRows_ ? chosenRows_() : std::vector<int>{});
+}
+
 void TraceView::Rebuild(const std::vector<int>& rows) {
     if (!chart_) return;
-    const TraceAxes axes = BuildTraceSeries(history_, rows, series_);
+    const TraceAxes axes = BuildTraceSeries(history_, rows, series_, units_.get());
     try {
         // one graph per chosen row; graphs of the previous refresh are reused
         const int wanted = static_cast<int>(series_.size());
@@ -63,6 +69,8 @@ void TraceView::Rebuild(const std::vector<int>& rows) {
             SetSeriesPoints(g, line.x.data(), line.y.data(), static_cast<int>(line.x.size()));
         }
         chart_->yAxis->setRange(axes.leftMin, axes.leftMax);
+        const QString unit = QString::fromStdString(axes.leftUnit);
+        if (chart_->yAxis->label() != unit) chart_->yAxis->setLabel(unit);
         chart_->xAxis->setRange(axes.bottomMin, axes.bottomMax > axes.bottomMin ? axes.bottomMax : 1);
         replotter_->Replot();
         ++rebuilds_;

@@ -34,6 +34,9 @@ public:
     void EmptyStartupSeries();
     // System reset: the next frame is taken whatever its counter.
     void ForgetLastCounter() { history_.ForgetLastCounter(); }
+    // "Units": lines of engineering values from this table, named by label,
+    // with the unit on the left axis (null: physical values). Redraws.
+    void SetUnits(std::shared_ptr<const CompiledSensors> sensors);
 
     const TraceHistory& History() const { return history_; }
     TraceHistory& History() { return history_; }
@@ -50,6 +53,7 @@ private:
     const FrameRing* ring_ = nullptr;
     std::function<std::vector<int>()> chosenRows_;
     std::function<bool()> active_;
+    std::shared_ptr<const CompiledSensors> units_;
     int rebuilds_ = 0;
 };
 
