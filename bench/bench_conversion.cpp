@@ -8,8 +8,12 @@
 //                had before it used simdjson) and formats rows with printf.
 // The files are generated into a temporary directory and deleted afterwards.
 //
-// usage: bench_conversion [LMRA_MB [JSON_MB]]   (default 10 5; the full-size
-//        figures are 200 100)
+// With --value the conversion also writes each sensor's engineering value
+// ([DataConvert] NeedValue) from a 320-row sensor table, every other sensor
+// compensated; the floors stay as they are.
+//
+// usage: bench_conversion [--value] [LMRA_MB [JSON_MB]]   (default 10 5; the
+//        full-size figures are 200 100)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +32,7 @@
 #include "acquisition/frame_encoder.h"
 #include "conversion/conversion_context.h"
 #include "conversion/recorded_file_reader.h"
+#include "sensors/sensor_values.h"
 
 namespace fs = std::filesystem;
 using namespace lumora;
@@ -289,11 +294,28 @@ struct Figures {
     Timing fast, floorIo, naive;
 };
 
+bool g_values = false;
+
+std::shared_ptr<const CompiledSensors> SensorTable320() {
+    std::string csv = "id,label,unit,lambda0,c1,c2,comp_id,low,high\n";
+    for (int id = 1; id <= kChannels * kPerChannel; ++id)
+        csv += std::to_string(id) + ",S" + std::to_string(id) + ",ue,1540000,0.827,0.0001," +
+               (id % 2 ? std::to_string(id + 1) : std::string()) + ",-1000,1000\n";
+    SensorTable table;
+    std::vector<std::string> errors;
+    if (!table.Parse(csv, "bench", errors) || !table.Validate("bench", errors)) return nullptr;
+    return std::make_shared<const CompiledSensors>(std::move(table));
+}
+
 Figures Measure(const char* what, const std::string& dir, const std::string& source, bool aligned, bool json,
                 double inputMb) {
     ConversionContext ctx(dir + "/Lumora.ini");
     ConvertSettings s;
     s.m_TitleAlign = aligned ? 1 : 0;
+    if (g_values) {
+        s.m_NeedValue = 1;
+        ctx.SetSensors(SensorTable320());
+    }
     ctx.SetSettings(s);
     // The conversion runs between two measurements of the floor (the output
     // size is known from a first conversion); the faster floor counts.
@@ -326,6 +348,11 @@ Figures Measure(const char* what, const std::string& dir, const std::string& sou
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--value") == 0) {
+        g_values = true;
+        --argc;
+        ++argv;
+    }
     double lmraMb = argc > 1 ? std::atof(argv[1]) : 10;
     double jsonMb = argc > 2 ? std::atof(argv[2]) : 5;
     ::setenv("TZ", "UTC", 1);
@@ -343,7 +370,8 @@ int main(int argc, char** argv) {
     MakeJson(json, static_cast<uint64_t>(jsonMb * 1e6));
     double lmraIn = FileSize(lmra) / 1e6, jsonIn = FileSize(json) / 1e6;
     std::printf("MB = 10^6 bytes of input; ratio = conversion time / I/O floor time; speed-up = byte reader time / "
-                "conversion time\n");
+                "conversion time%s\n",
+                g_values ? "; with engineering values of a 320-row sensor table" : "");
     Figures a = Measure("LMRA", dir, lmra, true, false, lmraIn);
     Figures g = Measure("LMRA", dir, lmra, false, false, lmraIn);
     Figures ja = Measure("JSON", dir, json, true, true, jsonIn);

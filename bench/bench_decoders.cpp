@@ -5,7 +5,9 @@
 //    and against storing the 320 readings without any checks (the store floor);
 //  - DecodeTextFrame on a JSON frame of 320 readings;
 //  - FrameAssembler::Feed over a stream of such binary frames (MB/s), against
-//    a plain copy of the stream.
+//    a plain copy of the stream;
+//  - the sensor layer (engineering values and alarm states) on a decoded frame
+//    of 320 readings with a 320-row table, against the binary decode.
 #include <benchmark/benchmark.h>
 #include <cjson/cJSON.h>
 #include <simdjson.h>
@@ -21,6 +23,7 @@
 #include "acquisition/frame_assembler.h"
 #include "acquisition/text_decoder.h"
 #include "json/json_reading.h"
+#include "sensors/sensor_processor.h"
 
 namespace {
 
@@ -202,6 +205,35 @@ void BM_FrameAssemblerFeed(benchmark::State& st) {
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * s.bytes.size()));
 }
 
+// Values and alarms for every reading: a 320-row table in which every other
+// sensor is compensated by its neighbour and every sensor has alarm limits
+// (which the values stay inside, as they mostly do).
+void BM_SensorValuesAndAlarms(benchmark::State& st) {
+    auto state = std::make_unique<AcquisitionState>();
+    const std::vector<uint8_t> frame = BinaryFrame(1);
+    DecodeBinaryFrame(*state, frame.data(), frame.size());
+    auto slot = std::make_unique<FrameSlot>();
+    state->Ring().CopyLatest(*slot);
+    std::string csv = "sn,id,label,unit,lambda0,c0,c1,c2,comp_id,low,high,hysteresis\n";
+    for (int id = 1; id <= 320; ++id) {
+        csv += ",";
+        csv += std::to_string(id) + ",S" + std::to_string(id) + ",ue," + std::to_string(slot->readings[id - 1].wavelength - 3) +
+               ",0,0.827,0.0001," + (id % 2 ? std::to_string(id + 1) : std::string()) + ",-1000,1000,5\n";
+    }
+    SensorTable table;
+    std::vector<std::string> errors;
+    if (!table.Parse(csv, "bench", errors) || !table.Validate("bench", errors)) {
+        st.SkipWithError(errors.empty() ? "table" : errors[0].c_str());
+        return;
+    }
+    SensorProcessor processor;
+    processor.SetTable(std::make_shared<CompiledSensors>(std::move(table)));
+    for (auto _ : st) {
+        processor.Process(*slot);
+        benchmark::ClobberMemory();
+    }
+}
+
 BENCHMARK(BM_CopyFloor);
 BENCHMARK(BM_StoreFloor);
 BENCHMARK(BM_DecodeBinaryFrame);
@@ -212,6 +244,7 @@ BENCHMARK(BM_SimdjsonParseFloor);
 BENCHMARK(BM_DecodeTextFramePadded);
 BENCHMARK(BM_StreamCopyFloor);
 BENCHMARK(BM_FrameAssemblerFeed);
+BENCHMARK(BM_SensorValuesAndAlarms);
 
 // Keeps every result so that the ratios can be printed after the run.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -257,6 +290,12 @@ int main(int argc, char** argv) {
         std::printf("frame assembler: %.0f MB/s (target >= 1000); copy floor %.0f MB/s, ratio %.2fx\n",
                     bps["BM_FrameAssemblerFeed"] / 1e6, bps["BM_StreamCopyFloor"] / 1e6,
                     bps["BM_StreamCopyFloor"] / bps["BM_FrameAssemblerFeed"]);
+    }
+    if (ns.count("BM_SensorValuesAndAlarms") && ns.count("BM_DecodeBinaryFrame")) {
+        const double sensors = ns["BM_SensorValuesAndAlarms"];
+        std::printf("sensor values and alarms (320 readings, 320-row table): %.0f ns/frame (target <= 2000), "
+                    "%.1f ns/reading; binary decode %.0f ns, ratio %.2fx\n",
+                    sensors, sensors / 320.0, ns["BM_DecodeBinaryFrame"], sensors / ns["BM_DecodeBinaryFrame"]);
     }
     benchmark::Shutdown();
     return 0;

@@ -10,8 +10,11 @@
 // ratio of their losses and the receiving thread's CPU time per frame.
 // With --text the frames are 320-reading JSON text frames (about 10 KB) and
 // the session runs in "STR Format": decoding the text and recording lines.
+// With --sensors the session also computes engineering values and alarm
+// states of every reading from a 320-row sensor table (every other sensor
+// compensated, every one with alarm limits).
 //
-// usage: bench_loopback [--text] [--seconds S] [--rates R1,R2,...] [--dir DIR]
+// usage: bench_loopback [--text] [--sensors] [--seconds S] [--rates R1,R2,...] [--dir DIR]
 #include <unistd.h>
 
 #include <chrono>
@@ -30,6 +33,7 @@
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "recording/raw_recorder.h"
+#include "sensors/sensor_processor.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -77,6 +81,20 @@ std::vector<std::vector<uint8_t>> MakeTextFrames() {
         frames.emplace_back(text.begin(), text.end());
     }
     return frames;
+}
+
+// 320 sensors near the frames' wavelengths: values of 0.827 per pm, every
+// odd one compensated by the next, limits the values stay inside.
+std::shared_ptr<const CompiledSensors> SensorTable320() {
+    std::string csv = "id,label,unit,lambda0,c1,comp_id,low,high,hysteresis\n";
+    for (int id = 1; id <= 320; ++id) {
+        csv += std::to_string(id) + ",S" + std::to_string(id) + ",ue," + std::to_string(1520000 + (id - 1) * 150) +
+               ",0.827," + (id % 2 ? std::to_string(id + 1) : std::string()) + ",-100000,100000,5\n";
+    }
+    SensorTable table;
+    std::vector<std::string> errors;
+    if (!table.Parse(csv, "bench", errors) || !table.Validate("bench", errors)) return nullptr;
+    return std::make_shared<const CompiledSensors>(std::move(table));
 }
 
 // Sends at rate frames/s for seconds; returns the frames sent.
@@ -171,12 +189,18 @@ Result RunFloor(double rate, double seconds, const std::string& dir, const std::
 
 // The full session: assemble, decode, record.
 Result RunSession(double rate, double seconds, const std::string& dir, const std::vector<std::vector<uint8_t>>& frames,
-                  bool text, long long& recorded, long long& decoded) {
+                  bool text, bool sensors, long long& recorded, long long& decoded) {
     const std::string sub = dir + "/session";
     std::filesystem::create_directories(sub);
     NullWindow window;
     SettingsStore settings(sub + "/Lumora.ini");
     AcquisitionState state;
+    SensorProcessor processor;
+    if (sensors) {
+        processor.SetTable(SensorTable320());
+        processor.SetLogPath(sub + "/alarms.csv");
+        state.Ring().processor.store(&processor);
+    }
     RawRecorder recorder(&window);
     recorder.SetDirectory(sub);
     recorder.SetFilePrefix("bench");
@@ -207,10 +231,13 @@ int main(int argc, char** argv) {
     std::vector<double> rates = {20000, 50000, 100000};
     std::string dir;
     bool text = false;
+    bool sensors = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--text") {
             text = true;
+        } else if (a == "--sensors") {
+            sensors = true;
         } else if (a == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (a == "--rates" && i + 1 < argc) {
@@ -221,7 +248,8 @@ int main(int argc, char** argv) {
         } else if (a == "--dir" && i + 1 < argc) {
             dir = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--text] [--seconds S] [--rates R1,R2,...] [--dir DIR]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--text] [--sensors] [--seconds S] [--rates R1,R2,...] [--dir DIR]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -236,8 +264,9 @@ int main(int argc, char** argv) {
     const auto frames = text ? MakeTextFrames() : MakeFrames();
     UdpSocket probe;
     probe.Create();
-    std::printf("loopback: %s %zu-byte frames, %.1f s per run, receive buffer asked %d bytes, granted %d\n",
-                text ? "JSON text" : "wavelength", frames[0].size(), seconds, ReceiveSession::kSocketBufferRequest,
+    std::printf("loopback: %s %zu-byte frames%s, %.1f s per run, receive buffer asked %d bytes, granted %d\n",
+                text ? "JSON text" : "wavelength", frames[0].size(),
+                sensors ? ", session with a 320-row sensor table" : "", seconds, ReceiveSession::kSocketBufferRequest,
                 probe.SetReceiveBuffer(ReceiveSession::kSocketBufferRequest));
     probe.Close();
     std::printf("%9s %10s %11s %13s %10s %14s %16s %9s\n", "rate/s", "sent", "floor lost", "session lost",
@@ -245,7 +274,7 @@ int main(int argc, char** argv) {
     for (double rate : rates) {
         Result floor = RunFloor(rate, seconds, dir, frames);
         long long recorded = 0, decoded = 0;
-        Result full = RunSession(rate, seconds, dir, frames, text, recorded, decoded);
+        Result full = RunSession(rate, seconds, dir, frames, text, sensors, recorded, decoded);
         char ratio[32];
         if (floor.Lost() > 0) std::snprintf(ratio, sizeof ratio, "%.2f", double(full.Lost()) / double(floor.Lost()));
         else std::snprintf(ratio, sizeof ratio, full.Lost() == 0 ? "both 0" : "floor 0");

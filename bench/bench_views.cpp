@@ -1,7 +1,10 @@
 // What the views compute, without drawing: building the trace series from a
 // full history, laying out the realtime strip, and the memory a full trace
 // history holds. Each figure is printed with its ratio to a floor measured in
-// the same run (a plain copy of the same number of values).
+// the same run (a plain copy of the same number of values). The same is then
+// measured with a 320-row sensor table and its engineering values ("Units"),
+// together with one refresh of the sensor list's cells with and without the
+// table's three columns.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,7 +13,9 @@
 #include <vector>
 
 #include "model/frame_types.h"
+#include "sensors/sensor_processor.h"
 #include "views/realtime_strip.h"
+#include "views/sensor_list.h"
 #include "views/trace_history.h"
 
 namespace {
@@ -67,6 +72,77 @@ long PeakRssKb() {
 
 }  // namespace
 
+std::shared_ptr<const lumora::CompiledSensors> SensorTable320() {
+    std::string csv = "id,label,unit,lambda0,c1\n";
+    for (int id = 1; id <= lumora::kMaxReadings; ++id)
+        csv += std::to_string(id) + ",Sensor " + std::to_string(id) + ",ue,0,0.827\n";
+    lumora::SensorTable table;
+    std::vector<std::string> errors;
+    if (!table.Parse(csv, "bench", errors) || !table.Validate("bench", errors)) return nullptr;
+    return std::make_shared<const lumora::CompiledSensors>(std::move(table));
+}
+
+// Trace series, realtime strip and sensor-list cells, without a table and
+// with one whose values the views show.
+void MeasureUnits() {
+    using namespace lumora;
+    auto table = SensorTable320();
+    auto ring = std::make_unique<FrameRing>();
+    SensorProcessor processor;
+    processor.SetTable(table);
+    ring->processor.store(&processor);
+    auto history = std::make_unique<TraceHistory>();
+    for (int f = 1; f <= 600; ++f) {
+        Publish(*ring, f, kMaxReadings);
+        history->Poll(*ring);
+    }
+    std::printf("with a 320-row sensor table: trace history %.2f MB held\n", history->MemoryBytes() / 1048576.0);
+    std::vector<TraceSeries> series;
+    for (int rows : {32, 320}) {
+        std::vector<int> chosen(rows);
+        for (int r = 0; r < rows; ++r) chosen[r] = r;
+        const double plain = MedianMs(51, [&] { g_sink = g_sink + BuildTraceSeries(*history, chosen, series).leftMax; });
+        const double units =
+            MedianMs(51, [&] { g_sink = g_sink + BuildTraceSeries(*history, chosen, series, table.get()).leftMax; });
+        std::printf("trace series with units, %3d rows x 500 frames: %.3f ms (physical values %.3f ms, ratio %.2f)\n",
+                    rows, units, plain, units / plain);
+    }
+    for (bool units : {false, true}) {
+        RealtimeStrip strip;
+        strip.SetLength(1000);
+        strip.Open(1400, 700);
+        if (units) strip.SetUnits(table);
+        RealtimeDrawing d;
+        int counter = 5000;
+        const double ms = MedianMs(201, [&] {
+            Publish(*ring, ++counter, 8);
+            strip.Step(*ring, 3, false, d);
+        });
+        std::printf("realtime sample and layout, LEN 1000, %s: %.4f ms\n", units ? "units" : "physical values", ms);
+    }
+    // The list's 20 ms refresh: the value columns of 320 rows as text.
+    Publish(*ring, 9000, kMaxReadings);
+    auto frame = std::make_unique<FrameSlot>();
+    ring->CopyLatest(*frame);
+    double cells[2];
+    for (int withTable = 0; withTable < 2; ++withTable) {
+        SensorList list;
+        list.SetSensors(withTable ? table : nullptr);
+        list.Refresh(*frame, false);
+        cells[withTable] = MedianMs(201, [&] {
+            list.Refresh(*frame, false);
+            char buf[256];
+            size_t n = 0;
+            for (int r = 0; r < list.RowCount(); ++r)
+                for (int c = 3; c < list.ColumnCount(); ++c) n += list.FormatCell(r, c, buf, sizeof buf);
+            g_sink = g_sink + static_cast<double>(n);
+        });
+    }
+    std::printf("sensor list refresh, 320 rows: %.4f ms with Label, Value and Unit (%.4f ms without, ratio %.2f)\n",
+                cells[1], cells[0], cells[1] / cells[0]);
+    ring->processor.store(nullptr);
+}
+
 int main() {
     using namespace lumora;
     auto ring = std::make_unique<FrameRing>();
@@ -115,5 +191,6 @@ int main() {
         std::printf("realtime sample and layout, LEN %5d: %.4f ms (floor: copy of the strip %.4f ms, ratio %.1f)\n", len,
                     ms, floor, ms / floor);
     }
+    MeasureUnits();
     return 0;
 }

@@ -17,5 +17,6 @@ int RunSend(const Args& args);
 int RunDiscover(const Args& args);
 int RunHighSpeedDaq(const Args& args);
 int RunHighSpeedConvert(const Args& args);
+int RunSensors(const Args& args);
 
 }  // namespace lumora::cli

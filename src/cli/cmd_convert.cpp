@@ -1,9 +1,12 @@
-// lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--ms]: converts
-// every recording directly in DIR to CSV as the desktop's Tools > Data Convert
-// does, without questions and without the pre-conversion script. With
+// lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--ms] [--value]
+// [--sensors FILE]: converts every recording directly in DIR to CSV as the
+// desktop's Tools > Data Convert does, without questions and without the
+// pre-conversion script. With
 // --skip-bad-lines a text line that is not a valid record is passed over
 // instead of ending its source, and the lines skipped are reported. --ms
-// writes times with milliseconds for this run ([DataConvert] NeedMs).
+// writes times with milliseconds for this run ([DataConvert] NeedMs). --value
+// adds each sensor's engineering value from the sensor table (--sensors FILE,
+// [Sensors] File or ./sensors.csv) for this run ([DataConvert] NeedValue).
 // Ctrl+C, SIGTERM and SIGHUP stop the run as the window's Cancel does.
 #include <unistd.h>
 
@@ -18,11 +21,13 @@
 #include "cli_util.h"
 #include "conversion/conversion_job.h"
 #include "conversion/recorded_file_reader.h"
+#include "cli_sensors.h"
 
 namespace lumora::cli {
 namespace {
 
-constexpr const char* kUsage = "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--ms]\n";
+constexpr const char* kUsage =
+    "usage: lumora-cli convert DIR [--no-overwrite] [--skip-bad-lines] [--ms] [--value] [--sensors FILE]\n";
 
 std::atomic<bool> g_convertStop{false};
 void OnConvertSignal(int) { g_convertStop.store(true); }
@@ -35,7 +40,10 @@ int RunConvert(const Args& args) {
     bool overwrite = true;
     bool skipBadLines = false;
     bool milliseconds = false;
-    for (const std::string& a : args) {
+    bool value = false;
+    std::string sensorFile;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             std::printf(
                 "%s"
@@ -44,12 +52,18 @@ int RunConvert(const Args& args) {
                 "  --no-overwrite    skip recordings whose first CSV file exists already\n"
                 "  --skip-bad-lines  pass over lines of text recordings that are no valid record\n"
                 "  --ms              times with milliseconds, UTime with six decimals\n"
+                "  --value           each sensor's engineering value from the sensor table\n"
+                "  --sensors FILE    the sensor table (else [Sensors] File or ./sensors.csv)\n"
                 "Ctrl+C, SIGTERM or SIGHUP stop the run; the recording being converted leaves no file.\n"
                 "Exit status 1 when a recording failed, the run was stopped or another run converts DIR.\n",
                 kUsage);
             return 0;
         }
-        if (a == "--no-overwrite") {
+        if (a == "--value") {
+            value = true;
+        } else if (a == "--sensors" && i + 1 < args.size()) {
+            sensorFile = args[++i];
+        } else if (a == "--no-overwrite") {
             overwrite = false;
         } else if (a == "--skip-bad-lines") {
             skipBadLines = true;
@@ -93,6 +107,14 @@ int RunConvert(const Args& args) {
     ctx.SetSettings(values);
     ctx.innerSensor.store(ctx.store.GetInt("DataSave", "InnerSensor", 1) != 0);
     ctx.skipBadLines = skipBadLines;
+    std::shared_ptr<const CompiledSensors> sensors;
+    if (!LoadCommandSensors("convert", sensorFile, ctx.store, sensors)) return 2;
+    if (value && !sensors) {
+        std::fprintf(stderr, "lumora-cli convert: --value needs a sensor table (--sensors FILE or ./sensors.csv)\n");
+        return 2;
+    }
+    ctx.SetSensors(sensors);
+    if (value) ctx.needValueOverride = 1;
     if (milliseconds) ctx.needMsOverride = 1;
     // The settings question is answered No without asking: the run uses the
     // file's values.

@@ -13,6 +13,7 @@
 #include "acquisition/record_sink.h"
 #include "cli_commands.h"
 #include "cli_mqtt.h"
+#include "cli_sensors.h"
 #include "cli_util.h"
 #include "settings/setting_values.h"
 #include "settings/settings_store.h"
@@ -43,11 +44,15 @@ public:
 void PrintPublishHelp(FILE* out) {
     std::fprintf(out,
                  "usage: lumora-cli publish [--port N] --mqtt URL [--str-format] [--seconds S]\n"
+                 "                          [--sensors FILE] [--alarm-log FILE]\n"
                  "  N defaults to [Net] Port of ./Lumora.ini; 0 takes a free port.\n"
                  "  URL is mqtt://[USER:PASS@]HOST[:PORT]/TOPIC or mqtts://... (TLS).\n"
                  "  Client id, batch period, QoS and CA file come from [MQTT] of ./Lumora.ini.\n"
                  "  Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds, after sending what is queued\n"
                  "  (for at most 0.8 s). A password over mqtt:// travels without encryption.\n"
+                 "  With a sensor table (--sensors FILE, else [Sensors] File, else ./sensors.csv when it\n"
+                 "  exists) each sensor gets its engineering value and alarm transitions are printed,\n"
+                 "  published and, with --alarm-log, written to FILE.\n"
                  "  Exit 2 for bad options or a TLS set-up that cannot work (nothing is sent then),\n"
                  "  1 when the data port cannot be opened or publishing broke down.\n");
 }
@@ -64,6 +69,8 @@ int RunPublish(const Args& args) {
     double seconds = 0;
     MqttSettings mqtt;
     bool haveMqtt = false;
+    std::string sensorFile;
+    std::string alarmLog;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
@@ -87,6 +94,10 @@ int RunPublish(const Args& args) {
         } else if (a == "--mqtt") {
             if (!ParseMqttOption("publish", v, settings, mqtt)) return 2;
             haveMqtt = true;
+        } else if (a == "--sensors") {
+            sensorFile = v;
+        } else if (a == "--alarm-log") {
+            alarmLog = v;
         } else if (a == "--seconds") {
             if (!ReadDecimalNumber("publish", a, v, 0, 1e9, &seconds)) return 2;
         } else {
@@ -105,10 +116,16 @@ int RunPublish(const Args& args) {
         return 2;
     }
 
+    std::shared_ptr<const CompiledSensors> sensors;
+    if (!LoadCommandSensors("publish", sensorFile, settings, sensors)) return 2;
+
     QuietWindow window;
     AcquisitionState state;
     NoRecording noRecording;
     MqttPublisher publisher;
+    SensorProcessor sensorProcessor;  // outlives the session, which runs it
+    AlarmPrinter alarms;
+    AttachSensors(sensorProcessor, state.Ring(), sensors, alarmLog, alarms, &publisher);
     ReceiveSession session(state, noRecording, settings, window);
     session.SetPortText(port);
     session.SetStringFormat(stringFormat);
@@ -130,10 +147,12 @@ int RunPublish(const Args& args) {
     const Steady::time_point start = Steady::now();
     while (!g_publishStop && !publisher.GaveUp() && !session.WorkerFailed()) {
         if (seconds > 0 && Steady::now() - start >= std::chrono::duration<double>(seconds)) break;
+        alarms.Print();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const bool brokeDown = publisher.GaveUp();
     session.Close();
+    alarms.Print();
     session.SetFrameSink(nullptr);
     std::fprintf(stderr, "stopped: %u datagrams\n", session.DatagramCount());
     PrintDatagramTroubles(session);

@@ -19,6 +19,7 @@
 #include "cli_commands.h"
 #include "cli_util.h"
 #include "cli_mqtt.h"
+#include "cli_sensors.h"
 #include "recording/raw_recorder.h"
 #include "settings/setting_values.h"
 #include "settings/settings_store.h"
@@ -75,6 +76,7 @@ struct RecordOptions {
     double seconds = 0;
     bool mqtt = false;
     MqttSettings mqttSettings;
+    std::string sensors;  // --sensors FILE
 };
 
 // The defaults from the settings file. A record count below 1 and a pause
@@ -153,11 +155,14 @@ int RunRecord(const Args& args) {
             std::printf(
                 "usage: lumora-cli record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format]\n"
                 "                         [--local-time 0|1] [--counter 0|1] [--interval MS] [--seconds S]\n"
-                "                         [--mqtt mqtt://[USER:PASS@]HOST[:PORT]/TOPIC]\n"
+                "                         [--mqtt mqtt://[USER:PASS@]HOST[:PORT]/TOPIC] [--sensors FILE]\n"
                 "Options not given come from ./Lumora.ini. --port 0 takes a free port. DIR must exist and be\n"
                 "writable; P may not contain /, \\ or ..; --interval is 0 to %d.\n"
                 "Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds.\n"
                 "With --mqtt the decoded frames are also published (see 'lumora-cli publish --help').\n"
+                "With a sensor table (--sensors FILE, else [Sensors] File, else ./sensors.csv when it exists)\n"
+                "each frame's engineering values are computed and alarm transitions are printed and\n"
+                "written to DIR/alarms.csv.\n"
                 "Exit status 2 when an option or a value of ./Lumora.ini cannot be used, 1 when the port\n"
                 "cannot be bound, 3 when any record did not reach the disk.\n",
                 kMaxIntervalMs);
@@ -176,6 +181,8 @@ int RunRecord(const Args& args) {
         } else if (a == "--dir") {
             o.dir = v;
             o.dirFrom = a;
+        } else if (a == "--sensors") {
+            o.sensors = v;
         } else if (a == "--prefix") {
             o.prefix = v;
             o.prefixFrom = a;
@@ -201,8 +208,13 @@ int RunRecord(const Args& args) {
     }
     if (!CheckRecordOptions(o)) return 2;
 
+    std::shared_ptr<const CompiledSensors> sensors;
+    if (!LoadCommandSensors("record", o.sensors, settings, sensors)) return 2;
+
     ConsoleWindow window;
     AcquisitionState state;
+    SensorProcessor sensorProcessor;  // outlives the session, which runs it
+    AlarmPrinter alarms;
     RawRecorder recorder(&window);
     recorder.SetDirectory(o.dir);
     recorder.SetFilePrefix(o.prefix);
@@ -211,6 +223,8 @@ int RunRecord(const Args& args) {
     recorder.SetSaveCounter(o.counter);
 
     MqttPublisher publisher;  // outlives the session, which hands it frames
+    AttachSensors(sensorProcessor, state.Ring(), sensors, o.dir + "/" + kAlarmLogName, alarms,
+                  o.mqtt ? &publisher : nullptr);
     ReceiveSession session(state, recorder, settings, window);
     if (o.mqtt) {
         publisher.SetStampLocalTime(o.localTime);
@@ -239,6 +253,7 @@ int RunRecord(const Args& args) {
     uint32_t lastCount = session.DatagramCount();
     while (!g_recordStop && !session.WorkerFailed()) {
         window.RunPosted();
+        alarms.Print();
         const Steady::time_point now = Steady::now();
         if (o.seconds > 0 && now - start >= std::chrono::duration<double>(o.seconds)) break;
         if (now >= nextStatus) {
@@ -256,6 +271,7 @@ int RunRecord(const Args& args) {
 
     session.Close();  // joins the worker, then flushes and closes the file
     window.RunPosted();  // a worker that failed has posted its message
+    alarms.Print();
     const unsigned long long lost = recorder.RecordsLost();
     std::fprintf(stderr, "stopped: %u datagrams, %d files, %llu records written, %llu records lost\n",
                  session.DatagramCount(), recorder.FilesCreated(),

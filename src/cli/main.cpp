@@ -19,15 +19,18 @@ struct Command {
 const Command kCommands[] = {
     {"record", lumora::cli::RunRecord,
      "record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format] [--local-time 0|1] [--counter 0|1] "
-     "[--interval MS] [--seconds S] [--mqtt URL]"},
-    {"publish", lumora::cli::RunPublish, "publish [--port N] --mqtt URL [--str-format] [--seconds S]"},
+     "[--interval MS] [--seconds S] [--mqtt URL] [--sensors FILE]"},
+    {"publish", lumora::cli::RunPublish,
+     "publish [--port N] --mqtt URL [--str-format] [--seconds S] [--sensors FILE] [--alarm-log FILE]"},
     {"replay", lumora::cli::RunReplay, "replay FILE... [--to IP] [--port N] [--speed X | --rate F]"},
     {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
-    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines] [--ms]"},
+    {"convert", lumora::cli::RunConvert,
+     "convert DIR [--no-overwrite] [--skip-bad-lines] [--ms] [--value] [--sensors FILE]"},
     {"send", lumora::cli::RunSend, "send [--ip IP] [--port N] [--] TEXT"},
     {"discover", lumora::cli::RunDiscover, "discover [--seconds N] [--port N]"},
     {"hdaq", lumora::cli::RunHighSpeedDaq, "hdaq PORT COUNT SECONDS INTERVAL FILE"},
     {"hconvert", lumora::cli::RunHighSpeedConvert, "hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE"},
+    {"sensors", lumora::cli::RunSensors, "sensors check FILE | sensors zero FILE --from RECORDING [--yes]"},
 };
 
 void PrintUsage(FILE* out) {

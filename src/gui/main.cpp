@@ -18,6 +18,7 @@
 #include "main_window.h"
 #include "platform/install_paths.h"
 #include "tools/publishing_tools.h"
+#include "tools/sensor_tools.h"
 #include "tools/tool_windows.h"
 #include "views/chart_views.h"
 #include "lumora_version.h"
@@ -188,6 +189,7 @@ int main(int argc, char** argv) {
     lumora::ToolWindows tools(window);
     lumora::ChartViews charts(window);  // view tabs 1 to 3
     lumora::PublishingTools publishing(window);  // Setting > MQTT..., Tools > Play recording...
+    lumora::SensorTools sensorTools(window);     // Setting > Sensors..., the alarm count
     // The end may come before the event loop runs: a signal handled while a
     // start-up message box is up. exit(), unlike quit(), also leaves the box's
     // own loop, and the flag keeps the main loop from starting afterwards.

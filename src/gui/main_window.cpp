@@ -493,6 +493,8 @@ void MainWindow::FitToScreen() {
     if (!isVisible()) move(area.topLeft());
 }
 
+void MainWindow::LayoutChanged() { FitToScreen(); }
+
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The screen may differ from the one the window was built on.
@@ -611,6 +613,23 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         menuBar_->setCornerWidget(indicators_, Qt::TopRightCorner);
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void MainWindow::MenuCornerChanged() {
+    indicators_->adjustSize();
+    // Setting the corner again is what makes the menu bar lay it out anew.
+    menuBar_->setCornerWidget(indicators_, Qt::TopRightCorner);
+}
+
+bool MainWindow::AddToGroup(const QString& groupName, QWidget* widget) {
+    auto* group = findChild<QGroupBox*>(groupName);
+    auto* row = group ? qobject_cast<QBoxLayout*>(group->layout()) : nullptr;
+    if (!row) return false;
+    // a group that ends in spare room keeps it last
+    const int count = row->count();
+    const bool spare = count > 0 && row->itemAt(count - 1)->spacerItem();
+    row->insertWidget(spare ? count - 1 : count, widget);
+    return true;
 }
 
 bool MainWindow::InTray() const { return tray_ && tray_->isVisible(); }

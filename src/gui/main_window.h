@@ -69,6 +69,13 @@ public:
     RecordingIndicator* Recording() const { return recording_; }
     // The [Window] keys of the settings file.
     WindowMemory& Memory() { return *memory_; }
+    // One of them changed its text or was shown or hidden: the menu bar
+    // places them anew.
+    void MenuCornerChanged();
+    // Adds widget to the controls of a group box (by its object name,
+    // "grpTraceView"...), before the group's spare room; false when there is
+    // no such group.
+    bool AddToGroup(const QString& groupName, QWidget* widget);
     // The window's default size: the layout with the view area at its
     // described size.
     QSize DescribedSize() const;
@@ -77,6 +84,9 @@ public:
     // Help > Handbook: the guide in the interface language.
     void OpenHandbook();
     QWidget* Handbook() const { return handbook_; }
+    // Controls were shown or hidden (the Units boxes of a sensor table): the
+    // window's sizes follow the layout again.
+    void LayoutChanged();
     // Whether the window hid itself into the tray.
     bool InTray() const;
 

@@ -11,21 +11,36 @@
 namespace lumora {
 
 SensorListModel::SensorListModel(SensorList& rows, int language, QObject* parent)
-    : QAbstractTableModel(parent), rows_(rows), language_(language) {}
+    : QAbstractTableModel(parent), rows_(rows), language_(language), shownColumns_(rows.ColumnCount()) {}
 
 int SensorListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shownRows_; }
 
-int SensorListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kSensorListColumns;
+int SensorListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shownColumns_; }
+
+const QColor& SensorListModel::HighAlarmColour() {
+    static const QColor c(255, 120, 120);
+    return c;
+}
+
+const QColor& SensorListModel::LowAlarmColour() {
+    static const QColor c(120, 160, 255);
+    return c;
 }
 
 QVariant SensorListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= shownRows_ || index.row() >= rows_.RowCount()) return {};
     switch (role) {
         case Qt::DisplayRole: {
-            char buf[64];
+            char buf[256];
             int n = rows_.FormatCell(index.row(), index.column(), buf, sizeof buf);
-            return QString::fromLatin1(buf, n);
+            if (index.column() < kSensorListColumns) return QString::fromLatin1(buf, n);
+            return QString::fromUtf8(buf, n);  // labels and units are the table's UTF-8
+        }
+        case Qt::BackgroundRole: {
+            const int alarm = rows_.AlarmOf(index.row());
+            if (alarm > 0) return HighAlarmColour();
+            if (alarm < 0) return LowAlarmColour();
+            return {};
         }
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(SensorListColumnRightAligned(index.column())
@@ -62,13 +77,19 @@ Qt::ItemFlags SensorListModel::flags(const QModelIndex& index) const {
 }
 
 void SensorListModel::Refresh(bool rebuilt) {
-    if (rebuilt || shownRows_ != rows_.RowCount()) {
+    if (rebuilt || shownRows_ != rows_.RowCount() || shownColumns_ != rows_.ColumnCount()) {
         beginResetModel();
         shownRows_ = rows_.RowCount();
+        shownColumns_ = rows_.ColumnCount();
         endResetModel();
         return;
     }
-    if (shownRows_ > 0) emit dataChanged(index(0, 3), index(shownRows_ - 1, kSensorListColumns - 1), {Qt::DisplayRole});
+    if (shownRows_ > 0) {
+        const QList<int> roles = shownColumns_ > kSensorListColumns ? QList<int>{Qt::DisplayRole, Qt::BackgroundRole}
+                                                                    : QList<int>{Qt::DisplayRole};
+        const int first = shownColumns_ > kSensorListColumns ? 0 : 3;  // alarm colours fill whole rows
+        emit dataChanged(index(0, first), index(shownRows_ - 1, shownColumns_ - 1), roles);
+    }
 }
 
 namespace {
@@ -88,7 +109,12 @@ public:
         }
         const bool selected = option.state & QStyle::State_Selected;
         const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
-        if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        if (selected) {
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        } else {
+            const QVariant background = index.data(Qt::BackgroundRole);
+            if (background.isValid()) painter->fillRect(option.rect, background.value<QColor>());
+        }
         painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
         const Qt::Alignment align = SensorListColumnRightAligned(index.column())
                                         ? Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter)
@@ -124,6 +150,10 @@ SensorListWidget::SensorListWidget(SensorList& rows, int language, QWidget* pare
 
 void SensorListWidget::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
+    LayOutColumns();
+}
+
+void SensorListWidget::LayOutColumns() {
     // The columns keep their proportions (100, 200, 100, 200, 200, 200) and
     // share the width of the view, whatever size the window is given; widths
     // the user drags stay until the window's size changes.
@@ -131,9 +161,18 @@ void SensorListWidget::resizeEvent(QResizeEvent* event) {
     for (int c = 0; c < kSensorListColumns; ++c) total += SensorListColumnWidth(c);
     const int width = viewport()->width();
     for (int c = 0; c < kSensorListColumns; ++c) setColumnWidth(c, SensorListColumnWidth(c) * width / total);
+    const bool extra = model_->columnCount() > kSensorListColumns;
+    // With the sensor table's columns the list scrolls sideways instead of
+    // squeezing the six.
+    horizontalHeader()->setStretchLastSection(!extra);
+    for (int c = kSensorListColumns; c < model_->columnCount(); ++c) setColumnWidth(c, SensorListColumnWidth(c));
 }
 
-void SensorListWidget::Refresh(bool rebuilt) { model_->Refresh(rebuilt); }
+void SensorListWidget::Refresh(bool rebuilt) {
+    const int columns = model_->columnCount();
+    model_->Refresh(rebuilt);
+    if (model_->columnCount() != columns) LayOutColumns();
+}
 
 bool SensorListWidget::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::MouseButtonPress) {

@@ -2,6 +2,8 @@
 // The "List" tab: a table view over the rows the engine's SensorList keeps.
 // Six columns (centred, the last right-aligned), a check box in front of each
 // row, full-row multi-selection, headers that can be dragged to reorder.
+// While a sensor table is loaded "Label", "Value" and "Unit" follow, reached
+// by scrolling sideways, and a row in alarm is drawn red (high) or blue (low).
 #include <QAbstractTableModel>
 #include <QTableView>
 #include <functional>
@@ -25,10 +27,14 @@ public:
     // The engine rebuilt its rows (true) or changed only the value columns.
     void Refresh(bool rebuilt);
 
+    static const QColor& HighAlarmColour();
+    static const QColor& LowAlarmColour();
+
 private:
     SensorList& rows_;
     int language_;
     int shownRows_ = 0;
+    int shownColumns_ = 0;
 };
 
 class SensorListWidget : public QTableView {
@@ -47,6 +53,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The described columns share the view's width in their proportions;
+    // the columns of the sensor table follow at their own widths.
+    void LayOutColumns();
+
     SensorList& rows_;
     SensorListModel* model_;
 };

@@ -19,6 +19,7 @@
 #include "tools/conversion_window.h"
 #include "tools/convert_settings_dialog.h"
 #include "tools/publishing_tools.h"
+#include "tools/sensor_tools.h"
 #include "device/device_discovery.h"
 #include "platform/udp_socket.h"
 #include "settings/settings_store.h"
@@ -319,9 +320,10 @@ private slots:
             ConversionWindow conversion(lang, nullptr);
             RecordingPlayer player;
             ReplayWindow replay(player, QStringLiteral("a.dat"), lang, nullptr);
+            SensorsDialog sensors(f.window->Dlg(), lang, nullptr);
             const QList<QWidget*> windows{f.tools->CommandEditor(), OpenDialogs<HighSpeedDaqDialog>().value(0),
                                           OpenDialogs<HighSpeedConvertDialog>().value(0), publishing.Dialog(),
-                                          &settings, &conversion, &replay};
+                                          &settings, &conversion, &replay, &sensors};
             for (QWidget* w : windows) {
                 QVERIFY(w);
                 QCOMPARE(ControlsWithoutOneLineTip(w), QStringList());

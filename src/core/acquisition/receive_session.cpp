@@ -285,6 +285,12 @@ void ReceiveSession::PassNewFramesToSink(uint32_t sourceAddr) {
         sink->OnFrame(ring.slots[(next - back + kRingSlots) % kRingSlots], sourceAddr);
 }
 
+void ReceiveSession::EndBatch() {
+    recorder_.Flush();
+    // The sensor layer writes the batch's alarm transitions (alarms.csv).
+    if (SlotProcessor* p = state_.Ring().processor.load(std::memory_order_acquire)) p->EndBatch();
+}
+
 void ReceiveSession::ReceiveThreadProc() {
     const int64_t cpuStart = ThreadCpuNs();
     workerCpuNs_.store(0, std::memory_order_relaxed);
@@ -359,13 +365,13 @@ void ReceiveSession::RunWorker() {
             HandleDatagram(batchBuffers_[i], static_cast<size_t>(batch_[i].length), batch_[i].sourceAddr);
             const int interval = intervalMs_.load(std::memory_order_relaxed);
             if (interval > 0) {
-                recorder_.Flush();
+                EndBatch();
                 SleepInterval(interval);
             }
         }
         // Every record of the batch reaches the file before the worker waits
         // again: a program killed now loses nothing it has handled.
-        recorder_.Flush();
+        EndBatch();
     }
     // The session ends: the frame in hand goes on if it is whole, rather
     // than waiting for a marker that will not come.

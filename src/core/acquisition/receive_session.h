@@ -153,6 +153,9 @@ private:
     void SleepInterval(int ms);
     void ResetProgressBars();
     void PassNewFramesToSink(uint32_t sourceAddr);
+    // The end of a receive batch: the recording and the ring's processor
+    // bring what the batch gave them to the disk.
+    void EndBatch();
 
     AcquisitionState& state_;
     RecordSink& recorder_;

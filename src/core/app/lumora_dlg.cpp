@@ -18,6 +18,7 @@
 #include "window/captions.h"
 #include "lumora_version.h"
 #include "platform/udp_socket.h"
+#include "sensors/sensor_file.h"
 #include "settings/setting_values.h"
 
 namespace lumora {
@@ -55,6 +56,21 @@ CLumoraDlg::CLumoraDlg(WindowPort& window, std::string settingsPath)
     exitProcess = [this](int code) { m_window.CloseWindowWithExitCode(code); };
     m_acq.m_spectrumAutoShowHook.store(&m_spectrumForward);
     m_commandChannel.onSpectrumDisplay = [this](bool checked) { m_showSpectrum.store(checked); };
+    // Alarm transitions, written to alarms.csv on the receive worker, go on
+    // to the publisher and, through the UI thread, to the alarm count.
+    m_sensorProcessor.SetListener([this](const std::vector<AlarmTransition>& batch) {
+        m_publisher.OnAlarms(batch);
+        m_window.Post([this] {
+            if (onAlarmsChanged) onAlarmsChanged();
+        });
+    });
+    m_sensorProcessor.SetLogErrorListener([this](const std::string& error) {
+        m_window.Post([this, error] {
+            m_window.MessageBox(StringPrintf(LoadString(264).c_str(), error.c_str()), LUMORA_PRODUCT_NAME, kMbOk,
+                                kMbIconWarning);
+        });
+    });
+    m_acq.Ring().processor.store(&m_sensorProcessor, std::memory_order_release);
     // A receive worker that ended with an error has told the user; the port
     // then closes as if Close had been clicked.
     m_session->SetWorkerFailedHook([this] {
@@ -68,6 +84,7 @@ CLumoraDlg::~CLumoraDlg() {
     StopRealtime();
     m_session->Stop();
     m_session.reset();
+    m_acq.Ring().processor.store(nullptr, std::memory_order_release);
 }
 
 void CLumoraDlg::SpectrumForward::BringSpectrumForward() {
@@ -368,6 +385,8 @@ void CLumoraDlg::OnFileNameChanged(const std::string& text) {
 void CLumoraDlg::OnSaveDirChanged(const std::string& text) {
     m_saveDir = text;
     m_recorder.SetDirectory(text);
+    // Alarm transitions are written beside the recordings, recording or not.
+    m_sensorProcessor.SetLogPath(text.empty() ? kAlarmLogName : text + "/" + kAlarmLogName);
     m_settings.SetString("DataSave", "Dir", text);
 }
 
@@ -613,6 +632,7 @@ void CLumoraDlg::OnInitDialog() {
     m_acq.Ring().ResetIndices();
     m_acq.ClearReference();
 
+    LoadSensorTable();
     ApplyMqttSettings();
     m_window.StartTimer(kTimerStatus, kStatusTimerMs);
     if (m_autoOpenAtStart) {
@@ -631,6 +651,39 @@ void CLumoraDlg::ApplyMqttSettings() {
     m_publisher.SetStampLocalTime(m_stampLocalTime.load());
     m_publisher.Start(mqtt);
     m_session->SetFrameSink(&m_publisher);
+}
+
+std::string CLumoraDlg::SensorFile() const { return ConfiguredSensorFile(m_settings); }
+
+void CLumoraDlg::SetSensorFile(const std::string& path) {
+    if (path != SensorFile()) m_settings.SetString("Sensors", "File", path);
+}
+
+void CLumoraDlg::LoadSensorTable() {
+    const std::string path = SensorFile();
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        SetSensorTable(nullptr);
+        return;
+    }
+    std::vector<std::string> errors;
+    std::shared_ptr<const CompiledSensors> table = LoadCompiledSensors(path, errors);
+    SetSensorTable(table);
+    if (table) return;
+    std::string list;
+    for (size_t i = 0; i < errors.size() && i < 10; ++i) list += errors[i] + "\n";
+    if (errors.size() > 10) list += "...\n";
+    m_window.MessageBox(StringPrintf(LoadString(263).c_str(), path.c_str(), list.c_str()), LUMORA_PRODUCT_NAME, kMbOk,
+                        kMbIconWarning);
+}
+
+void CLumoraDlg::SetSensorTable(std::shared_ptr<const CompiledSensors> table) {
+    m_sensorTable = table;
+    m_sensorProcessor.SetTable(table);
+    m_publisher.SetSensorTable(table);
+    m_sensorList.SetSensors(table);
+    for (const auto& [owner, listener] : sensorTableListeners)
+        if (listener) listener();
 }
 
 void CLumoraDlg::WaitForDataPort() {
@@ -736,7 +789,8 @@ void CLumoraDlg::UpdateSensorList() {
         }
     }
     if (showRaw) m_window.SetText(IDC_RAW_TEXT, rawText);
-    if (listRefreshed) m_window.SensorListChanged(r.rebuilt);
+    // New columns (a table loaded or left) lay the list out anew as well.
+    if (listRefreshed) m_window.SensorListChanged(r.rebuilt || r.relabelled);
 }
 
 void CLumoraDlg::UpdateTrace() {
@@ -759,6 +813,7 @@ void CLumoraDlg::OnSystemReset() {
     m_window.StopTimer(kTimerStatus);
 
     ReadSettingsIntoControls(false);
+    LoadSensorTable();
     m_session->ResetPacketRate();
 
     m_acq.Ring().ResetIndices();

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "device/command_channel.h"
 #include "publishing/mqtt_publisher.h"
 #include "recording/raw_recorder.h"
+#include "sensors/sensor_processor.h"
 #include "settings/settings_store.h"
 #include "views/sensor_list.h"
 
@@ -157,6 +159,25 @@ public:
     // the [MQTT] settings as the file holds them; 0: stop publishing at once.
     void ApplyMqttSettings();
 
+    // ---- the sensor table
+    // Loads the table of [Sensors] File (sensors.csv beside Lumora.ini by
+    // default) when the file exists; one that cannot be used is named in a
+    // message box with its errors, and no table is used.
+    void LoadSensorTable();
+    // Uses table (null: none) from the next frame on: values and alarms on
+    // the receive worker, the sensor list, the publisher, the listeners.
+    void SetSensorTable(std::shared_ptr<const CompiledSensors> table);
+    std::shared_ptr<const CompiledSensors> SensorTable() const { return m_sensorTable; }
+    // [Sensors] File.
+    std::string SensorFile() const;
+    void SetSensorFile(const std::string& path);
+    SensorProcessor& Sensors() { return m_sensorProcessor; }
+    // Called on the UI thread when the table changed (the chart views, the
+    // sensor tools), each listener under its owner's key; after alarm
+    // transitions (the alarm count).
+    std::map<const void*, std::function<void()>> sensorTableListeners;
+    std::function<void()> onAlarmsChanged;
+
     bool PortOpen() const { return m_portOpen != 0; }
     bool StopReceive() const { return g_stopReceive.load(std::memory_order_acquire) != 0; }
     const std::string& PortText() const { return m_portText; }
@@ -287,6 +308,8 @@ private:
     SensorList m_sensorList;
     ConversionProgress m_conv;
     MqttPublisher m_publisher;  // outlives the session, which hands it frames
+    SensorProcessor m_sensorProcessor;  // outlives the session, which runs it
+    std::shared_ptr<const CompiledSensors> m_sensorTable;
     std::unique_ptr<ReceiveSession> m_session;
 
     // Settings mirrored in memory.

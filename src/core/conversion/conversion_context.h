@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "conversion/convert_settings.h"
+#include "sensors/sensor_values.h"
 #include "settings/settings_store.h"
 
 namespace lumora {
@@ -106,6 +108,16 @@ struct ConversionContext {
         std::lock_guard<std::mutex> lock(settingsMutex_);
         settings_ = values;
     }
+    // The sensor table of the engineering values (NeedValue); null: every
+    // value is empty. Taken, like the settings, when a source starts.
+    std::shared_ptr<const CompiledSensors> Sensors() const {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        return sensors_;
+    }
+    void SetSensors(std::shared_ptr<const CompiledSensors> sensors) {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        sensors_ = std::move(sensors);
+    }
 
     // "Inner sensor" box: readings below 1523000 pm are written only while set.
     // The box sets it from the UI thread; every record reads it anew.
@@ -120,6 +132,9 @@ struct ConversionContext {
     // NeedMs for this run whatever the settings file says (lumora-cli
     // convert --ms); -1 when the file decides. Set before a run.
     int needMsOverride = -1;
+    // NeedValue for this run whatever the settings file says (lumora-cli
+    // convert --value); -1 when the file decides. Set before a run.
+    int needValueOverride = -1;
     // What the source converted last skipped (conversion thread).
     SkippedLines skippedLines;
     // Why the source converted last failed; empty when it did not
@@ -141,6 +156,7 @@ struct ConversionContext {
 private:
     mutable std::mutex settingsMutex_;
     ConvertSettings settings_;
+    std::shared_ptr<const CompiledSensors> sensors_;
 };
 
 // Asks the run's settings question once per run (when m_askConvertSettings is

@@ -38,6 +38,7 @@ void LoadConvertSettings(const SettingsStore& store, ConvertSettings& v) {
     v.m_TitleAlign = store.GetInt(kSection, "TitleAlign", 1);
     v.m_NeedSingleSensor = store.GetInt(kSection, "NeedSingleSensor", 0);
     v.m_NeedMs = store.GetInt(kSection, "NeedMs", 0);
+    v.m_NeedValue = store.GetInt(kSection, "NeedValue", 0);
 }
 
 void SaveConvertSettings(SettingsStore& store, const ConvertSettings& v) {
@@ -51,6 +52,8 @@ void SaveConvertSettings(SettingsStore& store, const ConvertSettings& v) {
     store.SetInt(kSection, "TitleAlign", v.m_TitleAlign);
     store.SetInt(kSection, "NeedSingleSensor", v.m_NeedSingleSensor);
     store.SetInt(kSection, "NeedMs", v.m_NeedMs);
+    if (v.m_NeedValue != 0 || store.GetInt(kSection, "NeedValue", -1) != -1)
+        store.SetInt(kSection, "NeedValue", v.m_NeedValue);
 }
 
 int FileLineMaxValue(const std::string& text) {
@@ -86,6 +89,7 @@ void ConfirmConvertSettings(ConversionContext& ctx) {
     }
     SaveConvertSettings(ctx.store, values);
     if (ctx.needMsOverride >= 0) values.m_NeedMs = ctx.needMsOverride;
+    if (ctx.needValueOverride >= 0) values.m_NeedValue = ctx.needValueOverride;
     ctx.SetSettings(values);
 }
 

@@ -22,10 +22,14 @@ struct ConvertSettings {
     int m_NeedSingleSensor = 0;  // kept and saved only
     // 1: times with milliseconds ("HH:MM:SS.mmm") and UTime with six decimals.
     int m_NeedMs = 0;
+    // 1: each sensor's engineering value from the sensor table follows its
+    // columns. Written to the file only once it was set, so that a settings
+    // file of a program without sensor tables stays as it was.
+    int m_NeedValue = 0;
 };
 
 // Reads the keys of [DataConvert] in their fixed order (defaults above): the
-// nine of old, then NeedMs.
+// nine of old, then NeedMs and NeedValue.
 void LoadConvertSettings(const SettingsStore& store, ConvertSettings& values);
 // Writes the keys in the same order; texts exactly as held, integers as "%d".
 void SaveConvertSettings(SettingsStore& store, const ConvertSettings& values);

@@ -1,5 +1,7 @@
 #include "conversion/csv_writer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,8 +11,8 @@
 namespace lumora {
 namespace {
 
-// Worst case of one sensor's columns in a row or a header.
-constexpr size_t kPerReadingRoom = 96;
+// Worst case of one sensor's columns in a row or a header (its value included).
+constexpr size_t kPerReadingRoom = 96 + kNumberRoom + 16;
 
 const char* GroupedHeader(bool listMode, bool unitTime, bool withSn) {
     if (listMode) return unitTime ? "Time,UTime,Counter,CH,Wavelength\n" : "Time,Counter,CH,Wavelength\n";
@@ -20,10 +22,20 @@ const char* GroupedHeader(bool listMode, bool unitTime, bool withSn) {
     return withSn ? "Time,Counter,ID.CH.SN,Wavelength,PhysicValue\n" : "Time,Counter,ID.CH,Wavelength,PhysicValue\n";
 }
 
+// Values are written in the layouts with physical values (not in list mode).
+bool WithValue(const ConvertSettings& s, bool listMode) { return s.m_NeedValue == 1 && !listMode; }
+
 // Which header texts the keys of the aligned layout stand for.
 unsigned AlignedLayout(const ConvertSettings& s, bool listMode) {
     const bool withSn = s.m_NeedSN == 1;
-    return (listMode ? 1u : 0u) | (!listMode && withSn ? 2u : 0u) | (s.m_NeedUnitTime == 1 ? 4u : 0u);
+    return (listMode ? 1u : 0u) | (!listMode && withSn ? 2u : 0u) | (s.m_NeedUnitTime == 1 ? 4u : 0u) |
+           (WithValue(s, listMode) ? 8u : 0u);
+}
+
+// The value column: empty where the value is.
+inline char* AppendValue(char* p, double v) {
+    *p++ = ',';
+    return std::isnan(v) ? p : AppendG(p, v);
 }
 
 }  // namespace
@@ -40,7 +52,19 @@ void TextBuffer::Grow(size_t need) {
 // ---- formatting ----
 
 RowFormatter::RowFormatter(const ConversionContext& ctx, const ConvertSettings& settings)
-    : ctx_(ctx), settings_(settings) {}
+    : ctx_(ctx), settings_(settings), withValue_(settings.m_NeedValue == 1) {
+    if (!withValue_) return;
+    values_.resize(kMaxReadings);
+    sensors_ = ctx.Sensors();
+}
+
+void RowFormatter::ComputeValues(const FrameSlot& record) {
+    if (sensors_) {
+        calculator_.Compute(sensors_->PlanFor(record.sn), record, values_.data());
+    } else {
+        std::fill(values_.begin(), values_.end(), std::nan(""));
+    }
+}
 
 std::string RowFormatter::TimeText(int32_t time, bool withDate) {
     char text[64];
@@ -134,6 +158,7 @@ void RowFormatter::Include(const FrameSlot& record) {
 size_t RowFormatter::Format(const FrameSlot& record, bool listMode, TextBuffer& rows, std::vector<HeaderKey>& keys) {
     BuildRowStart(record, rows);
     Include(record);
+    if (withValue_ && !listMode) ComputeValues(record);
     if (settings_.m_TitleAlign == 0) {
         FormatGrouped(record, listMode, rows);
         return 0;
@@ -179,6 +204,7 @@ void RowFormatter::FormatGrouped(const FrameSlot& record, bool listMode, TextBuf
         p = AppendInt(p, r.wavelength);
         *p++ = ',';
         p = AppendG(p, r.physicValue);
+        if (withValue_) p = AppendValue(p, values_[static_cast<size_t>(included_[j])]);
     }
     *p++ = '\n';
     rows.SetEnd(p);
@@ -198,6 +224,7 @@ void RowFormatter::FormatAligned(const FrameSlot& record, bool listMode, TextBuf
         }
         *p++ = ',';
         p = AppendG(p, r.physicValue);
+        if (withValue_) p = AppendValue(p, values_[static_cast<size_t>(i)]);
         keys.push_back({r.id, r.channel, withSn ? r.serial : 0});
     }
     *p++ = '\n';
@@ -246,8 +273,9 @@ int CsvWriter::WriteAlignedRow(const FrameSlot& record, OutputFile& csvFile, Out
 int CsvWriter::PlaceGroupedRow(const char* row, size_t rowLength, OutputFile& csvFile, const std::string& sourcePath,
                                int fileNumber, bool listMode) {
     if (ctx_.m_currentHeader.Empty()) {
-        const char* header = GroupedHeader(listMode, settings_.m_NeedUnitTime == 1, settings_.m_NeedSN == 1);
-        BeginOutputFile(header, std::strlen(header), csvFile, sourcePath, fileNumber);
+        std::string header = GroupedHeader(listMode, settings_.m_NeedUnitTime == 1, settings_.m_NeedSN == 1);
+        if (WithValue(settings_, listMode)) header.insert(header.size() - 1, ",Value");
+        BeginOutputFile(header.data(), header.size(), csvFile, sourcePath, fileNumber);
     }
     if (csvFile.IsOpen()) csvFile.Write(row, rowLength);
     return 0;
@@ -267,7 +295,9 @@ void CsvWriter::BuildAlignedHeader(const HeaderKey* keys, size_t keyCount, bool 
             h = AppendInt(h, k.channel);
             continue;
         }
-        for (const char* suffix : {":WL,", ":PV"}) {
+        const bool value = WithValue(settings_, listMode);
+        for (const char* suffix : {":WL,", value ? ":PV," : ":PV", value ? ":VAL" : ""}) {
+            if (!*suffix) break;
             h = AppendInt(h, k.id);
             *h++ = '.';
             h = AppendInt(h, k.channel);

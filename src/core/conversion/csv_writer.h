@@ -12,6 +12,7 @@
 #include "model/frame_types.h"
 #include "conversion/conversion_context.h"
 #include "conversion/output_file.h"
+#include "sensors/sensor_values.h"
 
 namespace lumora {
 
@@ -67,6 +68,8 @@ private:
     void Include(const FrameSlot& record);
     void FormatGrouped(const FrameSlot& record, bool listMode, TextBuffer& rows);
     void FormatAligned(const FrameSlot& record, bool listMode, TextBuffer& rows, std::vector<HeaderKey>& keys);
+    // The engineering values of the record's readings into values_ (NeedValue).
+    void ComputeValues(const FrameSlot& record);
 
     const ConversionContext& ctx_;
     ConvertSettings settings_;
@@ -83,6 +86,11 @@ private:
     int32_t cachedTime_ = 0;
     bool cachedTimeValid_ = false;
     std::string cachedTimePrefix_;
+    // NeedValue: each sensor's value after its physical value.
+    bool withValue_ = false;
+    std::shared_ptr<const CompiledSensors> sensors_;
+    ValueCalculator calculator_;
+    std::vector<double> values_;
 };
 
 // One writer per source: formats rows and places them in the output files in

@@ -64,14 +64,64 @@ inline char* AppendDigits(char* p, uint32_t v, int digits) {
     return AppendUint(p, static_cast<uint32_t>(v));
 }
 
+namespace detail {
+// "%g" of a value from 0.0001 up to 1000000 that is not whole, in the fixed
+// form: its six significant digits are the value scaled to 100000..999999
+// and rounded. The scaling is exact to far better than the rounding needs,
+// so only a value whose scaled fraction lies next to one half (where printf
+// rounds the exact binary value), or whose rounding leaves the decade, is
+// left to the general conversion (nullptr).
+inline char* AppendFixedG(char* p, double v) {
+    static constexpr double kPow10[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+    static constexpr double kScale[] = {1e9, 1e8, 1e7, 1e6, 1e5, 1e4, 1e3, 1e2, 1e1, 1e0};
+    const double a = std::fabs(v);
+    if (!(a >= kPow10[0] && a < kPow10[10])) return nullptr;
+    int e = 0;  // index into kPow10: the decade of a, -4 .. 5 as e - 4
+    while (a >= kPow10[e + 1]) ++e;
+    const double scaled = a * kScale[e];
+    const double floor = std::floor(scaled);
+    if (std::fabs(scaled - floor - 0.5) < 1e-6) return nullptr;
+    uint32_t digits = static_cast<uint32_t>(floor) + (scaled - floor > 0.5 ? 1u : 0u);
+    if (digits == 1000000) {  // rounded up into the next decade
+        if (++e == 10) return nullptr;  // 1e+06
+        digits = 100000;
+    }
+    if (digits < 100000 || digits > 999999) return nullptr;
+    const int exponent = e - 4;
+    char text[6];
+    AppendQuad(text + 2, digits % 10000);
+    const uint32_t high = digits / 10000;
+    text[0] = static_cast<char>('0' + high / 10);
+    text[1] = static_cast<char>('0' + high % 10);
+    int last = 5;  // the last digit that is not a trailing zero
+    while (last > 0 && text[last] == '0') --last;
+    if (v < 0) *p++ = '-';
+    if (exponent < 0) {
+        *p++ = '0';
+        *p++ = '.';
+        for (int z = -1; z > exponent; --z) *p++ = '0';
+        for (int k = 0; k <= last; ++k) *p++ = text[k];
+        return p;
+    }
+    for (int k = 0; k <= exponent; ++k) *p++ = text[k];
+    if (last > exponent) {
+        *p++ = '.';
+        for (int k = exponent + 1; k <= last; ++k) *p++ = text[k];
+    }
+    return p;
+}
+}  // namespace detail
+
 // "%g": six significant digits, trailing zeros dropped, exponent form below
 // 0.0001 or from 1000000 on. Whole numbers of up to six digits are by far the
-// most common values and are written as integers; everything else goes through
-// the general form with precision 6, which prints what printf prints.
+// most common values and are written as integers, other values of that range
+// by the fixed form above; everything else goes through the general form with
+// precision 6, which prints what printf prints.
 inline char* AppendG(char* p, double v) {
     if (v > -1000000.0 && v < 1000000.0) {
         int32_t whole = static_cast<int32_t>(v);
         if (static_cast<double>(whole) == v && !(whole == 0 && std::signbit(v))) return AppendInt(p, whole);
+        if (char* end = detail::AppendFixedG(p, v)) return end;
     }
     if (std::isfinite(v)) return std::to_chars(p, p + kNumberRoom, v, std::chars_format::general, 6).ptr;
     int n = std::snprintf(p, kNumberRoom, "%g", v);

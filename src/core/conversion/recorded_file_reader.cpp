@@ -815,6 +815,18 @@ void RunCounter::Feed(const uint8_t* data, size_t n) {
 
 // ---- decoding ----
 
+namespace {
+
+// The record's serial-number text, for the sensor table's rows of one
+// instrument; at most 29 characters, cut at a NUL.
+void SetSn(FrameSlot& slot, const char* text, size_t length) {
+    length = strnlen(text, std::min<size_t>(length, kSnSize - 1));
+    std::memcpy(slot.sn, text, length);
+    slot.sn[length] = '\0';
+}
+
+}  // namespace
+
 bool DecodeHeaderlessPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
     // Fixed part: markers, time, counter, channel count and 32 count bytes.
     if (n < 67) return false;
@@ -829,6 +841,7 @@ bool DecodeHeaderlessPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
     slot.time = Read32(p + 10);
     slot.microseconds = Read32(p + 14);
     slot.counter = Read32(p + 18);
+    slot.sn[0] = '\0';  // these records carry none
     int readings = 0;
     size_t index = 0;
     for (int j = 0; j < channels; ++j) {
@@ -873,6 +886,7 @@ bool DecodeLmraPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
     slot.time = Read32(p + n - 22);
     slot.microseconds = Read32(p + n - 18);
     slot.counter = Read32(p + n - 14);
+    SetSn(slot, reinterpret_cast<const char*>(p + n - 45), 23);
     const int offset = static_cast<int8_t>(p[n - 10]);
     const int32_t base = Read32(p + n - 6);
     int readings = 0;
@@ -928,6 +942,7 @@ JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, Json
     slot.time = time;
     slot.microseconds = microseconds;
     slot.counter = counter;
+    SetSn(slot, data->sn.text.data(), data->sn.text.size());
     slot.count = data->readings;
     return JsonLineResult::Record;
 }
@@ -966,13 +981,15 @@ JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatche
     if (state.havePrevious && counter->valueint == state.previousCounter) return JsonLineResult::Skip;
     state.havePrevious = true;
     state.previousCounter = counter->valueint;
-    if (!cJSON_IsString(cJSON_GetObjectItem(data, "SN"))) return JsonLineResult::Fail;
+    const cJSON* sn = cJSON_GetObjectItem(data, "SN");
+    if (!cJSON_IsString(sn)) return JsonLineResult::Fail;
     const cJSON* sensors = cJSON_GetObjectItem(data, "Data");
     if (!sensors) return JsonLineResult::Fail;
 
     slot.time = time;
     slot.microseconds = microseconds;
     slot.counter = counter->valueint;
+    SetSn(slot, sn->valuestring, kSnSize);
     int readings = 0;
     for (const cJSON* e = sensors->child; e && readings < kMaxReadings; e = e->next) {
         // A sensor needs an array of at least six numbers; anything else is

@@ -42,6 +42,26 @@ struct FrameSlot {
     int32_t code = 0;
     char sn[kSnSize] = {};
     char text[kFrameTextSize] = {};
+
+    // Engineering values, filled on the receive worker while a sensor table
+    // is loaded (hasValues); otherwise untouched and not to be read. values[k]
+    // belongs to readings[k] and is NaN where it is empty; alarms[k] is that
+    // sensor's alarm state after the frame: 0 normal, 1 high, -1 low.
+    bool hasValues = false;
+    double values[kMaxReadings];
+    int8_t alarms[kMaxReadings];
+};
+
+// Work done on every decoded frame on the receive worker, after the decoder
+// has filled the slot and before it is published (the sensor layer computes
+// values and alarms there). Must never wait.
+class SlotProcessor {
+public:
+    virtual ~SlotProcessor() = default;
+    virtual void Process(FrameSlot& slot) = 0;
+    // The end of a receive batch, before the worker waits for the next
+    // datagram.
+    virtual void EndBatch() {}
 };
 
 // Copies what a reader needs of a frame: the header fields, the stored
@@ -57,6 +77,11 @@ inline void CopyFrame(const FrameSlot& from, FrameSlot& to) {
     to.code = from.code;
     std::memcpy(to.sn, from.sn, sizeof to.sn);
     to.sn[kSnSize - 1] = '\0';
+    to.hasValues = from.hasValues;
+    if (from.hasValues) {
+        std::copy(from.values, from.values + n, to.values);
+        std::copy(from.alarms, from.alarms + n, to.alarms);
+    }
     const size_t textLength = strnlen(from.text, kFrameTextSize - 1);
     std::memcpy(to.text, from.text, textLength);
     to.text[textLength] = '\0';
@@ -82,6 +107,17 @@ struct FrameRing {
     // 64-bit: at thousands of frames a second a 32-bit count runs out within weeks.
     std::atomic<int64_t> framesDecoded{-1};  // m_framesDecoded
     mutable std::mutex slotMutex[kRingSlots];
+    // Runs on each frame before it is published; null: nothing (the slot
+    // then carries no values).
+    std::atomic<SlotProcessor*> processor{nullptr};
+
+    // The producer's last step before publishing a slot.
+    void Finish(FrameSlot& slot) {
+        if (SlotProcessor* p = processor.load(std::memory_order_acquire))
+            p->Process(slot);
+        else
+            slot.hasValues = false;
+    }
 
     // Index of the newest published slot, or -1 when nothing was decoded yet.
     int LatestIndex() const {
@@ -120,6 +156,7 @@ struct FrameRing {
     // tools). A producer that runs beside readers uses SlotWriter.
     FrameSlot& Target() { return slots[writeIndex.load(std::memory_order_relaxed)]; }
     void Publish() {
+        Finish(Target());
         framesDecoded.fetch_add(1, std::memory_order_release);
         int next = writeIndex.load(std::memory_order_relaxed) + 1;
         if (next >= kRingSlots) next = 0;
@@ -163,6 +200,7 @@ public:
 
     void Publish() {
         if (!lock_.owns_lock()) return;
+        ring_.Finish(Slot());
         lock_.unlock();
         ring_.framesDecoded.fetch_add(1, std::memory_order_release);
         ring_.writeIndex.store(index_ + 1 >= kRingSlots ? 0 : index_ + 1, std::memory_order_release);

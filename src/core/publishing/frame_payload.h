@@ -2,6 +2,8 @@
 // The JSON published for a batch of frames of one device:
 //   {"device":"SIM0001","frames":[{"t":1796806291.056,"counter":12,
 //     "sensors":[[ID,SERIAL,CHANNEL,WAVELENGTH,PHYSIC],...]},...]}
+// While a sensor table is loaded each reading has a sixth element, its
+// engineering value or null.
 #include <cstdint>
 #include <string>
 

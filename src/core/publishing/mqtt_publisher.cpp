@@ -263,6 +263,7 @@ struct MqttPublisher::Session {
         refused = false;
         retryDelay = kFirstRetry;
         Track(Publish(statusTopic, "online", 1, true), 0);
+        owner.sensorMessages_.Reconnected();
         owner.SetState(MqttState::Connected, "connected to the MQTT broker at " + where);
     }
 
@@ -417,6 +418,10 @@ struct MqttPublisher::Session {
             const std::string topic = settings.topic + "/" + TopicSafe(g.device.c_str()) + "/frames";
             Track(Publish(topic, g.payload, settings.qos, false), g.frames);
         }
+        owner.sensorMessages_.Flush(settings.topic, [this](const std::string& topic, const std::string& payload,
+                                                           bool retain) {
+            Track(Publish(topic, payload, retain ? 1 : settings.qos, retain), 0);
+        });
     }
 
     void Add(const QueuedFrame& f) {
@@ -430,6 +435,7 @@ struct MqttPublisher::Session {
             g.frames = 0;
             BeginBatch(g.payload, f.device);
         }
+        owner.sensorMessages_.SawDevice(f.device, f.sn);
         Group& g = groups[i];
         AppendFrame(g.payload, f, g.frames == 0);
         ++g.frames;

@@ -26,6 +26,7 @@
 #include "platform/clock.h"
 #include "publishing/mqtt_settings.h"
 #include "publishing/publish_queue.h"
+#include "publishing/sensor_messages.h"
 
 struct mosquitto;
 
@@ -79,6 +80,12 @@ public:
     // while set (default); otherwise the time the frame carries.
     void SetStampLocalTime(bool on) { stampLocalTime_.store(on, std::memory_order_relaxed); }
 
+    // The sensor table whose rows go, retained, to TOPIC/DEVICE/sensors
+    // (any thread; null: none).
+    void SetSensorTable(std::shared_ptr<const CompiledSensors> table) { sensorMessages_.SetTable(std::move(table)); }
+    // Alarm transitions for TOPIC/DEVICE/alarms (the receive worker's batch).
+    void OnAlarms(const std::vector<AlarmTransition>& transitions) { sensorMessages_.AddAlarms(transitions); }
+
     // ---- FrameSink (receive worker)
     void OnFrame(const FrameSlot& frame, uint32_t sourceAddr) override;
 
@@ -130,6 +137,7 @@ private:
     mutable std::mutex messageMutex_;
     std::string message_;
     std::function<void(MqttState, const std::string&)> listener_;
+    SensorMessages sensorMessages_;
 };
 
 }  // namespace lumora

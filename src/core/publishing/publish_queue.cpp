@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace lumora {
 
@@ -24,9 +25,13 @@ void PublishQueue::Push(const FrameSlot& frame, const char* device, int64_t seco
     const int n = std::clamp<int>(frame.count, 0, kMaxReadings);
     q.count = n;
     std::snprintf(q.device, sizeof q.device, "%s", device);
+    std::memcpy(q.sn, frame.sn, sizeof q.sn);
+    q.sn[kSnSize - 1] = '\0';
+    q.hasValues = frame.hasValues;
     for (int i = 0; i < n; ++i) {
         const SensorReading& r = frame.readings[i];
-        q.readings[i] = {r.id, r.serial, r.channel, r.wavelength, r.physicValue};
+        q.readings[i] = {r.id, r.serial, r.channel, r.wavelength, r.physicValue,
+                         frame.hasValues ? frame.values[i] : 0.0};
     }
     q.seq = seq;
     lock.unlock();

@@ -21,6 +21,7 @@ struct QueuedReading {
     int32_t channel;
     int32_t wavelength;
     double physicValue;
+    double value;  // engineering value (NaN: empty), when the frame has values
 };
 
 struct QueuedFrame {
@@ -29,7 +30,9 @@ struct QueuedFrame {
     int32_t microseconds = 0;
     int32_t counter = 0;
     int32_t count = 0;        // readings stored
+    bool hasValues = false;   // a sensor table was loaded: readings carry their value
     char device[32] = {};     // serial-number text or sender address
+    char sn[kSnSize] = {};    // the frame's serial-number text
     QueuedReading readings[kMaxReadings];
 };
 

@@ -99,28 +99,44 @@ bool RealtimeStrip::SetLength(int n) {
     return true;
 }
 
+void RealtimeStrip::SetUnits(std::shared_ptr<const CompiledSensors> sensors) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    units_ = std::move(sensors);
+    unit_.clear();
+    sensorId_ = 0;  // the next sample starts the strip afresh
+}
+
 int RealtimeStrip::Length() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return length_;
 }
 
 bool RealtimeStrip::Step(const FrameRing& ring, int id, bool full, RealtimeDrawing& out) {
-    // only the few fields needed are read under the slot's lock
     int counter = 0;
     int count = 0;
     double value = 0.0;
+    // The strip's lock first (units_), then the slot's for the few fields
+    // needed; nothing takes them the other way round.
+    std::lock_guard<std::mutex> lock(mutex_);
     const bool got = ring.ReadLatest([&](const FrameSlot& slot) {
         counter = slot.counter;
         count = std::min<int>(slot.count, kMaxReadings);
-        if (id >= 1 && id <= count) value = slot.readings[id - 1].physicValue;
+        if (id < 1 || id > count) return;
+        if (!units_) {
+            value = slot.readings[id - 1].physicValue;
+            return;
+        }
+        value = slot.hasValues ? slot.values[id - 1] : std::nan("");
+        const SensorCalibration* cal = units_->PlanFor(slot.sn).Find(slot.readings[id - 1].id);
+        if (!cal || cal->row->unit != unit_) unit_ = cal ? cal->row->unit : std::string();
     });
     if (!got) return false;
 
-    std::lock_guard<std::mutex> lock(mutex_);
     if (!open_) return false;
     if (counter == lastCounter_) return false;
     lastCounter_ = counter;
     if (id < 1 || id > count) return false;
+    if (std::isnan(value)) return false;  // no engineering value in this frame
 
     if (id != sensorId_) {
         std::fill(samples_.begin(), samples_.end(), 0.0f);
@@ -173,6 +189,7 @@ bool RealtimeStrip::LayOut(bool full, RealtimeDrawing& out) {
             std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
             out.labels.push_back({g.labelLeft, top, g.labelRight, top + 25, text});
         }
+        if (units_ && !unit_.empty()) out.labels.push_back({g.labelLeft, 5, g.labelRight, 35, unit_});
     }
     out.line.resize(len);
     for (int k = 0; k < len; ++k) {

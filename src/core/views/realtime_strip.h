@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/frame_types.h"
+#include "sensors/sensor_values.h"
 
 namespace lumora {
 
@@ -55,7 +56,9 @@ struct RealtimeDrawing {
     int width = 0;
     int height = 0;
     std::vector<RealtimeLine> scale;    // the axis, ticks and base line (empty with FULL)
-    std::vector<RealtimeLabel> labels;  // 11 values from the top (max) to the base line (min)
+    // 11 values from the top (max) to the base line (min); with units, the
+    // unit above them
+    std::vector<RealtimeLabel> labels;
     std::vector<RealtimePoint> line;    // one point per sample, joined in order
 };
 
@@ -82,6 +85,12 @@ public:
     // ignored (false); otherwise the strip becomes n zeros while open.
     bool SetLength(int n);
     int Length() const;
+
+    // "Units": the strip shows the engineering value of the reading instead
+    // of its physical value, with its unit from the table (null: physical
+    // values). A change restarts the strip from zeros; frames whose reading
+    // has no value add no sample.
+    void SetUnits(std::shared_ptr<const CompiledSensors> sensors);
 
     // One pass of the 1 ms tick. Takes the newest frame of the ring when it
     // is new; when `id` (1-based) names one of its readings, shifts that
@@ -116,6 +125,8 @@ private:
     float min_ = 1660000.0f;
     float max_ = -1660000.0f;
     int lastCounter_ = 0;
+    std::shared_ptr<const CompiledSensors> units_;
+    std::string unit_;  // of the sensor shown
 
     std::atomic<int> drawRate_{0};
     int drawCount_ = 0;         // only the drawing thread counts

@@ -1,6 +1,7 @@
 #include "views/sensor_list.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "window/string_table.h"
@@ -16,19 +17,50 @@ std::string SensorListHeader(int column, int language) {
         case 3: return LoadString(202, lang);
         case 4: return LoadString(203, lang);
         case 5: return LoadString(204, lang);
+        case kSensorListLabelColumn: return LoadString(265, lang);
+        case kSensorListValueColumn: return LoadString(266, lang);
+        case kSensorListUnitColumn: return LoadString(267, lang);
         default: return {};
     }
 }
 
 int SensorListColumnWidth(int column) {
-    static const int kWidths[kSensorListColumns] = {100, 200, 100, 200, 200, 200};
-    return column >= 0 && column < kSensorListColumns ? kWidths[column] : 0;
+    static const int kWidths[kSensorListColumnsWithValues] = {100, 200, 100, 200, 200, 200, 200, 200, 100};
+    return column >= 0 && column < kSensorListColumnsWithValues ? kWidths[column] : 0;
 }
 
-bool SensorListColumnRightAligned(int column) { return column == kSensorListColumns - 1; }
+bool SensorListColumnRightAligned(int column) {
+    return column == kSensorListColumns - 1 || column == kSensorListValueColumn;
+}
 
 SensorList::SensorList()
-    : layout_(kMaxReadings), values_(kMaxReadings), checked_(kMaxReadings, 0), selected_(kMaxReadings, 0) {}
+    : layout_(kMaxReadings),
+      values_(kMaxReadings),
+      checked_(kMaxReadings, 0),
+      selected_(kMaxReadings, 0),
+      rowSensors_(kMaxReadings, nullptr),
+      engValues_(kMaxReadings, 0.0),
+      alarms_(kMaxReadings, 0) {}
+
+void SensorList::SetSensors(std::shared_ptr<const CompiledSensors> sensors) {
+    if (sensors == sensors_) return;
+    sensors_ = std::move(sensors);
+    sensorsChanged_ = true;
+}
+
+void SensorList::Relabel(const char* sn) {
+    labelSn_ = sn;
+    const SensorPlan* plan = sensors_ ? &sensors_->PlanFor(labelSn_) : nullptr;
+    for (int k = 0; k < rowCount_; ++k) {
+        const SensorCalibration* cal = plan ? plan->Find(layout_[static_cast<size_t>(k)].id) : nullptr;
+        rowSensors_[static_cast<size_t>(k)] = cal ? cal->row : nullptr;
+    }
+}
+
+int SensorList::AlarmOf(int row) const {
+    if (!sensors_ || !haveValues_ || row < 0 || row >= rowCount_) return 0;
+    return alarms_[static_cast<size_t>(row)];
+}
 
 bool SensorList::LayoutUnchanged(const FrameSlot& frame, int count) const {
     if (count != layoutCount_) return false;
@@ -56,6 +88,18 @@ SensorListRefresh SensorList::Refresh(const FrameSlot& frame, bool resetRequeste
     }
     std::copy(frame.readings, frame.readings + count, values_.begin());
     if (resetRequested) result.takeReference = true;
+
+    // Labels follow the table, the layout and the instrument.
+    if (sensorsChanged_ || result.rebuilt || labelSn_ != frame.sn) {
+        result.relabelled = sensorsChanged_;
+        sensorsChanged_ = false;
+        Relabel(frame.sn);
+    }
+    haveValues_ = sensors_ && frame.hasValues;
+    if (haveValues_) {
+        std::copy(frame.values, frame.values + count, engValues_.begin());
+        std::copy(frame.alarms, frame.alarms + count, alarms_.begin());
+    }
     return result;
 }
 
@@ -72,8 +116,19 @@ int SensorList::FormatCell(int row, int column, char* out, size_t size) const {
     out[0] = '\0';
     if (row < 0 || row >= rowCount_) return 0;
     const SensorReading& r = values_[static_cast<size_t>(row)];
+    const SensorRow* sensor = sensors_ ? rowSensors_[static_cast<size_t>(row)] : nullptr;
+    const double value = engValues_[static_cast<size_t>(row)];
     int n = 0;
     switch (column) {
+        case kSensorListLabelColumn:
+            if (sensor) n = std::snprintf(out, size, "%s", sensor->label.c_str());
+            break;
+        case kSensorListValueColumn:
+            if (sensors_ && haveValues_ && !std::isnan(value)) n = std::snprintf(out, size, "%g", value);
+            break;
+        case kSensorListUnitColumn:
+            if (sensor) n = std::snprintf(out, size, "%s", sensor->unit.c_str());
+            break;
         case 0: n = std::snprintf(out, size, "%d", layout_[static_cast<size_t>(row)].id); break;
         case 1: n = std::snprintf(out, size, "%d", layout_[static_cast<size_t>(row)].serial); break;
         case 2: n = std::snprintf(out, size, "%d", layout_[static_cast<size_t>(row)].channel); break;
@@ -87,7 +142,7 @@ int SensorList::FormatCell(int row, int column, char* out, size_t size) const {
 }
 
 std::string SensorList::CellText(int row, int column) const {
-    char buf[64];
+    char buf[256];
     int n = FormatCell(row, column, buf, sizeof buf);
     return std::string(buf, static_cast<size_t>(n));
 }

@@ -40,17 +40,23 @@ void TraceHistory::Append(const FrameSlot& slot) {
     e.sn[kSnSize - 1] = '\0';
     const int n = std::clamp(slot.count, 0, kMaxReadings);
     e.readings.assign(slot.readings, slot.readings + n);
+    if (slot.hasValues)
+        e.values.assign(slot.values, slot.values + n);
+    else
+        e.values.clear();
 }
 
 size_t TraceHistory::MemoryBytes() const {
     size_t bytes = entries_.capacity() * sizeof(TraceEntry);
-    for (const auto& e : entries_) bytes += e.readings.capacity() * sizeof(SensorReading);
+    for (const auto& e : entries_)
+        bytes += e.readings.capacity() * sizeof(SensorReading) + e.values.capacity() * sizeof(double);
     return bytes;
 }
 
 TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& rows,
-                           std::vector<TraceSeries>& series) {
+                           std::vector<TraceSeries>& series, const CompiledSensors* units) {
     const int n = history.Size();
+    TraceAxes axes;
     double low = 1600000.0;
     double high = -1600000.0;
     series.resize(rows.size());
@@ -63,16 +69,21 @@ TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& 
     }
     // Frame by frame, so that each copy's readings are read in one sweep
     // rather than one reading of every copy per line; a line's points are
-    // packed as they come, a frame with fewer readings having no value at
-    // that row.
+    // packed as they come, a frame with fewer readings (or, in units, without
+    // a value) leaving a gap at that row.
     std::vector<size_t> points(rows.size(), 0);
     for (int j = 0; j < n; ++j) {
         const TraceEntry& e = history.Entry(j);
         const int count = static_cast<int>(e.readings.size());
+        const int valued = static_cast<int>(e.values.size());
         for (size_t s = 0; s < rows.size(); ++s) {
             const int r = rows[s];
             if (r < 0 || r >= count) continue;
-            const double v = e.readings[r].physicValue;
+            double v = e.readings[r].physicValue;
+            if (units) {
+                v = r < valued ? e.values[r] : std::nan("");
+                if (std::isnan(v)) continue;
+            }
             TraceSeries& line = series[s];
             line.x[points[s]] = j;
             line.y[points[s]] = v;
@@ -92,11 +103,15 @@ TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& 
                 char name[32];
                 std::snprintf(name, sizeof name, "%d.%d", oldest.readings[r].id, oldest.readings[r].serial);
                 line.name = name;
+                const SensorCalibration* cal = units ? units->PlanFor(oldest.sn).Find(oldest.readings[r].id) : nullptr;
+                if (cal && !cal->row->label.empty()) line.name = cal->row->label;
+                if (cal && !cal->row->unit.empty() &&
+                    (", " + axes.leftUnit + ", ").find(", " + cal->row->unit + ", ") == std::string::npos)
+                    axes.leftUnit += (axes.leftUnit.empty() ? "" : ", ") + cal->row->unit;
             }
         }
     }
 
-    TraceAxes axes;
     axes.bottomMin = 0;
     axes.bottomMax = n;
     if (low > high) {

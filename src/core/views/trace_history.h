@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/frame_types.h"
+#include "sensors/sensor_values.h"
 
 namespace lumora {
 
@@ -24,6 +25,7 @@ struct TraceEntry {
     int32_t code = 0;
     char sn[kSnSize] = {};
     std::vector<SensorReading> readings;  // the frame's first `count` readings
+    std::vector<double> values;           // their engineering values; empty when the frame had none
 };
 
 class TraceHistory {
@@ -58,10 +60,13 @@ private:
 };
 
 // One line of the trace chart: the physical value of reading `row` in every
-// history entry that has such a reading (x = the entry's index, 0 = oldest).
+// history entry that has such a reading (x = the entry's index, 0 = oldest),
+// or with units its engineering value where it has one.
 struct TraceSeries {
     int row = 0;
-    std::string name;  // "%d.%d" of id and serial in the oldest entry, empty when that id is 0
+    // "%d.%d" of id and serial in the oldest entry, empty when that id is 0;
+    // with units the sensor's label where it has one.
+    std::string name;
     std::vector<double> x;
     std::vector<double> y;
 };
@@ -69,13 +74,16 @@ struct TraceSeries {
 struct TraceAxes {
     double leftMin = 0, leftMax = 0;
     double bottomMin = 0, bottomMax = 0;
+    std::string leftUnit;  // with units: the units of the lines, ", " between different ones
 };
 
 // Builds one series per chosen row (in the given order) and the axis ranges:
 // one vertical scale for all lines with 5 % margins; bottom 0 to n. With no
 // points, or all values equal, the left axis is a small range around the
 // value instead of an empty one. `series` keeps its buffers for reuse.
+// With units (a sensor table given) the lines are the engineering values,
+// named by label, and empty values leave gaps.
 TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& rows,
-                           std::vector<TraceSeries>& series);
+                           std::vector<TraceSeries>& series, const CompiledSensors* units = nullptr);
 
 }  // namespace lumora

@@ -124,6 +124,7 @@ const std::vector<MenuEntry>& MainMenu() {
         {2, ID_SETTING_CONVERT_NORMAL, "&Normal", "常规(&N)", true, -1},
         {2, ID_SETTING_CONVERT_HIGHSPEED, "&HighSpeed", "高速(&H)", false, -1},
         {1, ID_SETTING_MQTT, "&MQTT...", "MQTT 发布(&M)...", true, -1},
+        {1, ID_SETTING_SENSORS, "Sensors...", "传感器...", true, -1},
         {0, 0, "&Tools", "工具(&T)", true, -1},
         {1, ID_TOOLS_DEBUG, "&Debug", " 指令发送(&C)", true, -1},
         {1, -1, "", "", true, -1},

@@ -64,6 +64,13 @@ const StringEntry kStrings[] = {
     {260, "'%s' is being converted by another run.", "'%s'正在由另一个转换任务转换。"},
     {261, "The folder '%s' does not exist.", "文件夹'%s'不存在。"},
     {262, "The folder '%s' cannot be opened: %s", "无法打开文件夹'%s'：%s"},
+    // The sensor table and its alarms.
+    {263, "The sensor table %s cannot be used:\n%s", "传感器表 %s 无法使用：\n%s"},
+    {264, "Cannot write the alarm log: %s", "无法写入报警记录：%s"},
+    {265, "Label", "标签"},
+    {266, "Value", "数值"},
+    {267, "Unit", "单位"},
+    {268, "Units", "单位"},
 };
 
 std::atomic<int> g_language{0};

@@ -42,6 +42,7 @@ const CheckRow kChecks[] = {
     {ConvertSettingsDialog::kNeedUnitTime, {"Include Unix time ", "导出Unix时间戳  "}, &ConvertSettings::m_NeedUnitTime},
     {ConvertSettingsDialog::kNeedMs, {"Milliseconds", "毫秒"}, &ConvertSettings::m_NeedMs},
     {ConvertSettingsDialog::kTitleAlign, {"Title align ", "标题栏对其  "}, &ConvertSettings::m_TitleAlign},
+    {ConvertSettingsDialog::kNeedValue, {"Engineering value", "导出工程值"}, &ConvertSettings::m_NeedValue},
 };
 const CheckRow kSingleSensor{ConvertSettingsDialog::kNeedSingleSensor,
                              {"Individual sensor data", "传感器数据分别导出  "},

@@ -204,6 +204,7 @@ void ToolWindows::ConvertDirectory(const std::string& directory) {
         if (*alive && conversionWindow_) conversionWindow_->OpenFolder();
     };
     job_->Context().innerSensor.store(window_.Dlg().LiveInnerSensor());
+    job_->Context().SetSensors(window_.Dlg().SensorTable());
     const bool started = lumora::OnDataConvert(*job_, port_, directory, hooks);
     convertFlowActive_ = false;
     if (!started) return;

@@ -1,8 +1,10 @@
 #include "views/chart_views.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 
 #include "window/control_ids.h"
+#include "control_tips.h"
 #include "main_window.h"
 #include "views/chart_look.h"
 #include "window_memory.h"
@@ -13,7 +15,38 @@ namespace {
 constexpr int kSpectrumTab = 1;
 constexpr int kTraceTab = 2;
 constexpr int kRealtimeTab = 3;
+// The boxes' states are kept in [Sensors].
+constexpr char kSensorsSection[] = "Sensors";
 }  // namespace
+
+QCheckBox* ChartViews::NewUnitsBox(const char* objectName, const char* key, const char* group) {
+    auto* box = new QCheckBox(QString::fromStdString(LoadString(268)));
+    box->setObjectName(objectName);
+    box->setLayoutDirection(Qt::RightToLeft);  // text left of the box, as the groups' other boxes
+    box->setChecked(window_.Dlg().Settings().GetInt(kSensorsSection, key, 0) != 0);
+    box->setVisible(false);
+    connect(box, &QCheckBox::clicked, this, [this, key](bool checked) {
+        window_.Dlg().Settings().SetInt(kSensorsSection, key, checked ? 1 : 0);
+        ApplyUnits();
+    });
+    window_.AddToGroup(QString::fromLatin1(group), box);
+    return box;
+}
+
+void ChartViews::ApplyUnits() {
+    const std::shared_ptr<const CompiledSensors> table = window_.Dlg().SensorTable();
+    // Without a table the groups look and behave as they always did.
+    bool shown = false;
+    for (QCheckBox* box : {traceUnits_.data(), realtimeUnits_.data()}) {
+        if (box && box->isVisibleTo(&window_) != (table != nullptr)) {
+            box->setVisible(table != nullptr);
+            shown = true;
+        }
+    }
+    if (shown) window_.LayoutChanged();
+    trace_.SetUnits(table && traceUnits_ && traceUnits_->isChecked() ? table : nullptr);
+    if (realtime_) realtime_->SetUnits(table && realtimeUnits_ && realtimeUnits_->isChecked() ? table : nullptr);
+}
 
 ChartViews::ChartViews(MainWindow& window) : window_(window) {
     CLumoraDlg& dlg = window.Dlg();
@@ -65,6 +98,12 @@ ChartViews::ChartViews(MainWindow& window) : window_(window) {
         if (realtime_) realtime_->ClearDrawRate();
     };
 
+    traceUnits_ = NewUnitsBox("traceUnits", "TraceUnits", "grpTraceView");
+    realtimeUnits_ = NewUnitsBox("realtimeUnits", "RealtimeUnits", "grpRealtimeView");
+    ApplyToolTips(&window_, UiLanguage());
+    dlg.sensorTableListeners[this] = [this] { ApplyUnits(); };
+    ApplyUnits();
+
     dlg.Acquisition().m_spectrumSink.store(&spectrum_);
     window.Memory().RememberChart(QStringLiteral("SpectrumRange"), spectrum_.Controls());
     window.Memory().RememberChart(QStringLiteral("TraceRange"), trace_.Controls());
@@ -77,6 +116,7 @@ ChartViews::~ChartViews() {
     dlg.Session().Stop();
     if (realtime_) realtime_->CloseCanvas();
     dlg.viewHooks = CLumoraDlg::ViewHooks{};
+    dlg.sensorTableListeners.erase(this);
 }
 
 }  // namespace lumora

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 
+class QCheckBox;
+
 #include "acquisition/acquisition_state.h"
 #include "views/realtime_view.h"
 #include "views/spectrum_view.h"
@@ -26,14 +28,24 @@ public:
     SpectrumView& Spectrum() { return spectrum_; }
     TraceView& Trace() { return trace_; }
     RealtimeView* Realtime() const { return realtime_; }
+    // The "Units" boxes of the Trace and Realtime groups, shown while a
+    // sensor table is loaded.
+    QCheckBox* TraceUnits() const { return traceUnits_; }
+    QCheckBox* RealtimeUnits() const { return realtimeUnits_; }
 
 private:
+    QCheckBox* NewUnitsBox(const char* objectName, const char* key, const char* group);
+    // Hands the table (or none) to each view as its box says.
+    void ApplyUnits();
+
     MainWindow& window_;
     SpectrumView spectrum_;
     TraceView trace_;
     QPointer<ChartPanel> spectrumPanel_;
     QPointer<ChartPanel> tracePanel_;
     QPointer<RealtimeView> realtime_;
+    QPointer<QCheckBox> traceUnits_;
+    QPointer<QCheckBox> realtimeUnits_;
 };
 
 }  // namespace lumora

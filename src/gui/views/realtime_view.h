@@ -54,6 +54,8 @@ public:
     // LEN box (UI thread): the text's leading digits; lengths outside
     // 10..10000 are ignored.
     void OnLengthChanged(int n) { strip_.SetLength(n); }
+    // "Units": engineering values with their unit (null: physical values).
+    void SetUnits(std::shared_ptr<const CompiledSensors> sensors) { strip_.SetUnits(std::move(sensors)); }
 
     // FRQ: drawings per second over the last 10-second window.
     int DrawRate() const { return strip_.DrawRate(); }

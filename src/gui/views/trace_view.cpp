@@ -13,12 +13,15 @@ namespace {
 const char* const kStartupSeriesName = "第一条";
 }
 
-void TraceView::ShowValueTitle(bool nanometres) {
-    if (!controls_ || valueTitle_ == int(nanometres)) return;
-    valueTitle_ = nanometres;
+void TraceView::ShowValueTitle(bool nanometres, const std::string* units) {
+    if (!controls_) return;
     const bool chinese = UiLanguage() == Language::Chinese;
     const char* y = nanometres ? (chinese ? "波长变化 (nm)" : "Wavelength change (nm)") : (chinese ? "物理量" : "PhysicValue");
-    controls_->SetAxisTitles(QString::fromUtf8(chinese ? "帧（采样）" : "Frame (samples)"), QString::fromUtf8(y));
+    QString title = QString::fromUtf8(y);
+    if (units) title = QString::fromUtf8(chinese ? "数值" : "Value") + (units->empty() ? QString() : " (" + QString::fromStdString(*units) + ")");
+    if (title == valueTitle_) return;
+    valueTitle_ = title;
+    controls_->SetAxisTitles(QString::fromUtf8(chinese ? "帧（采样）" : "Frame (samples)"), title);
 }
 
 TraceView::TraceView(QObject* parent) : QObject(parent) {}
@@ -66,17 +69,25 @@ void TraceView::UpdateTrace() {
     Rebuild(chosenRows_ ? chosenRows_() : std::vector<int>{});
 }
 
+void TraceView::SetUnits(std::shared_ptr<const CompiledSensors> sensors) {
+    if (sensors == units_) return;
+    units_ = std::move(sensors);
+    if (rebuilds_ > 0) Rebuild(chosenRows_ ? chosenRows_() : std::vector<int>{});
+}
+
 void TraceView::Rebuild(const std::vector<int>& rows) {
     if (!chart_) return;
-    TraceAxes axes = BuildTraceSeries(history_, rows, series_);
-    const bool nanometres = valuesArePicometres && valuesArePicometres();
+    TraceAxes axes = BuildTraceSeries(history_, rows, series_, units_.get());
+    // engineering values are drawn as they are, with their units as title;
+    // the wavelength changes of binary frames come in pm and are drawn in nm
+    const bool nanometres = !units_ && valuesArePicometres && valuesArePicometres();
     if (nanometres) {
         for (TraceSeries& line : series_)
             for (double& y : line.y) y *= 0.001;
         axes.leftMin *= 0.001;
         axes.leftMax *= 0.001;
     }
-    ShowValueTitle(nanometres);
+    ShowValueTitle(nanometres, units_ ? &axes.leftUnit : nullptr);
     try {
         // one graph per chosen row; graphs of the previous refresh are reused
         const int wanted = static_cast<int>(series_.size());

@@ -35,6 +35,9 @@ public:
     void EmptyStartupSeries();
     // System reset: the next frame is taken whatever its counter.
     void ForgetLastCounter() { history_.ForgetLastCounter(); }
+    // "Units": lines of engineering values from this table, named by label,
+    // with the unit on the left axis (null: physical values). Redraws.
+    void SetUnits(std::shared_ptr<const CompiledSensors> sensors);
 
     const TraceHistory& History() const { return history_; }
     TraceHistory& History() { return history_; }
@@ -50,7 +53,9 @@ public:
     std::function<bool()> valuesArePicometres;
 
 private:
-    void ShowValueTitle(bool nanometres);
+    // The value axis's title: the units of the sensor table's lines when
+    // given, else the wavelength change in nm or the plain PhysicValue.
+    void ShowValueTitle(bool nanometres, const std::string* units = nullptr);
     int LegendRowsThatFit() const;
 
     TraceHistory history_;
@@ -58,10 +63,11 @@ private:
     QPointer<QCustomPlot> chart_;
     ChartReplotter* replotter_ = nullptr;  // owned by the chart
     ChartControls* controls_ = nullptr;    // owned by the chart
-    int valueTitle_ = -1;                  // the y title shown: 1 nm, 0 plain
+    QString valueTitle_;                   // the y title shown
     const FrameRing* ring_ = nullptr;
     std::function<std::vector<int>()> chosenRows_;
     std::function<bool()> active_;
+    std::shared_ptr<const CompiledSensors> units_;
     int rebuilds_ = 0;
 };
 

@@ -199,6 +199,49 @@ TEST_F(WriterTest, LongRowsAreWrittenWhole) {
     EXPECT_EQ(lines[1].substr(lines[1].size() - 57), ",100319.-2000000000.-2000000000,-2000000000,-1.23457e-300");
 }
 
+TEST_F(WriterTest, EngineeringValuesInBothLayoutsAndNoChangeWithoutThem) {
+    // Sensor 1 has a row of its own for instrument A (0.5 per pm) and one
+    // for any; sensor 2 has none, so its value is empty.
+    SensorTable table;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(table.Parse("sn,id,lambda0,c1\nA,1,1550000,0.5\n,1,1550000,2\n", "t.csv", errors) &&
+                table.Validate("t.csv", errors));
+    FrameSlot r = Record(1700000000, 15, {Reading(1, 1, 1001, 1550100, 100), Reading(2, 1, 1002, 1552345, 2345)});
+    std::snprintf(r.sn, sizeof r.sn, "A");
+    auto convert = [&](int titleAlign, int needValue, bool withTable) {
+        ctx.m_currentHeader.Clear();
+        ctx.SetSensors(withTable ? std::make_shared<const CompiledSensors>(table) : nullptr);
+        ConvertSettings s = Settings(titleAlign);
+        s.m_NeedValue = needValue;
+        CsvWriter w(ctx, s);
+        if (titleAlign)
+            w.WriteAlignedRow(r, csv, log, source, fileNumber, false);
+        else
+            w.WriteGroupedRow(r, csv, log, source, fileNumber, false);
+        csv.Commit();
+        return ReadFile(dir / "s-2.csv");
+    };
+    EXPECT_EQ(convert(0, 1, true),
+              "Time,UTime,Counter,ID.CH.SN,Wavelength,PhysicValue,Value\n"
+              "22:13:20,1700000000,15,1.1.1001,1550100,100,50,2.1.1002,1552345,2345,\n");
+    EXPECT_EQ(convert(1, 1, true),
+              "Time,UTime,Counter,1.1.1001:WL,1.1.1001:PV,1.1.1001:VAL,2.1.1002:WL,2.1.1002:PV,2.1.1002:VAL\n"
+              "22:13:20,1700000000,15,1550100,100,50,1552345,2345,\n");
+    // Another instrument takes the row for any.
+    std::snprintf(r.sn, sizeof r.sn, "B");
+    EXPECT_NE(convert(0, 1, true).find(",1550100,100,200,"), std::string::npos);
+    // NeedValue 0 writes the same bytes with a table as without one.
+    for (int titleAlign : {0, 1}) EXPECT_EQ(convert(titleAlign, 0, true), convert(titleAlign, 0, false));
+    // List mode has no physical values and no values either.
+    ctx.m_currentHeader.Clear();
+    ConvertSettings list = Settings(0);
+    list.m_NeedValue = 1;
+    CsvWriter w(ctx, list);
+    w.WriteGroupedRow(r, csv, log, source, fileNumber, true);
+    csv.Commit();
+    EXPECT_EQ(ReadFile(dir / "s-2.csv"), "Time,UTime,Counter,CH,Wavelength\n22:13:20,1700000000,15,1,1550100,1,1552345\n");
+}
+
 TEST(NumberFormat, SameBytesAsPrintf) {
     auto expectSame = [](double v) {
         char mine[kNumberRoom + 1];
@@ -209,7 +252,10 @@ TEST(NumberFormat, SameBytesAsPrintf) {
     };
     for (double v : {0.0, -0.0, 0.5, 51234.0, 1234567.0, 999999.0, 999999.5, 1000000.0, -999999.0, 0.0001, 0.00009999,
                      1e-5, 123456.7, 1e100, -1e-300, 5e-324, 1.0 / 0.0, -1.0 / 0.0, std::nan(""), 2147483648.0,
-                     -2147483649.0, 0.1 + 0.2, 1.5e6, 123456789012.0})
+                     -2147483649.0, 0.1 + 0.2, 1.5e6, 123456789012.0,
+                     // the fixed form's edges: ties, carries into the next decade, decade bounds
+                     100.0625, -100.0625, 0.1234565, 9.999995, 9.9999949, 99999.95, 999999.4999, 0.00099999949,
+                     0.000999999, 0.00010000001, 0.000099999951, 0.1, 0.01, 0.001, 1e-4, -0.5, 0.827129859})
         expectSame(v);
     std::mt19937_64 rng(42);
     std::uniform_int_distribution<int> exponent(-12, 12);
