@@ -1,7 +1,7 @@
 #!/bin/sh
 # Takes the screenshots of docs/guide.md and docs/guide.zh.md anew, in both
-# languages, under Xvfb: the whole set maximised on 1920x1080, the main window
-# on 1366x768 and 1280x720. Needs xvfb (xvfb-run) and imagemagick (convert).
+# languages, under Xvfb: the whole set maximised on 1920x1080 (and again with
+# the example sensor table), the main window on 1366x768 and 1280x720. Needs xvfb (xvfb-run) and imagemagick (convert).
 #   scripts/guide-shots.sh [build folder, default build/dev]
 set -eu
 cd "$(dirname "$0")/.."
@@ -12,6 +12,8 @@ raw=$(mktemp -d)
 trap 'rm -rf "$raw"' EXIT
 for lang in en zh; do
   xvfb-run -a -s "-screen 0 1920x1080x24" "$shots" "$raw" --lang "$lang" --maximized --tools
+  xvfb-run -a -s "-screen 0 1920x1080x24" "$shots" "$raw" --lang "$lang" --maximized \
+    --sensors "$PWD/docs/sensors-example.csv"
   for size in 1366x768 1280x720; do
     xvfb-run -a -s "-screen 0 ${size}x24" "$shots" "$raw" --lang "$lang"
   done

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -29,6 +31,7 @@
 #include "settings/settings_store.h"
 #include "tools/command_editor_window.h"
 #include "tools/publishing_tools.h"
+#include "tools/sensor_tools.h"
 #include "tools/tool_windows.h"
 #include "views/chart_views.h"
 #include "window/control_ids.h"
@@ -110,8 +113,15 @@ int main(int argc, char** argv) {
     shoot.prefix = args.contains("--prefix") ? args.value(args.indexOf("--prefix") + 1)
                                              : QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height());
 
+    // With --sensors FILE the program starts with that sensor table, and
+    // only the pictures of the table are taken.
+    const QString sensors = args.contains("--sensors") ? args.value(args.indexOf("--sensors") + 1) : QString();
     QTemporaryDir work;
     QDir().mkpath(work.filePath("data"));
+    if (!sensors.isEmpty() && !QFile::copy(sensors, work.filePath("sensors.csv"))) {
+        std::fprintf(stderr, "guide_shots: cannot read %s\n", qPrintable(sensors));
+        return 1;
+    }
     QDir::setCurrent(work.path());
     const int port = FreePort();
     {
@@ -136,6 +146,7 @@ int main(int argc, char** argv) {
     ToolWindows tools(*window);
     ChartViews charts(*window);
     PublishingTools publishing(*window);
+    SensorTools sensorTools(*window);
     if (args.contains("--maximized")) {
         // a display without a window manager does not maximise by itself
         window->setGeometry(QApplication::primaryScreen()->availableGeometry());
@@ -146,9 +157,18 @@ int main(int argc, char** argv) {
     window->Initialise();
     // DAQ FRQ counts over 10 s: the first picture waits for its first figure
     Wait(11000);
-    shoot.Screen("main");
+    if (!sensors.isEmpty()) {
+        // the table's columns come after the usual ones
+        QScrollBar* sideways = window->SensorListView()->horizontalScrollBar();
+        sideways->setValue(sideways->maximum());
+        Wait(500);
+        shoot.Widget(window.get(), "sensorlist");
+        shoot.Opened([&] { window->Action(ID_SETTING_SENSORS)->trigger(); }, "sensors");
+    } else {
+        shoot.Screen("main");
+    }
 
-    if (args.contains("--tools")) {
+    if (args.contains("--tools") && sensors.isEmpty()) {
         // the trace of eight sensors
         QAbstractItemModel* rows = window->SensorListView()->model();
         for (int r = 0; r < 8; ++r) rows->setData(rows->index(r, 0), Qt::Checked, Qt::CheckStateRole);
