@@ -20,7 +20,7 @@ const Command kCommands[] = {
      "record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format] [--local-time 0|1] [--counter 0|1] "
      "[--interval MS] [--seconds S] [--mqtt URL]"},
     {"publish", lumora::cli::RunPublish, "publish --port N --mqtt URL [--str-format] [--seconds S]"},
-    {"replay", lumora::cli::RunReplay, "replay FILE... [--to IP] [--port N] [--speed X | --rate F]"},
+    {"replay", lumora::cli::RunReplay, "replay FILE... [--to HOST] [--port N] [--speed X | --rate F]"},
     {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
     {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines]"},
     {"send", lumora::cli::RunSend, "send [--ip IP] [--port N] TEXT"},
