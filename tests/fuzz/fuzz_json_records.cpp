@@ -23,13 +23,15 @@ struct Seen {
 
 std::vector<Seen> ReadAll(const uint8_t* data, size_t size, size_t step) {
     size_t at = 0, calls = 0;
-    lumora::JsonRecordReader reader([&](uint8_t* into, size_t n) -> ssize_t {
-        const size_t chunk = step ? step : (size ? 1 + data[(calls++ * 7919) % size] : 1);
-        const size_t take = std::min({n, chunk, size - at});
-        std::memcpy(into, data + at, take);
-        at += take;
-        return static_cast<ssize_t>(take);
-    });
+    lumora::JsonRecordReader reader(
+        [&](uint8_t* into, size_t n) -> ssize_t {
+            const size_t chunk = step ? step : (size ? 1 + data[(calls++ * 7919) % size] : 1);
+            const size_t take = std::min({n, chunk, size - at});
+            std::memcpy(into, data + at, take);
+            at += take;
+            return static_cast<ssize_t>(take);
+        },
+        step ? step : 16);
     std::vector<Seen> out;
     lumora::JsonRecord r;
     lumora::TextLineReader::Status s;
@@ -56,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         begin = end + 1;
     }
 
-    const std::vector<Seen> whole = ReadAll(data, size, 1u << 20);
+    const std::vector<Seen> whole = ReadAll(data, size, size + 1);
     if (ReadAll(data, size, 0) != whole) std::abort();
     size_t next = 0;
     for (const Seen& r : whole) {

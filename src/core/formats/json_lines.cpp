@@ -87,35 +87,40 @@ void AppendJsonLine(std::vector<uint8_t>& out, const uint8_t* text, size_t lengt
 
 // ---- reading lines
 
-TextLineReader::TextLineReader(ByteReader read, size_t chunk) : read_(std::move(read)), buffer_(std::max<size_t>(chunk, 1)) {}
+TextLineReader::TextLineReader(ByteReader read, size_t chunk)
+    : read_(std::move(read)), buffer_(new char[std::max<size_t>(chunk, 1)]), capacity_(std::max<size_t>(chunk, 1)) {}
 
 TextLineReader::Status TextLineReader::Next(std::string_view& line) {
     size_t searched = begin_;
     for (;;) {
-        const void* nl = end_ > searched ? std::memchr(buffer_.data() + searched, '\n', end_ - searched) : nullptr;
+        char* const b = buffer_.get();
+        const void* nl = end_ > searched ? std::memchr(b + searched, '\n', end_ - searched) : nullptr;
         if (nl) {
-            const char* start = buffer_.data() + begin_;
-            line = std::string_view(start, static_cast<size_t>(static_cast<const char*>(nl) - start));
+            line = std::string_view(b + begin_, static_cast<size_t>(static_cast<const char*>(nl) - (b + begin_)));
             begin_ += line.size() + 1;
             return kLine;
         }
         if (eof_) {
             if (begin_ == end_) return kEnd;
-            line = std::string_view(buffer_.data() + begin_, end_ - begin_);
+            line = std::string_view(b + begin_, end_ - begin_);
             begin_ = end_;
             return kLine;
         }
         if (begin_ > 0) {
-            std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+            std::memmove(b, b + begin_, end_ - begin_);
             end_ -= begin_;
             begin_ = 0;
         }
         searched = end_;
-        if (end_ == buffer_.size()) {
-            if (buffer_.size() >= kMaxLine) return kError;
-            buffer_.resize(std::min(buffer_.size() * 2, kMaxLine));
+        if (end_ == capacity_) {
+            if (capacity_ >= kMaxLine) return kError;
+            const size_t grown = std::min(capacity_ * 2, kMaxLine);
+            std::unique_ptr<char[]> larger(new char[grown]);
+            std::memcpy(larger.get(), b, end_);
+            buffer_ = std::move(larger);
+            capacity_ = grown;
         }
-        const ssize_t r = read_(reinterpret_cast<uint8_t*>(buffer_.data() + end_), buffer_.size() - end_);
+        const ssize_t r = read_(reinterpret_cast<uint8_t*>(buffer_.get() + end_), capacity_ - end_);
         if (r < 0) return kError;
         if (r == 0) eof_ = true;
         end_ += static_cast<size_t>(r);
@@ -201,7 +206,7 @@ JsonStructureScanner::State JsonStructureScanner::Result() const {
 
 // ---- records
 
-JsonRecordReader::JsonRecordReader(ByteReader read) : lines_(std::move(read)) {}
+JsonRecordReader::JsonRecordReader(ByteReader read, size_t chunk) : lines_(std::move(read), chunk) {}
 
 TextLineReader::Status JsonRecordReader::Take(Line& line) {
     if (!readAhead_.empty()) {

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,7 +51,9 @@ public:
 
 private:
     ByteReader read_;
-    std::vector<char> buffer_;
+    // Not cleared first: only what is read into it is ever looked at.
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_;
     size_t begin_ = 0;
     size_t end_ = 0;
     bool eof_ = false;
@@ -94,7 +97,8 @@ public:
     static constexpr int kMaxJoinedLines = 64;
     static constexpr size_t kMaxJoinedBytes = 1u << 20;
 
-    explicit JsonRecordReader(ByteReader read);
+    // chunk: the bytes read at a time (the buffer grows for longer lines).
+    explicit JsonRecordReader(ByteReader read, size_t chunk = 1u << 20);
     // kError: the byte reader failed or a line was longer than
     // TextLineReader::kMaxLine.
     TextLineReader::Status Next(JsonRecord& out);
