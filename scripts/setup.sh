@@ -3,10 +3,11 @@
 # Usage: scripts/setup.sh [run | package | test]
 #   run      adds what the desktop program needs to show text
 #   package  adds what scripts/package.sh needs to build the Debian package
-#   test     adds that and the checkers the package tests run
+#   test     adds that, the checkers the package tests run and the desktop
+#            program's fonts, so the tests lay the window out as users see it
 set -eu
 pkgs="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcjson-dev libsimdjson-dev qt6-base-dev libqcustomplot-dev libgl-dev libmosquitto-dev mosquitto mosquitto-clients"
-if [ "${1:-}" = run ]; then
+if [ "${1:-}" = run ] || [ "${1:-}" = test ]; then
   pkgs="$pkgs fonts-noto-cjk"
 fi
 if [ "${1:-}" = package ] || [ "${1:-}" = test ]; then

@@ -1,11 +1,17 @@
 #include "cli_util.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "settings/settings_store.h"
 
 namespace lumora::cli {
 
@@ -56,6 +62,28 @@ void CatchStopSignals(void (*handler)(int)) {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+}
+
+std::string SettingName(const SettingsStore& settings, const char* section, const char* key) {
+    return std::string("[") + section + "] " + key + " of " + settings.Path();
+}
+
+bool WritableFolder(const std::string& dir, std::string* why) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) {
+        *why = errno == ENOENT ? "folder " + dir + " does not exist"
+                               : "folder " + dir + " cannot be used: " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *why = dir + " is not a folder";
+        return false;
+    }
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        *why = "no file can be created in folder " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 std::string JoinRest(const Args& args, size_t first) {

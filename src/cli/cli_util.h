@@ -5,6 +5,10 @@
 
 #include "cli_commands.h"
 
+namespace lumora {
+class SettingsStore;
+}
+
 namespace lumora::cli {
 
 // A whole decimal number with an optional sign; false for anything else.
@@ -34,6 +38,14 @@ bool ReadWholeNumber(const char* command, const std::string& name, const std::st
 // Ctrl+C, SIGTERM and SIGHUP (the terminal was closed) all end a command the
 // same way: through handler, which the command's loop notices.
 void CatchStopSignals(void (*handler)(int));
+
+// "[Section] Key of ./Lumora.ini": how a message names a value that came
+// from the settings file.
+std::string SettingName(const SettingsStore& settings, const char* section, const char* key);
+
+// True when dir is an existing folder this process may create files in;
+// otherwise why says what is wrong ("folder DIR does not exist", ...).
+bool WritableFolder(const std::string& dir, std::string* why);
 
 // The words from index first on, joined by single blanks.
 std::string JoinRest(const Args& args, size_t first);

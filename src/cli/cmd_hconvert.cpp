@@ -17,6 +17,15 @@ namespace lumora::cli {
 
 int RunHighSpeedConvert(const Args& args) {
     const char* usage = "usage: lumora-cli hconvert WAVELENGTH_OFFSET CHANNEL_OFFSET FILE\n";
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        std::printf("%s"
+                    "Converts the capture FILE.dat into FILE.csv: per frame its time and counter, then per\n"
+                    "reading the channel plus CHANNEL_OFFSET and the value plus WAVELENGTH_OFFSET.\n"
+                    "A FILE of several words is joined with blanks.\n"
+                    "Exit status 1 when FILE.dat cannot be read or FILE.csv written, 2 for a usage error.\n",
+                    usage);
+        return 0;
+    }
     if (args.size() < 3) {
         std::fputs(usage, stderr);
         return 2;

@@ -25,6 +25,17 @@ void OnSignal(int) { g_interrupted.store(true); }
 
 int RunHighSpeedDaq(const Args& args) {
     const char* usage = "usage: lumora-cli hdaq PORT COUNT SECONDS INTERVAL FILE\n";
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        std::printf("%s"
+                    "Captures UDP PORT into FILE.dat until COUNT frames or SECONDS seconds (0: no limit),\n"
+                    "writing buffered records out at least every INTERVAL seconds. Missing folders of FILE\n"
+                    "are created; an existing FILE.dat is kept and the capture goes to FILE_2.dat, ...\n"
+                    "Ctrl+C, SIGTERM or SIGHUP end it early and keep what was taken. A FILE of several\n"
+                    "words is joined with blanks.\n"
+                    "Exit status 1 when the capture could not be made or a frame was lost, 2 for a usage error.\n",
+                    usage);
+        return 0;
+    }
     if (args.size() < 5) {
         std::fputs(usage, stderr);
         return 2;

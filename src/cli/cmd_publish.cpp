@@ -13,6 +13,8 @@
 #include "acquisition/record_sink.h"
 #include "cli_commands.h"
 #include "cli_mqtt.h"
+#include "cli_util.h"
+#include "settings/setting_values.h"
 #include "settings/settings_store.h"
 #include "window/console_window_port.h"
 
@@ -38,7 +40,8 @@ public:
 
 void PrintPublishHelp(FILE* out) {
     std::fprintf(out,
-                 "usage: lumora-cli publish --port N --mqtt URL [--str-format] [--seconds S]\n"
+                 "usage: lumora-cli publish [--port N] --mqtt URL [--str-format] [--seconds S]\n"
+                 "  N defaults to [Net] Port of ./Lumora.ini; 0 takes a free port.\n"
                  "  URL is mqtt://[USER:PASS@]HOST[:PORT]/TOPIC or mqtts://... (TLS).\n"
                  "  Client id, batch period, QoS and CA file come from [MQTT] of ./Lumora.ini.\n"
                  "  Ends on Ctrl+C, SIGTERM or after S seconds, after sending what is queued.\n");
@@ -48,7 +51,10 @@ void PrintPublishHelp(FILE* out) {
 
 int RunPublish(const Args& args) {
     SettingsStore settings;
-    std::string port = std::to_string(settings.GetInt("Net", "Port", 7008));
+    const int storedPort = settings.GetInt("Net", "Port", 7008);
+    std::string port = UsablePort(std::to_string(storedPort)) ? std::to_string(storedPort)
+                                                              : settings.GetString("Net", "Port", "");
+    bool portGiven = false;
     bool stringFormat = settings.GetInt("Net", "StringFormat", 0) != 0;
     double seconds = 0;
     MqttSettings mqtt;
@@ -68,22 +74,25 @@ int RunPublish(const Args& args) {
             return 2;
         }
         const std::string& v = args[++i];
+        long long n = 0;
         if (a == "--port") {
+            if (!ReadWholeNumber("publish", a, v, 0, 65535, &n)) return 2;
             port = v;
+            portGiven = true;
         } else if (a == "--mqtt") {
             if (!ParseMqttOption("publish", v, settings, mqtt)) return 2;
             haveMqtt = true;
         } else if (a == "--seconds") {
-            char* end = nullptr;
-            seconds = std::strtod(v.c_str(), &end);
-            if (end == v.c_str() || *end || !(seconds >= 0)) {
-                std::fprintf(stderr, "lumora-cli publish: bad value for --seconds: %s\n", v.c_str());
-                return 2;
-            }
+            if (!ReadDecimalNumber("publish", a, v, 0, 1e9, &seconds)) return 2;
         } else {
             std::fprintf(stderr, "lumora-cli publish: bad option %s %s\n", a.c_str(), v.c_str());
             return 2;
         }
+    }
+    if (!portGiven && !UsablePort(port)) {
+        std::fprintf(stderr, "lumora-cli publish: %s must be a port from 1 to 65535, not '%s'\n",
+                     SettingName(settings, "Net", "Port").c_str(), port.c_str());
+        return 2;
     }
     if (!haveMqtt) {
         std::fprintf(stderr, "lumora-cli publish: --mqtt URL is required\n");

@@ -20,6 +20,7 @@
 #include "cli_util.h"
 #include "cli_mqtt.h"
 #include "recording/raw_recorder.h"
+#include "settings/setting_values.h"
 #include "settings/settings_store.h"
 
 namespace lumora::cli {
@@ -59,6 +60,10 @@ private:
 };
 
 struct RecordOptions {
+    // Where each value came from: "--port", or the key of the settings file.
+    std::string portFrom = "--port", dirFrom = "--dir", prefixFrom = "--prefix";
+    // Said unless the option replaces the value of the settings file.
+    std::string linesWarning, intervalWarning;
     std::string port;
     std::string dir;
     std::string prefix;
@@ -72,19 +77,71 @@ struct RecordOptions {
     MqttSettings mqttSettings;
 };
 
+// The defaults from the settings file. A record count below 1 and a pause
+// outside 0..60000 ms are replaced, with a warning unless an option replaces
+// them; a port or a prefix that cannot be used is refused by
+// CheckRecordOptions, which names the key it came from.
+void ReadRecordSettings(const SettingsStore& settings, RecordOptions& o) {
+    o.portFrom = SettingName(settings, "Net", "Port");
+    o.dirFrom = SettingName(settings, "DataSave", "Dir");
+    o.prefixFrom = SettingName(settings, "DataSave", "FileName");
+    const int port = settings.GetInt("Net", "Port", 7008);
+    o.port = UsablePort(std::to_string(port)) ? std::to_string(port) : settings.GetString("Net", "Port", "");
+    o.stringFormat = settings.GetInt("Net", "StringFormat", 0) != 0;
+    o.dir = settings.GetString("DataSave", "Dir", "NULL");
+    o.prefix = settings.GetString("DataSave", "FileName", "sa");
+    o.localTime = settings.GetInt("DataSave", "EnableLocalTime", 1) != 0;
+    o.counter = settings.GetInt("DataSave", "SaveCounter", 1) != 0;
+
+    o.lines = settings.GetInt("DataSave", "LineNumber", static_cast<int>(kDefaultRecordsPerFile));
+    if (o.lines < 1) {
+        o.linesWarning = SettingName(settings, "DataSave", "LineNumber") + " is '" +
+                         settings.GetString("DataSave", "LineNumber", "") + "', below 1: " +
+                         std::to_string(kDefaultRecordsPerFile) + " records per file";
+        o.lines = kDefaultRecordsPerFile;
+    }
+    const int interval = settings.GetInt("DataRec", "Interval", 0);
+    if (interval != UsableIntervalMs(interval))
+        o.intervalWarning = SettingName(settings, "DataRec", "Interval") + " is " + std::to_string(interval) +
+                            ", outside 0 to " + std::to_string(kMaxIntervalMs) + ": " +
+                            std::to_string(UsableIntervalMs(interval)) + " ms";
+    o.interval = std::to_string(UsableIntervalMs(interval));
+}
+
+// What cannot be used is refused before the port is bound, so that a run
+// never listens for data it cannot keep.
+bool CheckRecordOptions(RecordOptions& o) {
+    for (const std::string* warning : {&o.linesWarning, &o.intervalWarning})
+        if (!warning->empty()) std::fprintf(stderr, "lumora-cli record: warning: %s\n", warning->c_str());
+    if (!UsablePort(o.port) && !(o.portFrom == "--port" && o.port == "0")) {
+        std::fprintf(stderr, "lumora-cli record: %s must be a port from 1 to 65535, not '%s'\n", o.portFrom.c_str(),
+                     o.port.c_str());
+        return false;
+    }
+    if (!IsSafeFilePrefix(o.prefix)) {
+        std::fprintf(stderr, "lumora-cli record: %s may not contain /, \\ or .., not '%s'\n", o.prefixFrom.c_str(),
+                     o.prefix.c_str());
+        return false;
+    }
+    // "NULL" is the current directory.
+    if (o.dir == "NULL") {
+        char cwd[4096];
+        o.dir = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+    }
+    std::string why;
+    if (!WritableFolder(o.dir, &why)) {
+        std::fprintf(stderr, "lumora-cli record: %s: %s\n", o.dirFrom.c_str(), why.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunRecord(const Args& args) {
     SettingsStore settings;
     RecordOptions o;
-    o.port = std::to_string(settings.GetInt("Net", "Port", 7008));
-    o.stringFormat = settings.GetInt("Net", "StringFormat", 0) != 0;
-    o.dir = settings.GetString("DataSave", "Dir", "NULL");
-    o.prefix = settings.GetString("DataSave", "FileName", "sa");
-    o.lines = settings.GetInt("DataSave", "LineNumber", 100000);
-    o.localTime = settings.GetInt("DataSave", "EnableLocalTime", 1) != 0;
-    o.counter = settings.GetInt("DataSave", "SaveCounter", 1) != 0;
-    o.interval = std::to_string(settings.GetInt("DataRec", "Interval", 0));
+    ReadRecordSettings(settings, o);
 
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -97,9 +154,13 @@ int RunRecord(const Args& args) {
                 "usage: lumora-cli record [--port N] [--dir DIR] [--prefix P] [--lines N] [--str-format]\n"
                 "                         [--local-time 0|1] [--counter 0|1] [--interval MS] [--seconds S]\n"
                 "                         [--mqtt mqtt://[USER:PASS@]HOST[:PORT]/TOPIC]\n"
-                "Options not given come from ./Lumora.ini. Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds.\n"
+                "Options not given come from ./Lumora.ini. --port 0 takes a free port. DIR must exist and be\n"
+                "writable; P may not contain /, \\ or ..; --interval is 0 to %d.\n"
+                "Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds.\n"
                 "With --mqtt the decoded frames are also published (see 'lumora-cli publish --help').\n"
-                "Exit status 3 when any record did not reach the disk.\n");
+                "Exit status 2 when an option or a value of ./Lumora.ini cannot be used, 1 when the port\n"
+                "cannot be bound, 3 when any record did not reach the disk.\n",
+                kMaxIntervalMs);
             return 0;
         }
         if (i + 1 >= args.size()) {
@@ -111,18 +172,23 @@ int RunRecord(const Args& args) {
         if (a == "--port") {
             if (!ReadWholeNumber("record", a, v, 0, 65535, &n)) return 2;
             o.port = v;
+            o.portFrom = a;
         } else if (a == "--dir") {
             o.dir = v;
+            o.dirFrom = a;
         } else if (a == "--prefix") {
             o.prefix = v;
+            o.prefixFrom = a;
         } else if (a == "--interval") {
-            if (!ReadWholeNumber("record", a, v, 0, INT32_MAX, &n)) return 2;
+            if (!ReadWholeNumber("record", a, v, 0, kMaxIntervalMs, &n)) return 2;
             o.interval = v;
+            o.intervalWarning.clear();
         } else if (a == "--mqtt") {
             if (!ParseMqttOption("record", v, settings, o.mqttSettings)) return 2;
             o.mqtt = true;
         } else if (a == "--lines") {
             if (!ReadWholeNumber("record", a, v, 1, UINT32_MAX, &o.lines)) return 2;
+            o.linesWarning.clear();
         } else if (a == "--local-time" || a == "--counter") {
             if (!ReadWholeNumber("record", a, v, 0, 1, &n)) return 2;
             (a == "--local-time" ? o.localTime : o.counter) = n != 0;
@@ -133,11 +199,7 @@ int RunRecord(const Args& args) {
             return 2;
         }
     }
-    // "NULL" is the current directory.
-    if (o.dir == "NULL") {
-        char cwd[4096];
-        o.dir = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
-    }
+    if (!CheckRecordOptions(o)) return 2;
 
     ConsoleWindow window;
     AcquisitionState state;

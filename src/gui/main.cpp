@@ -34,9 +34,13 @@ void OnTerminate(int) {
     (void)ignored;
 }
 
+const char kUsage[] =
+    "usage: lumora [--user-folder] [Qt options]\n"
+    "       lumora --help | --version\n";
+
 void PrintHelp() {
     std::printf(
-        "usage: lumora [--user-folder] [Qt options]\n"
+        "%s"
         "The Lumora desktop program. It works in the current folder: its settings\n"
         "file Lumora.ini, the recordings (Save DIR \"NULL\") and the scripts daq.sh,\n"
         "convert.sh and 7z.sh are looked for there; a script missing there is taken\n"
@@ -47,11 +51,69 @@ void PrintHelp() {
         "  -V, --version   print the version and exit\n"
         "Qt's own options are accepted too, e.g. -platform offscreen.\n"
         "Exit status: 0 when the program ended normally, 1 when the work folder could\n"
-        "not be used, 2 for an unknown option.\n");
+        "not be used, 2 for an unknown option, 255 when the language switch could not\n"
+        "start the new instance.\n",
+        kUsage);
 }
 
 bool IsOption(const char* arg, const char* longName, const char* shortName) {
     return std::strcmp(arg, longName) == 0 || std::strcmp(arg, shortName) == 0;
+}
+
+// Qt's own options, which QApplication takes out of the arguments; Qt reads
+// them with one dash or two, and a few also as -name=value.
+const char* const kQtOptionsWithValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                           "qwindowgeometry", "geometry", "qwindowicon", "icon",
+                                           "qwindowtitle", "title", "session", "display", "name",
+                                           "style", "stylesheet", "qmljsdebugger"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "testability", "nograb", "dograb"};
+
+enum class QtOption { None, Flag, WithValue };
+
+QtOption QtOptionKind(const char* arg) {
+    if (arg[0] != '-') return QtOption::None;
+    std::string name = arg + (arg[1] == '-' ? 2 : 1);
+    const size_t eq = name.find('=');
+    const bool valueAttached = eq != std::string::npos;
+    if (valueAttached) name.resize(eq);
+    for (const char* o : kQtOptionsWithValue)
+        if (name == o) return valueAttached ? QtOption::Flag : QtOption::WithValue;
+    for (const char* o : kQtFlags)
+        if (name == o && !valueAttached) return QtOption::Flag;
+    return QtOption::None;
+}
+
+// Every argument is looked at before Qt starts, so that a wrong one is told
+// on any display, or none. Returns the exit status when the program is to
+// end here, -1 to go on.
+int CheckArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (IsOption(arg, "--help", "-h")) {
+            PrintHelp();
+            return 0;
+        }
+        if (IsOption(arg, "--version", "-V")) {
+            std::printf("%s %s\n", LUMORA_PRODUCT_NAME, LUMORA_PRODUCT_VERSION);
+            return 0;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--user-folder") == 0) continue;
+        switch (QtOptionKind(arg)) {
+            case QtOption::Flag:
+                continue;
+            case QtOption::WithValue:
+                if (++i < argc) continue;
+                std::fprintf(stderr, "lumora: option '%s' needs a value\n%s", arg, kUsage);
+                return 2;
+            case QtOption::None:
+                std::fprintf(stderr, "lumora: unknown option '%s'\n%s", arg, kUsage);
+                return 2;
+        }
+    }
+    return -1;
 }
 
 // The scripts find lumora-cli through LUMORA_CLI first: point them at the one
@@ -66,24 +128,15 @@ void OfferCliToScripts() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Answered before Qt starts, so that they work without a display.
-    for (int i = 1; i < argc; ++i) {
-        if (IsOption(argv[i], "--help", "-h")) {
-            PrintHelp();
-            return 0;
-        }
-        if (IsOption(argv[i], "--version", "-V")) {
-            std::printf("%s %s\n", LUMORA_PRODUCT_NAME, LUMORA_PRODUCT_VERSION);
-            return 0;
-        }
-    }
+    if (const int status = CheckArguments(argc, argv); status >= 0) return status;
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     bool userFolder = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--user-folder") == 0) {
             userFolder = true;
         } else {
-            std::fprintf(stderr, "lumora: unknown option '%s' (see lumora --help)\n", argv[i]);
+            // A Qt option of another platform than the one that started.
+            std::fprintf(stderr, "lumora: unknown option '%s'\n%s", argv[i], kUsage);
             return 2;
         }
     }
@@ -116,6 +169,17 @@ int main(int argc, char** argv) {
                 const bool chinese = lumora::UiLanguage() == lumora::Language::Chinese;
                 window.MessageBox(chinese ? path + " 是只读文件，设置的更改将不会保存。"
                                           : path + " is read-only: changes to the settings will not be saved.",
+                                  LUMORA_PRODUCT_NAME, lumora::kMbOk, lumora::kMbIconWarning);
+            },
+            Qt::QueuedConnection);
+    });
+    // A settings file holding a password that other users can read: said
+    // once, with the command that closes it.
+    lumora::SettingsStore::SetExposedSecretHandler([&window](const std::string& path) {
+        QMetaObject::invokeMethod(
+            &window,
+            [&window, path] {
+                window.MessageBox(lumora::StringPrintf(lumora::LoadString(232).c_str(), path.c_str(), path.c_str()),
                                   LUMORA_PRODUCT_NAME, lumora::kMbOk, lumora::kMbIconWarning);
             },
             Qt::QueuedConnection);
@@ -160,6 +224,8 @@ int main(int argc, char** argv) {
     window.show();
     window.Initialise();
     const int result = ended ? window.ExitCode() : app.exec();
-    lumora::SettingsStore::SetNotSavedHandler(nullptr);  // the window goes before the store's last writes
+    // The window goes before the store's last writes.
+    lumora::SettingsStore::SetNotSavedHandler(nullptr);
+    lumora::SettingsStore::SetExposedSecretHandler(nullptr);
     return result;
 }

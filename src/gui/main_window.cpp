@@ -31,12 +31,14 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QValidator>
 #include <QVBoxLayout>
 
 #include "about_dialog.h"
 #include "window/captions.h"
 #include "app_icon.h"
 #include "sensor_list_widget.h"
+#include "settings/setting_values.h"
 
 namespace lumora {
 namespace {
@@ -47,11 +49,21 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 // font and the scale.
 int Chars(const QWidget* w, int n) { return w->fontMetrics().averageCharWidth() * n + 10; }
 
+// "File Name" does not take a character that would lead the recordings out
+// of Save DIR.
+class FilePrefixValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return IsSafeFilePrefix(input.toStdString()) ? Acceptable : Invalid;
+    }
+};
+
 }  // namespace
 
 MainWindow::MainWindow(const QString& settingsPath, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       lang_(UiLanguage()) {
     setObjectName("mainWindow");
     setWindowIcon(ProgramIcon());
@@ -238,6 +250,7 @@ QWidget* MainWindow::BuildDataSave() {
     grid->addWidget(NewField(IDC_FILE_NUMBER), 2, 1);
     grid->addWidget(NewLabel(IDC_FILE_NAME), 2, 2);
     QWidget* fileName = NewEdit(IDC_FILE_NAME);
+    static_cast<QLineEdit*>(fileName)->setValidator(new FilePrefixValidator(fileName));
     fileName->setFixedWidth(Chars(fileName, 8));
     grid->addWidget(fileName, 2, 3);
     grid->addWidget(NewLabel(IDC_SAVE_DIR), 3, 0);
@@ -351,9 +364,11 @@ QWidget* MainWindow::BuildViewArea() {
         tabs_->addTab(page, Q(ViewTabCaption(tab, lang_)));
     }
     // The view area: the rectangle of the hidden marker control in the
-    // original layout, here a fixed size that scales with the font.
-    int unit = fontMetrics().averageCharWidth();
-    tabs_->setMinimumSize(unit * 120, fontMetrics().height() * 30);
+    // original layout, here a size that scales with the font. It is the
+    // least the tabs get where the screen has room, and they take every
+    // pixel the window grows by.
+    viewAreaSize_ = QSize(fontMetrics().averageCharWidth() * 120, fontMetrics().height() * 30);
+    tabs_->setMinimumSize(viewAreaSize_);
     tabs_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     return tabs_;
 }
@@ -397,23 +412,37 @@ void MainWindow::BuildControls() {
     bottom->setFixedHeight(bottom->fontMetrics().height() / 2 + 6);
     Register(IDC_PROGRESS_RECORDS, bottom);
     inner->addWidget(bottom);
-    // The contents keep the size they ask for.
-    inner->setSizeConstraint(QLayout::SetFixedSize);
 
+    // The contents follow the window down to their least size; below it
+    // (a screen smaller than the layout) scroll bars reach the rest.
     scroll_ = new QScrollArea;
     scroll_->setObjectName("mainScroll");
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setFocusPolicy(Qt::NoFocus);  // Tab goes from control to control as before
+    scroll_->setWidgetResizable(true);
     scroll_->setWidget(contents_);
     root->addWidget(scroll_);
     FitToScreen();
 }
 
+QSize MainWindow::DescribedSize() const {
+    return contents_->sizeHint() + QSize(0, menuBar_->sizeHint().height());
+}
+
+QSize MainWindow::LeastSize() const {
+    return contents_->minimumSizeHint() + QSize(0, menuBar_->sizeHint().height());
+}
+
 void MainWindow::FitToScreen() {
-    const QSize whole = contents_->sizeHint() + QSize(0, menuBar_->sizeHint().height());
+    // Sizes are those of the style and fonts the window is shown with.
+    ensurePolished();
+    tabs_->setMinimumSize(viewAreaSize_);
+    contents_->layout()->activate();
+    const QSize described = DescribedSize();
     QScreen* s = screen();
     if (!s) {
-        setFixedSize(whole);
+        setMinimumSize(described);
+        resize(described.expandedTo(size()));
         return;
     }
     // Room the window manager's title bar and frame take; known once shown.
@@ -421,21 +450,25 @@ void MainWindow::FitToScreen() {
     if (frame.width() <= 0 || frame.height() <= 0) frame = QSize(8, fontMetrics().height() * 2 + 8);
     const QRect area = s->availableGeometry();
     const QSize room = area.size() - frame;
-    if (whole.width() <= room.width() && whole.height() <= room.height()) {
-        setFixedSize(whole);
+    if (described.width() <= room.width() && described.height() <= room.height()) {
+        setMinimumSize(described);
+        resize(described.expandedTo(size().boundedTo(room)));
         return;
     }
-    // Too big for this screen: the window takes what there is and may be
-    // made smaller still; scroll bars reach the rest.
-    // A scroll bar in one direction takes room in the other; where the
-    // screen has that room, the window takes it and needs only the one bar.
+    // Too big for this screen: the view area gives up what is missing, down
+    // to a third of its size, so that less has to be scrolled; the window
+    // takes what there is and may be made smaller still, and scroll bars
+    // reach the rest.
+    const QSize missing = (LeastSize() - room).expandedTo(QSize(0, 0));
+    tabs_->setMinimumSize((viewAreaSize_ - missing).expandedTo(viewAreaSize_ / 3));
+    contents_->layout()->activate();
+    QSize least = LeastSize();
+    // A scroll bar in one direction takes room in the other.
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-    QSize largest = whole;
-    if (whole.height() > room.height()) largest.rwidth() += bar;
-    if (whole.width() > room.width()) largest.rheight() += bar;
-    setMinimumSize(whole.boundedTo(QSize(320, 240)));
-    setMaximumSize(largest);
-    resize(largest.boundedTo(room));
+    if (least.height() > room.height()) least.rwidth() += bar;
+    if (least.width() > room.width()) least.rheight() += bar;
+    setMinimumSize(least.boundedTo(QSize(320, 240)));
+    resize(described.expandedTo(least).boundedTo(room));
     if (!isVisible()) move(area.topLeft());
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The desktop program's main window: a fixed-size dialog with the four groups
+// The desktop program's main window: a resizable dialog with the four groups
 // of controls, the menu, the view groups and the five view tabs. It binds the
 // widgets to CLumoraDlg's handlers and is the engine's WindowPort.
 //
@@ -57,6 +57,11 @@ public:
     // A small widget at the right end of the menu bar, where it moves no
     // control of the window (null removes it).
     void SetMenuCornerWidget(QWidget* widget);
+    // The window's default size: the layout with the view area at its
+    // described size.
+    QSize DescribedSize() const;
+    // The least size of the layout with the view area as it is now.
+    QSize LeastSize() const;
     // Whether the window hid itself into the tray.
     bool InTray() const;
 
@@ -126,8 +131,9 @@ private:
     QWidget* NewCheck(int id, bool textLeft = false);
     QWidget* NewButton(int id);
     void Register(int id, QWidget* w);
-    // The whole layout at a fixed size where the screen's available area
-    // holds it; otherwise a window that fits the area and scrolls.
+    // The described layout is the window's default and least size where the
+    // screen's available area holds it; otherwise the window fits the area,
+    // its view area shrinks some way, and it scrolls.
     void FitToScreen();
     void HideToTray();
     void RestoreFromTray();
@@ -142,6 +148,7 @@ private:
     QTabWidget* tabs_ = nullptr;
     QScrollArea* scroll_ = nullptr;  // holds every control below the menu
     QWidget* contents_ = nullptr;
+    QSize viewAreaSize_;  // the described size of the view tabs
     SensorListWidget* sensorList_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     int settingText_ = 0;  // >0 while the program itself changes a control

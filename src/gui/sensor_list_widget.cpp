@@ -125,8 +125,8 @@ SensorListWidget::SensorListWidget(SensorList& rows, int language, QWidget* pare
 void SensorListWidget::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
     // The columns keep their proportions (100, 200, 100, 200, 200, 200) and
-    // share the width of the view. The window has a fixed size, so this runs
-    // only while it is laid out; widths the user drags stay.
+    // share the width of the view, whatever size the window is given; widths
+    // the user drags stay until the window's size changes.
     int total = 0;
     for (int c = 0; c < kSensorListColumns; ++c) total += SensorListColumnWidth(c);
     const int width = viewport()->width();

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -174,6 +175,12 @@ private slots:
         QCOMPARE(lines->text(), QStringLiteral("125"));
         QCOMPARE(f.Read("DataSave", "LineNumber"), std::string("125"));
         QCOMPARE(w.Dlg().RecordsPerFile(), 125u);
+        // File Name does not take what would lead the recordings out of their folder.
+        auto* name = f.Get<QLineEdit>(IDC_FILE_NAME);
+        name->clear();
+        QTest::keyClicks(name, "a/b..c\\d");
+        QCOMPARE(name->text(), QStringLiteral("ab.cd"));
+        QCOMPARE(f.Read("DataSave", "FileName"), std::string("ab.cd"));
 
         // Tabs and menu.
         QTabWidget* tabs = w.ViewTabs();
@@ -193,31 +200,69 @@ private slots:
         QCOMPARE(w.Action(ID_LANGUAGE_ENGLISH) != nullptr, lang == Language::Chinese);
         QCOMPARE(w.windowTitle(), QStringLiteral("lumora Ver: 1.0.2.6"));
         QCOMPARE(w.findChild<QMenuBar*>("menuBar")->actions().size(), 6);
+    }
 
-        // Fixed size with a minimise box and no maximise box.
+    // The described layout is the window's default and least size where the
+    // screen holds it; a smaller screen gets a window that fits and scrolls.
+    // Room the window gains goes to the view tabs and the source-data box.
+    // The program's tests run this on the default offscreen screen and on
+    // screens of 1920 x 1080 and 1366 x 768 (tests/gui/CMakeLists.txt).
+    void windowFitsTheScreenAndGrowsIntoTheViews_data() { controlsAndCaptionsInBothLanguages_data(); }
+    void windowFitsTheScreenAndGrowsIntoTheViews() {
+        QFETCH(int, language);
+        Fixture f({{"View.Language", std::to_string(language)}});
+        MainWindow& w = *f.window;
         QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
-        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(w.windowFlags() & Qt::WindowMaximizeButtonHint);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        // Fixed where the screen holds the whole layout; on a smaller screen
-        // (the offscreen one is 800 x 600) the window fits the screen and
-        // every control can be scrolled to.
         auto* scroll = w.findChild<QScrollArea*>("mainScroll");
-        QVERIFY(scroll);
-        const QSize whole = scroll->widget()->size();
+        QWidget* contents = scroll->widget();
         const QRect area = w.screen()->availableGeometry();
-        if (w.minimumSize() == w.maximumSize()) {
-            QVERIFY(whole.width() <= area.width() && whole.height() <= area.height());
-            QCOMPARE(scroll->viewport()->size(), whole);
+        QVERIFY(w.width() <= area.width() && w.height() <= area.height());
+        const QSize described = w.DescribedSize();
+        if (w.minimumSize() == described) {
+            // The screen holds the layout: nothing scrolls.
+            QCOMPARE(w.size(), described);
+            QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+            QCOMPARE(scroll->verticalScrollBar()->maximum(), 0);
         } else {
-            QVERIFY(w.width() <= area.width() && w.height() <= area.height());
-            QVERIFY(w.maximumSize().width() >= whole.width());
+            QVERIFY(described.width() > area.width() || described.height() > area.height());
             for (QScrollBar* bar : {scroll->horizontalScrollBar(), scroll->verticalScrollBar()})
                 bar->setValue(bar->maximum());
-            QWidget* contents = scroll->widget();
             const QPoint corner = contents->mapTo(scroll->viewport(), contents->rect().bottomRight());
             QVERIFY2(scroll->viewport()->rect().contains(corner), "the far corner comes into view");
+            for (QScrollBar* bar : {scroll->horizontalScrollBar(), scroll->verticalScrollBar()}) bar->setValue(0);
         }
+
+        // Growing: the controls on the left keep their width, the view tabs
+        // take all of it, the tabs and the source-data box the height.
+        const QSize before = w.size();
+        auto* dataSave = w.findChild<QGroupBox*>("grpDataSave");
+        auto* source = w.findChild<QGroupBox*>("grpSourceData");
+        const QSize roomy = described + QSize(100, 100);
+        w.resize(roomy);
+        QTRY_COMPARE(scroll->verticalScrollBar()->maximum() + scroll->horizontalScrollBar()->maximum(), 0);
+        const QSize tabs0 = w.ViewTabs()->size(), save0 = dataSave->size(), source0 = source->size();
+        w.resize(roomy + QSize(400, 300));
+        QTRY_COMPARE(w.ViewTabs()->size(), tabs0 + QSize(400, 300));
+        QCOMPARE(dataSave->size(), save0);
+        QCOMPARE(source->height(), source0.height() + 300);
+        SensorListWidget* list = w.SensorListView();
+        QVERIFY(list->horizontalHeader()->length() <= list->viewport()->width());
+        QVERIFY(list->horizontalHeader()->length() >= list->viewport()->width() - 6);
+        w.resize(before);
+
+        // On a screen of 1366 x 768 and up, nothing is scrolled sideways and
+        // every column of the list is in view; it is the Chinese layout with
+        // the CJK font of the Chinese interface that is widest.
+        if (area.width() < 1366 || area.height() < 768) return;
+        QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+        const QPoint listRight = list->mapTo(scroll->viewport(), list->rect().topRight());
+        QVERIFY(scroll->viewport()->rect().contains(listRight));
+        QVERIFY(list->horizontalHeader()->length() <= list->viewport()->width());
+        if (language == 1 && !QFontDatabase::families().contains(QStringLiteral("Noto Sans CJK SC")))
+            QSKIP("the CJK font (fonts-noto-cjk) is not installed: the Chinese layout was measured with another font");
     }
 
     void aboutBoxLines() {

@@ -78,6 +78,35 @@ private slots:
         // each with the recorder's trailer.
         QCOMPARE(QFileInfo(QDir(dir.path()).filePath(files[0])).size(), qint64(5 + 19 * (frame.size() + 52)));
     }
+
+    // The desktop program reads its options before Qt starts: without any
+    // display a wrong one gets the usage and status 2, not an abort.
+    void optionsAreReadWithoutADisplay() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+        struct Case {
+            QStringList args;
+            int status;
+            const char* says;
+        };
+        const Case cases[] = {
+            {{"--bogus"}, 2, "usage: lumora"},
+            {{"-platform"}, 2, "needs a value"},
+            {{"-platform", "offscreen", "-reverse", "--bogus"}, 2, "unknown option '--bogus'"},
+            {{"-style=fusion", "--help"}, 0, "usage: lumora"},
+            {{"--version"}, 0, "lumora 1.0.2.6"},
+        };
+        for (const Case& c : cases) {
+            QProcess lumora;
+            lumora.setProcessEnvironment(env);
+            lumora.start(QStringLiteral(LUMORA_GUI_PATH), c.args);
+            QVERIFY(lumora.waitForFinished(30000));
+            const QByteArray said = lumora.readAllStandardOutput() + lumora.readAllStandardError();
+            QCOMPARE(lumora.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(lumora.exitCode(), c.status);
+            QVERIFY2(said.contains(c.says), said.constData());
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(ProgramSignalsTest)

@@ -9,9 +9,6 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "acquisition/frame_encoder.h"
 #include "app/lumora_dlg.h"
@@ -19,6 +16,7 @@
 #include "settings/settings_store.h"
 #include "tools/publishing_tools.h"
 #include "window/control_ids.h"
+#include "support/free_ports.h"
 
 using namespace lumora;
 
@@ -42,20 +40,6 @@ MainWindow* NewWindow(const QTemporaryDir& dir, const QString& iniText) {
     return new MainWindow(dir.filePath("Lumora.ini"));
 }
 
-int ClosedTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
 }  // namespace
 
 class PublishingToolsTest : public QObject {
@@ -63,7 +47,7 @@ class PublishingToolsTest : public QObject {
 private slots:
     void mqttDialogWritesItsKeysAndTheIndicatorMovesNothing() {
         QTemporaryDir dir;
-        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=0\n")));
+        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=%1\n").arg(test::FreeUdpPort())));
         w->show();
         w->Initialise();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -79,7 +63,7 @@ private slots:
         w->findChild<QAction*>(QStringLiteral("cmd%1").arg(ID_SETTING_MQTT))->trigger();
         MqttDialog* d = tools.Dialog();
         QVERIFY(d && d->isVisible());
-        const QString port = QString::number(ClosedTcpPort());
+        const QString port = QString::number(test::FreeTcpPort());
         d->findChild<QLineEdit*>("mqttPort")->setText(port);
         d->findChild<QLineEdit*>("mqttTopic")->setText("site/a");
         SettingsStore ini(dir.filePath("Lumora.ini").toStdString());
@@ -116,7 +100,7 @@ private slots:
         rec.write(file);
         rec.close();
 
-        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=0\n")));
+        std::unique_ptr<MainWindow> w(NewWindow(dir, QStringLiteral("[Net]\nPort=%1\n").arg(test::FreeUdpPort())));
         w->show();
         w->Initialise();
         PublishingTools tools(*w);

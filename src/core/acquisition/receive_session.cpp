@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 
 #include <chrono>
-#include <climits>
 #include <cstring>
 
 #include "acquisition/binary_decoder.h"
@@ -12,6 +11,7 @@
 #include "window/control_ids.h"
 #include "window/string_table.h"
 #include "window/window_port.h"
+#include "settings/setting_values.h"
 #include "settings/settings_store.h"
 
 namespace lumora {
@@ -27,19 +27,7 @@ constexpr int kReceiveTimeoutMs = 250;
 
 }  // namespace
 
-int LeadingInt(const std::string& text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long n = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (n <= static_cast<long long>(INT_MAX) + 1) n = n * 10 + (text[i] - '0');
-    }
-    if (negative) n = -n;
-    if (n > INT_MAX) return INT_MAX;
-    if (n < INT_MIN) return INT_MIN;
-    return static_cast<int>(n);
-}
+int LeadingInt(const std::string& text) { return ReadLeadingInt(text); }
 
 bool RateWindow::Count(int64_t nowMs, int& rate) {
     ++count_;
@@ -83,9 +71,9 @@ std::string ReceiveSession::PortText() const {
 }
 
 void ReceiveSession::SetIntervalText(const std::string& text) {
-    // A negative interval (possible only through the settings file) counts as 0.
-    int ms = LeadingInt(text);
-    intervalMs_.store(ms > 0 ? ms : 0, std::memory_order_relaxed);
+    // A negative interval (possible only through the settings file) counts as
+    // 0; a very long one is cut to a minute, so that the worker never stalls.
+    intervalMs_.store(UsableIntervalMs(LeadingInt(text)), std::memory_order_relaxed);
 }
 
 void ReceiveSession::SetWorkerStartHook(std::function<void()> hook) {

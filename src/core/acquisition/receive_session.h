@@ -73,7 +73,8 @@ public:
     // "RCV Port" text (m_portText), read by Open.
     void SetPortText(const std::string& text);
     std::string PortText() const;
-    // "INR (ms)" (m_intervalText): sleep after each datagram; negative counts as 0.
+    // "INR (ms)" (m_intervalText): sleep after each datagram; negative counts as
+    // 0, more than kMaxIntervalMs as kMaxIntervalMs.
     void SetIntervalText(const std::string& text);
     int IntervalMs() const { return intervalMs_.load(std::memory_order_relaxed); }
     // "Enable" (1011): hand frames and texts to the recorder.

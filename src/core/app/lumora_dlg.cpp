@@ -18,6 +18,7 @@
 #include "window/captions.h"
 #include "lumora_version.h"
 #include "platform/udp_socket.h"
+#include "settings/setting_values.h"
 
 namespace lumora {
 namespace {
@@ -205,9 +206,13 @@ void CLumoraDlg::OnProtocolChanged(int index) {
 
 void CLumoraDlg::OnPortChanged(const std::string& text) {
     // The box takes four typed characters, but a longer port from the settings
-    // file is bound whole (a number beyond 65535 is refused at Open).
-    m_portText = text;
+    // file is bound whole (a port outside 1..65535 is refused at Open).
     m_settings.SetString("Net", "Port", text);
+    UsePortText(text);
+}
+
+void CLumoraDlg::UsePortText(const std::string& text) {
+    m_portText = text;
     m_session->SetPortText(m_portText);
     // The decoder numbers sensors by the port typed in the box.
     m_acq.m_rcvPort.store(LeadingInt(text), std::memory_order_relaxed);
@@ -242,6 +247,12 @@ void CLumoraDlg::OnOpenClose() {
 
 void CLumoraDlg::OpenPort() {
     ApplySessionSettings();
+    if (!UsablePort(m_portText)) {
+        // No digits or 0 would let the system pick a port no instrument sends
+        // to: refused as a port that cannot be opened.
+        m_window.MessageBox(StringPrintf(LoadString(215).c_str(), m_portText.c_str()), "lumora", kMbOk);
+        return;
+    }
     bool opened = m_session->Open([this] {
         // The views get ready for a new run before the worker starts.
         StartRealtime();
@@ -335,16 +346,18 @@ void CLumoraDlg::OnErrorNumberChanged(const std::string& text) {
 }
 
 void CLumoraDlg::OnLineNumberChanged(const std::string& text) {
-    long n = LeadingInt(text);
-    m_recordsPerFile.store(n < 0 ? 0u : static_cast<uint32_t>(std::min<long>(n, UINT32_MAX)));
+    // While the box is emptied to type a new number, the default is in force.
+    m_recordsPerFile.store(UsableRecordsPerFile(LeadingInt(text)));
     m_recorder.SetRecordsPerFile(m_recordsPerFile.load());
     m_settings.SetString("DataSave", "LineNumber", text);
 }
 
 void CLumoraDlg::OnFileNameChanged(const std::string& text) {
     m_fileName = text;
+    // The recorder refuses a prefix that leads out of the folder, and says so
+    // when it would open a file; such a prefix is not stored.
     m_recorder.SetFilePrefix(text);
-    m_settings.SetString("DataSave", "FileName", text);
+    if (IsSafeFilePrefix(text)) m_settings.SetString("DataSave", "FileName", text);
 }
 
 void CLumoraDlg::OnSaveDirChanged(const std::string& text) {
@@ -481,7 +494,7 @@ void CLumoraDlg::ReadSettingsIntoControls(bool atStartup) {
     int autoOpen = s.GetInt("Net", "AutoOpen", 0);
     if (atStartup) m_stringFormat.store(s.GetInt("Net", "StringFormat", 0) != 0 ? 1 : 0);
     g_protocol.store(s.GetInt("Net", "Protocol", 0));
-    int interval = s.GetInt("DataRec", "Interval", 0);
+    int interval = UsableIntervalMs(s.GetInt("DataRec", "Interval", 0));
     int enable = s.GetInt("DataSave", "Enable", 0);
     int lineNumber = s.GetInt("DataSave", "LineNumber", 100000);
     int localTime = s.GetInt("DataSave", "EnableLocalTime", 1);
@@ -509,9 +522,24 @@ void CLumoraDlg::ReadSettingsIntoControls(bool atStartup) {
     }
 
     // Number edits, each writing its value back through its change handler.
-    SetEditText(IDC_PORT, std::to_string(port));
+    // A port that cannot be used stays as it stands in the file: the box
+    // shows it, Open refuses it, and it is not rewritten.
+    if (UsablePort(std::to_string(port))) {
+        SetEditText(IDC_PORT, std::to_string(port));
+    } else {
+        const std::string stored = s.GetString("Net", "Port", "");
+        m_window.SetText(IDC_PORT, stored);
+        UsePortText(stored);
+    }
     SetEditText(IDC_CMD_PORT, std::to_string(cmdPort));
     SetEditText(IDC_INTERVAL, std::to_string(interval));
+    if (lineNumber < 1) {
+        const std::string stored = s.GetString("DataSave", "LineNumber", "");
+        lineNumber = static_cast<int>(kDefaultRecordsPerFile);
+        m_window.MessageBox(StringPrintf(LoadString(231).c_str(), stored.c_str(), m_settings.Path().c_str(),
+                                         kDefaultRecordsPerFile),
+                            "lumora", kMbOk, kMbIconWarning);
+    }
     SetEditText(IDC_LINE_NUMBER, std::to_string(lineNumber));
     SetEditText(IDC_ERROR_NUMBER, std::to_string(errorNumber));
     if (atStartup) SetEditText(IDC_REALTIME_LEN, std::to_string(m_rtLength.load()));

@@ -215,6 +215,9 @@ public:
 
 private:
     void ReadSettingsIntoControls(bool atStartup);
+    // The port text in force (m_portText, the session, the decoder's port),
+    // without writing it to the settings file.
+    void UsePortText(const std::string& text);
     void ResolveSaveDir(const std::string& stored);
     void ClearStatusState();
     // The Open and Close paths of the data port.

@@ -142,7 +142,7 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
     HighSpeedConvertStats st;
     int fd = ::open(o.input.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        st.error = "cannot open " + o.input + ": " + std::strerror(errno);
+        st.error = errno == ENOENT ? o.input + " does not exist" : "cannot open " + o.input + ": " + std::strerror(errno);
         return st;
     }
     struct FdCloser {

@@ -8,6 +8,7 @@
 
 #include "formats/json_lines.h"
 #include "recording/fresh_file.h"
+#include "settings/setting_values.h"
 #include "window/string_table.h"
 #include "window/window_port.h"
 
@@ -15,6 +16,7 @@ namespace lumora {
 namespace {
 
 constexpr int kOpenFailedString = 220;
+constexpr int kUnsafePrefixString = 230;
 constexpr int kWriteFailedString = 221;
 // A batch is written early when it grows past this (many small frames in
 // full-size datagrams), so memory stays bounded.
@@ -85,8 +87,15 @@ bool RawRecorder::OpenFile(bool binary) {
     int err = 0;
     // Appending: after a failed write cuts the file back to its last whole
     // record, the next record goes right there.
-    int fd = CreateFreshFile(base, ".dat", variant, &path, &variant, O_APPEND);
-    if (fd < 0) err = errno;
+    int fd = -1;
+    if (IsSafeFilePrefix(prefix)) {
+        fd = CreateFreshFile(base, ".dat", variant, &path, &variant, O_APPEND);
+        if (fd < 0) err = errno;
+    } else {
+        // The window and the command line refuse such a prefix; whatever
+        // gets here still never writes outside the folder.
+        path = base + ".dat";
+    }
     lastBase_ = base;
     lastVariant_ = variant;
     {
@@ -103,7 +112,8 @@ bool RawRecorder::OpenFile(bool binary) {
         // into a missing directory does not go unnoticed.
         if (!failureReported_ && window_) {
             failureReported_ = true;
-            std::string text = StringPrintf(LoadString(kOpenFailedString).c_str(), path.c_str(), std::strerror(err));
+            const std::string reason = err ? std::strerror(err) : LoadString(kUnsafePrefixString);
+            std::string text = StringPrintf(LoadString(kOpenFailedString).c_str(), path.c_str(), reason.c_str());
             WindowPort* w = window_;
             window_->Post([w, text] { w->MessageBox(text, "lumora", kMbOk, kMbIconWarning); });
         }

@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include "settings/setting_values.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -50,6 +52,7 @@ bool SameName(std::string_view a, std::string_view b) {
 struct IniText {
     std::vector<std::string> lines;
     std::string eol = "\n";
+    mode_t mode = 0;  // permission bits of the file read
 };
 
 enum class ReadResult { Ok, Missing, Unreadable };
@@ -62,6 +65,7 @@ ReadResult ReadIni(const std::string& path, IniText& out) {
         ::close(fd);
         return ReadResult::Unreadable;
     }
+    out.mode = st.st_mode & 07777;
     std::string content;
     char buf[8192];
     for (;;) {
@@ -146,9 +150,70 @@ Location Find(const IniText& ini, std::string_view section, std::string_view key
     return loc;
 }
 
+// Keys whose values are secrets: a file holding one must not be readable by
+// other users.
+struct SecretKey {
+    std::string_view section, key;
+};
+constexpr SecretKey kSecretKeys[] = {{"MQTT", "Password"}};
+
+// True when a secret key has a value in the file, in whichever section of
+// its name it stands (a second section of the name is not read, but its
+// text is in the file all the same).
+bool HoldsSecret(const IniText& ini) {
+    std::string_view section;
+    for (size_t i = 0; i < ini.lines.size(); ++i) {
+        std::string_view text = ParsedText(ini, i);
+        std::string_view name, k, v;
+        if (SectionHeader(text, name)) {
+            section = name;
+        } else if (KeyLine(text, k, v) && !v.empty()) {
+            for (const SecretKey& secret : kSecretKeys)
+                if (SameName(section, secret.section) && SameName(k, secret.key)) return true;
+        }
+    }
+    return false;
+}
+
+// What the program is told once per file: a write refused because the file
+// is read-only, and a file holding a secret that others may read.
+struct Notices {
+    std::mutex mutex;
+    std::function<void(const std::string& path)> notSaved, exposedSecret;
+    std::set<std::string> toldNotSaved, toldExposed;
+};
+Notices& NoticeState() {
+    static Notices n;
+    return n;
+}
+
+enum class Notice { NotSaved, ExposedSecret };
+
+void Tell(Notice which, const std::string& path) {
+    Notices& n = NoticeState();
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard<std::mutex> lock(n.mutex);
+        auto& h = which == Notice::NotSaved ? n.notSaved : n.exposedSecret;
+        auto& told = which == Notice::NotSaved ? n.toldNotSaved : n.toldExposed;
+        // Nobody to tell yet: the notice waits for the first read or write
+        // after a handler is set.
+        if (!h || !told.insert(path).second) return;
+        handler = h;
+    }
+    handler(path);
+}
+
+constexpr mode_t kOthersMayRead = S_IRGRP | S_IROTH;
+
+void NoteExposedSecret(const std::string& path, const IniText& ini) {
+    if ((ini.mode & kOthersMayRead) != 0 && HoldsSecret(ini)) Tell(Notice::ExposedSecret, path);
+}
+
 bool Lookup(const std::string& path, const std::string& section, const std::string& key, std::string& value) {
     IniText ini;
     if (ReadIni(path, ini) != ReadResult::Ok) return false;
+    NoteExposedSecret(path, ini);
     Location loc = Find(ini, section, key);
     if (loc.keyLine < 0) return false;
     std::string_view k, v;
@@ -263,40 +328,73 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
     return ok;
 }
 
+// Permission bits of a new file: 0666 less the process's umask, read from
+// the kernel (setting the umask to read it would race with other threads).
+mode_t NewFileMode() {
+    mode_t mask = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value & 0777);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return 0666 & ~mask;
+}
+
+// Whether the process may write the file. The write bits alone are not
+// enough: a file of another user with bits for its owner only is not ours to
+// write, however writable its folder. A file without any write bit is the
+// user's decision, for root as well.
+bool MayWrite(const std::string& target, const struct stat& st) {
+    return (st.st_mode & 0222) != 0 && ::access(target.c_str(), W_OK) == 0;
+}
+
+// The copy must belong to whoever owns the file it replaces: a rename would
+// otherwise hand someone else's file to this process's user. False when the
+// owner cannot be kept (only root may give a file away).
+bool TakeOwner(int fd, const struct stat& original) {
+    struct stat copy {};
+    if (::fstat(fd, &copy) != 0) return false;
+    if (copy.st_uid == original.st_uid && copy.st_gid == original.st_gid) return true;
+    return ::fchown(fd, original.st_uid, original.st_gid) == 0;
+}
+
 // Replaces the file at path (through symbolic links) by content: temporary
-// file in the same folder, flush, rename. A file without any write
-// permission is the user's decision and is left alone.
-WriteResult ReplaceFile(const std::string& path, const std::string& content) {
+// file in the same folder, flush, rename. The file keeps its owner and its
+// mode; where the owner cannot be kept it is rewritten in place. A new file
+// that holds a secret is readable by its owner only. *mode receives the
+// permission bits the file has afterwards.
+WriteResult ReplaceFile(const std::string& path, const std::string& content, bool secret, mode_t* mode) {
     const std::string target = ResolveLinks(path);
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && (st.st_mode & 0222) == 0) return WriteResult::ReadOnly;
+    if (exists && !MayWrite(target, st)) return WriteResult::ReadOnly;
     RemoveStaleTemporaries(target);
+    *mode = exists ? (st.st_mode & 0777) : secret ? 0600 : NewFileMode();
 
     std::string tmpl = TemporaryPrefix(target) + "XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
+    if (fd >= 0 && exists && !TakeOwner(fd, st)) {
+        ::close(fd);
+        ::unlink(name.data());
+        fd = -1;
+    }
     if (fd < 0) {
-        if (exists && ::access(target.c_str(), W_OK) == 0)
-            return RewriteInPlace(target, content) ? WriteResult::Ok : WriteResult::Failed;
+        if (exists) return RewriteInPlace(target, content) ? WriteResult::Ok : WriteResult::Failed;
         return WriteResult::Failed;
     }
-    mode_t mode = exists ? (st.st_mode & 0777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
     if (!ok) ::unlink(name.data());
     return ok ? WriteResult::Ok : WriteResult::Failed;
-}
-
-struct NotSaved {
-    std::function<void(const std::string& path)> handler;
-    std::set<std::string> told;
-};
-NotSaved& NotSavedState() {
-    static NotSaved s;
-    return s;
 }
 
 std::atomic<bool>& ProcessReadOnly() {
@@ -311,17 +409,7 @@ SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 int SettingsStore::GetInt(const std::string& section, const std::string& key, int def) const {
     std::string value;
     if (!Lookup(path_, section, key, value)) return def;
-    size_t i = 0;
-    bool negative = false;
-    if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
-    long long n = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        if (n <= static_cast<long long>(INT_MAX) + 1) n = n * 10 + (value[i] - '0');
-    }
-    if (negative) n = -n;
-    if (n > INT_MAX) return INT_MAX;
-    if (n < INT_MIN) return INT_MIN;
-    return static_cast<int>(n);
+    return ReadLeadingInt(value);
 }
 
 std::string SettingsStore::GetString(const std::string& section, const std::string& key, const std::string& def,
@@ -357,14 +445,15 @@ bool SettingsStore::SetString(const std::string& section, const std::string& key
         content += l;
         content += ini.eol;
     }
-    switch (ReplaceFile(path_, content)) {
+    const bool secret = HoldsSecret(ini);
+    mode_t mode = 0;
+    switch (ReplaceFile(path_, content, secret, &mode)) {
         case WriteResult::Ok:
+            if (secret && (mode & kOthersMayRead) != 0) Tell(Notice::ExposedSecret, path_);
             return true;
-        case WriteResult::ReadOnly: {
-            NotSaved& n = NotSavedState();
-            if (n.told.insert(path_).second && n.handler) n.handler(path_);
+        case WriteResult::ReadOnly:
+            Tell(Notice::NotSaved, path_);
             return false;
-        }
         case WriteResult::Failed:
             break;
     }
@@ -372,9 +461,22 @@ bool SettingsStore::SetString(const std::string& section, const std::string& key
 }
 
 void SettingsStore::SetNotSavedHandler(std::function<void(const std::string& path)> handler) {
-    std::lock_guard<std::mutex> lock(WriteMutex());
-    NotSavedState().handler = std::move(handler);
-    NotSavedState().told.clear();
+    Notices& n = NoticeState();
+    std::lock_guard<std::mutex> lock(n.mutex);
+    n.notSaved = std::move(handler);
+    n.toldNotSaved.clear();
+}
+
+void SettingsStore::SetExposedSecretHandler(std::function<void(const std::string& path)> handler) {
+    Notices& n = NoticeState();
+    std::lock_guard<std::mutex> lock(n.mutex);
+    n.exposedSecret = std::move(handler);
+    n.toldExposed.clear();
+}
+
+bool SettingsStore::HoldsSecrets() const {
+    IniText ini;
+    return ReadIni(path_, ini) == ReadResult::Ok && HoldsSecret(ini);
 }
 
 void SettingsStore::SetProcessReadOnly(bool readOnly) { ProcessReadOnly().store(readOnly); }

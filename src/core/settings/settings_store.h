@@ -10,7 +10,13 @@
 // folder. Only where no temporary file can be created is the file rewritten in
 // place. Writes from several threads are serialised. A file that cannot be
 // read is never overwritten (that would lose its other keys), and neither is
-// one without write permission: the user made it read-only.
+// one this process may not write (access(2)) or one without any write bit:
+// the user made it read-only.
+//
+// A replaced file keeps its mode and its owner: where the owner cannot be
+// kept (another user's file that this user may write), it is rewritten in
+// place instead of by rename. A new file gets 0666 less the umask, or 0600
+// when it holds a secret ([MQTT] Password with a value).
 #include <functional>
 #include <string>
 
@@ -40,6 +46,11 @@ public:
     // Called once per file, on the first write refused because the file is
     // read-only (from whichever thread wrote). Replacing it starts over.
     static void SetNotSavedHandler(std::function<void(const std::string& path)> handler);
+    // Called once per file when a read or a write finds it holding a secret
+    // while group or others may read it. Replacing it starts over.
+    static void SetExposedSecretHandler(std::function<void(const std::string& path)> handler);
+    // True when the file holds a secret key with a value.
+    bool HoldsSecrets() const;
     // Every store of the process only reads: writes change nothing and
     // return false (the command line reads the settings, never writes them).
     static void SetProcessReadOnly(bool readOnly);

@@ -44,6 +44,11 @@ const StringEntry kStrings[] = {
     {221, "Cannot write the record file %s (%s): records are being lost",
      "无法写入记录文件 %s（%s）：记录正在丢失"},
     {222, "%u (lost %llu)", "%u（丢失 %llu）"},
+    {230, "File Name may not contain /, \\ or ..", "文件名不能包含 /、\\ 或 .."},
+    {231, "LineNumber=%s of %s is below 1: a new file is started after every %u records.",
+     "LineNumber=%s（%s）小于 1：每 %u 条记录开始一个新文件。"},
+    {232, "%s holds a password and other users can read it: chmod 600 %s",
+     "%s 保存了密码，其他用户可以读取：chmod 600 %s"},
     // Captions of the device list's columns 4 to 9.
     {240, "Counter", "计数器"},
     {241, "FRQ", "频率"},

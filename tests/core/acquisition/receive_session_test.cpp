@@ -10,6 +10,7 @@
 #include "window/control_ids.h"
 #include "window/string_table.h"
 #include "core/recording/test_window_port.h"
+#include "support/waits.h"
 #include "settings/settings_store.h"
 
 namespace lumora {
@@ -18,18 +19,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test::TempDir;
 using test::TestWindowPort;
-
-// Waits up to 30 s for cond (far longer than a loaded machine needs); false
-// when it never held.
-template <typename F>
-bool WaitFor(F cond) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Remembers what the worker hands over for recording, and whether anything
 // came after Close.
@@ -94,7 +83,7 @@ protected:
     void SendAndWait(const Bytes& b) {
         uint32_t before = session.DatagramCount();
         Send(b);
-        ASSERT_TRUE(WaitFor([&] { return session.DatagramCount() > before; }));
+        ASSERT_TRUE(test::WaitUntil([&] { return session.DatagramCount() > before; }));
     }
     int Decoded() { return state.Ring().framesDecoded.load(); }
 
@@ -152,13 +141,13 @@ TEST_F(SessionTest, BinaryFramesArriveOneDatagramLateAndRecordFollowsEnable) {
     // The first datagram only completes the marker the assembler held.
     ASSERT_EQ(sink.Records(), (std::vector<Bytes>{{0xFF, 0xFF}}));
     SendAndWait(b);
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 2; }));
     EXPECT_EQ(sink.Records()[1], a);
-    ASSERT_TRUE(WaitFor([&] { return Decoded() == 0; }));  // a decoded: -1 -> 0
+    ASSERT_TRUE(test::WaitUntil([&] { return Decoded() == 0; }));  // a decoded: -1 -> 0
 
     session.SetRecordEnabled(false);
     SendAndWait(c);
-    ASSERT_TRUE(WaitFor([&] { return Decoded() == 1; }));  // b decoded, not recorded
+    ASSERT_TRUE(test::WaitUntil([&] { return Decoded() == 1; }));  // b decoded, not recorded
     EXPECT_EQ(sink.Size(), 2u);
     EXPECT_EQ(sink.Counts(), (std::vector<uint32_t>{1, 2}));
 
@@ -167,7 +156,7 @@ TEST_F(SessionTest, BinaryFramesArriveOneDatagramLateAndRecordFollowsEnable) {
     Bytes two = a;
     two.insert(two.end(), b.begin(), b.end());
     SendAndWait(two);
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 4; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 4; }));
     EXPECT_EQ(sink.Records()[2], c);
     EXPECT_EQ(sink.Records()[3], a);
 
@@ -207,7 +196,7 @@ TEST_F(SessionTest, TextModeDecodesShowsAndRecordsWholeDatagrams) {
     SendText(long1);
     SendText(short2);  // shorter than the one before: only its own bytes
     SendText("");      // counted and recorded, rejected by the decoder
-    ASSERT_TRUE(WaitFor([&] { return sink.Size() == 3; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 3; }));
     std::vector<Bytes> r = sink.Records();
     EXPECT_EQ(std::string(r[0].begin(), r[0].end()), long1);
     EXPECT_EQ(std::string(r[1].begin(), r[1].end()), short2);
@@ -228,7 +217,7 @@ TEST_F(SessionTest, SenderAddressChangesAreShownAndStoredOnce) {
     SendAndWait(a);
     uint32_t before = session.DatagramCount();
     ASSERT_TRUE(other.SendTo(a.data(), a.size(), "127.0.0.1", session.BoundPort()));
-    ASSERT_TRUE(WaitFor([&] { return session.DatagramCount() > before; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return session.DatagramCount() > before; }));
     SendAndWait(a);
     EXPECT_EQ(window.History(IDC_DEVICE_IP),
               (std::vector<std::string>{"127.0.0.1", "127.0.0.2", "127.0.0.1"}));

@@ -17,7 +17,8 @@
 #include "acquisition/frame_encoder.h"
 #include "window/captions.h"
 #include "platform/udp_socket.h"
-#include "recording_window.h"
+#include "support/free_ports.h"
+#include "support/recording_window.h"
 
 namespace lumora {
 namespace {
@@ -125,13 +126,10 @@ TEST_F(DlgTest, StoredValuesAreShownAndNullDirectoryIsResolved) {
     Write("Net", "StringFormat", "1");
     Write("View", "OS", "1");
     Write("View", "List", "0");
-    Write("DataSave", "LineNumber", "abc");  // no digits: 0
     Start();
     EXPECT_EQ(Read("DataSave", "Dir"), fs::current_path().string());
     EXPECT_EQ(win.texts[IDC_DEVICE_IP], "192.168.0.20");
     EXPECT_EQ(dlg->CommandTexts().IpText(), "192.168.0.20");
-    EXPECT_EQ(Read("DataSave", "LineNumber"), "0");
-    EXPECT_EQ(dlg->RecordsPerFile(), 0u);
     EXPECT_EQ(win.combos[IDC_PROTOCOL].selected, 2);
     EXPECT_TRUE(dlg->StringFormat());
     EXPECT_TRUE(win.checks[IDC_STRING_FORMAT]);
@@ -217,7 +215,7 @@ TEST_F(DlgTest, EmptyNumberBoxesStoreEmptyTextAndZero) {
     dlg->OnEditChanged(IDC_ERROR_NUMBER, "");
     EXPECT_EQ(Read("DataSave", "LineNumber"), "");
     EXPECT_EQ(Read("DataSave", "ErrorNumber"), "");
-    EXPECT_EQ(dlg->RecordsPerFile(), 0u);
+    EXPECT_EQ(dlg->RecordsPerFile(), 100000u);  // not one record per file while a number is typed
     EXPECT_EQ(dlg->ErrorNumber(), 0);
     // A number too long for an int saturates instead of wrapping.
     dlg->OnEditChanged(IDC_LINE_NUMBER, "99999999999999999999");
@@ -281,7 +279,7 @@ TEST(LocalAddress, FirstUpInterfaceThatIsNotLoopback) {
 }
 
 TEST_F(DlgTest, ResetReopensWithAutoOpenAndLeavesClosedWithout) {
-    Write("Net", "Port", "0");  // the system chooses a free port
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Write("Net", "AutoOpen", "1");
     Write("View", "OS", "1");
     Start();
@@ -319,7 +317,7 @@ TEST_F(DlgTest, ResetReopensWithAutoOpenAndLeavesClosedWithout) {
 }
 
 TEST_F(DlgTest, ViewBoxesSwitchTabsAndTimersAsTheyShould) {
-    Write("Net", "Port", "0");
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Write("View", "List", "0");
     Start();
     dlg->OnOpenClose();
@@ -350,7 +348,7 @@ TEST_F(DlgTest, ViewBoxesSwitchTabsAndTimersAsTheyShould) {
 }
 
 TEST_F(DlgTest, FirstSpectrumFrameAfterOpenBringsTheSpectrumForwardOnce) {
-    Write("Net", "Port", "0");
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Start();
     dlg->OnOpenClose();
     ASSERT_TRUE(dlg->PortOpen());
@@ -551,7 +549,7 @@ TEST_F(DlgTest, BindFailureLeavesThePortClosed) {
 // Close, the close box and the termination signals must lose nothing: the
 // worker is joined before the recording is flushed and closed.
 TEST_F(DlgTest, RecordsOverLoopbackAndCloseLosesNothing) {
-    Write("Net", "Port", "0");
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Write("DataSave", "Enable", "1");
     Write("DataSave", "Dir", dir.string());
     Start();
@@ -648,8 +646,66 @@ std::vector<uint8_t> RecordFrames(CLumoraDlg& dlg, int count) {
     return frame;
 }
 
+// Values of the settings file that cannot be used are not taken: a port stays
+// in its box as it stands in the file and Open refuses it, the record count
+// falls back to its default with a warning, the pause is cut to a minute and
+// a prefix leading out of the folder records nothing.
+TEST_F(DlgTest, UnusableSettingsValuesAreNotTaken) {
+    Write("Net", "Port", "abc");
+    Write("DataSave", "LineNumber", "0");
+    Write("DataRec", "Interval", "2147483647");
+    Start();
+    EXPECT_EQ(win.texts[IDC_PORT], "abc");
+    EXPECT_EQ(Read("Net", "Port"), "abc");
+    EXPECT_EQ(win.texts[IDC_LINE_NUMBER], "100000");
+    EXPECT_EQ(dlg->RecordsPerFile(), 100000u);
+    ASSERT_EQ(win.boxes.size(), 1u);
+    EXPECT_EQ(win.boxes[0].text.rfind("LineNumber=0 of " + ini + " is below 1", 0), 0u) << win.boxes[0].text;
+    EXPECT_EQ(dlg->Session().IntervalMs(), 60000);
+    dlg->OnEditChanged(IDC_INTERVAL, "99999");
+    EXPECT_EQ(dlg->Session().IntervalMs(), 60000);
+
+    win.answer = kIdYes;
+    for (const std::string port : {"abc", "", "0", "70000", "-7008"}) {
+        Write("Net", "Port", port);
+        dlg->OnSystemReset();
+        EXPECT_EQ(win.texts[IDC_PORT], port);
+        dlg->OnOpenClose();
+        EXPECT_FALSE(dlg->PortOpen()) << port;
+        EXPECT_EQ(win.boxes.back().text.rfind("Port:" + port + ", Network startup failed", 0), 0u) << port;
+        EXPECT_EQ(Read("Net", "Port"), port);
+    }
+    // Numbers are read as the file reads them.
+    Write("Net", "Port", "7008abc");
+    dlg->OnSystemReset();
+    EXPECT_EQ(win.texts[IDC_PORT], "7008");
+    EXPECT_EQ(Read("Net", "Port"), "7008");
+
+    const std::string port = std::to_string(test::FreeUdpPort());
+    Write("Net", "Port", port);
+    Write("DataSave", "Enable", "1");
+    Write("DataSave", "Dir", dir.string());
+    Write("DataSave", "FileName", "../escaped");
+    Write("DataRec", "Interval", "0");
+    dlg->OnSystemReset();
+    EXPECT_EQ(win.texts[IDC_FILE_NAME], "../escaped");
+    dlg->OnEditChanged(IDC_FILE_NAME, "../escaped2");  // refused: not stored
+    EXPECT_EQ(Read("DataSave", "FileName"), "../escaped");
+    const size_t boxesBefore = win.boxes.size();
+    RecordFrames(*dlg, 3);
+    ASSERT_TRUE(dlg->PortOpen());
+    EXPECT_EQ(dlg->DatagramCount(), 3u);
+    dlg->OnOpenClose();
+    win.RunPosted();
+    ASSERT_EQ(win.boxes.size(), boxesBefore + 1);
+    EXPECT_NE(win.boxes.back().text.find("File Name may not contain /, \\ or .."), std::string::npos)
+        << win.boxes.back().text;
+    for (const auto& e : fs::directory_iterator(dir.parent_path()))
+        EXPECT_NE(e.path().filename().string().rfind("escaped", 0), 0u) << e.path();
+}
+
 TEST_F(DlgTest, FailedLanguageRestartClosesTheRecordingBeforeEnding) {
-    Write("Net", "Port", "0");
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Write("DataSave", "Enable", "1");
     Write("DataSave", "Dir", dir.string());
     Start();
@@ -672,7 +728,7 @@ TEST_F(DlgTest, FailedLanguageRestartClosesTheRecordingBeforeEnding) {
 }
 
 TEST_F(DlgTest, FullDiskIsReportedAndTheLostRecordsShown) {
-    Write("Net", "Port", "0");
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
     Write("DataSave", "Enable", "1");
     Write("DataSave", "Dir", dir.string());
     Start();

@@ -10,7 +10,7 @@
 
 #include "conversion/recorded_file_reader.h"
 #include "conversion/recording_player.h"
-#include "core/publishing/cli_process.h"
+#include "support/child_process.h"
 #include "core/recording/test_window_port.h"
 #include "failing_allocations.h"
 #include "platform/udp_socket.h"

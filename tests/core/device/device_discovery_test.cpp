@@ -12,6 +12,8 @@
 #include "core/device/fake_window.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
+#include "support/free_ports.h"
+#include "support/waits.h"
 
 namespace lumora {
 namespace {
@@ -108,14 +110,6 @@ TEST(DeviceAnnouncement, LongTextIsCutToTheBlockAndTheColumnsHaveTheirCaptions) 
     for (int c = 0; c < kDeviceListColumns; ++c) EXPECT_FALSE(DeviceListColumnCaption(c).empty()) << c;
 }
 
-// A free UDP port for a listener of the test.
-uint16_t FreePort() {
-    UdpSocket s;
-    s.Create();
-    s.Bind(0, "127.0.0.1");
-    return s.LocalPort();
-}
-
 bool PortIsFree(uint16_t port) {
     UdpSocket s;
     return s.Create() && s.Bind(port);
@@ -123,7 +117,7 @@ bool PortIsFree(uint16_t port) {
 
 struct RunFixture : ::testing::Test {
     RunFixture() {
-        options.port = FreePort();
+        options.port = test::FreeUdpPort();
         options.pollMs = 10;
         options.clock = &clock;
     }
@@ -137,18 +131,9 @@ struct RunFixture : ::testing::Test {
         s.Create();
         s.SendTo(text.data(), text.size(), "127.0.0.1", options.port);
     }
-    // Waits (30 s at most) until what holds.
-    static bool WaitFor(const std::function<bool()>& what) {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (!what()) {
-            if (std::chrono::steady_clock::now() >= deadline) return what();
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
-    }
     // Waits until a listener holds the port.
     static bool WaitBound(const DeviceDiscovery& d) {
-        return WaitFor([&] { return d.ListeningRuns() > 0; });
+        return test::WaitUntil([&] { return d.ListeningRuns() > 0; });
     }
     // Lets the listener go round its loop a few times.
     void LetItPoll() { std::this_thread::sleep_for(60ms); }
@@ -272,7 +257,7 @@ TEST_F(RunFixture, AFloodStaysBoundedListsAtMostOneThousandDevicesAndEndsOnTime)
 
     // While the UI thread is busy elsewhere the announcements wait in one
     // bounded queue behind one posted task; the rest are counted and dropped.
-    ASSERT_TRUE(WaitFor([&] { return discovery->IgnoredAnnouncements() > 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return discovery->IgnoredAnnouncements() > 0; }));
     EXPECT_EQ(discovery->QueuedAnnouncements(), options.maxQueued);
     EXPECT_EQ(window.PendingTasks(), 1u);
 
@@ -292,7 +277,7 @@ TEST_F(RunFixture, AFloodStaysBoundedListsAtMostOneThousandDevicesAndEndsOnTime)
     // So does a run whose stop flag is raised.
     discovery->StartRun();
     ASSERT_TRUE(WaitBound(*discovery));
-    ASSERT_TRUE(WaitFor([&] { return discovery->QueuedAnnouncements() > 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return discovery->QueuedAnnouncements() > 0; }));
     stop = true;
     EXPECT_TRUE(window.PumpUntil([&] { return finished == 2; }));
     EXPECT_EQ(discovery->ActiveRuns(), 0);

@@ -9,7 +9,7 @@
 
 #include "acquisition/frame_encoder.h"
 #include "model/frame_types.h"
-#include "core/publishing/broker_fixture.h"
+#include "support/broker.h"
 #include "core/recording/test_window_port.h"
 #include "platform/udp_socket.h"
 #include "publishing/mqtt_settings.h"

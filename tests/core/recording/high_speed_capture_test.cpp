@@ -22,20 +22,10 @@
 #include "recording/high_speed_capture.h"
 #include "recording/high_speed_convert.h"
 #include "recording/raw_recorder.h"
+#include "support/waits.h"
 
 namespace lumora {
 namespace {
-
-// Waits up to 30 s for cond (far longer than a loaded machine needs).
-template <typename F>
-bool WaitFor(F cond) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -239,12 +229,12 @@ TEST_F(HighSpeedTest, TimeLimitEndsAQuietCaptureAndIntervalFlushesWhileRunning) 
         st = quiet.Run();
         ended = true;
     });
-    ASSERT_TRUE(WaitFor([&] { return quiet.Started(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return quiet.Started(); }));
     clock.Advance(299);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few 100 ms polls
     EXPECT_FALSE(ended.load());
     clock.Advance(1);
-    EXPECT_TRUE(WaitFor([&] { return ended.load(); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return ended.load(); }));
     if (!ended) quiet.Stop();
     quietRunner.join();
     EXPECT_NEAR(st.seconds, 0.3, 1e-6);
@@ -260,13 +250,13 @@ TEST_F(HighSpeedTest, TimeLimitEndsAQuietCaptureAndIntervalFlushesWhileRunning) 
     HighSpeedCapture cap(f);
     ASSERT_TRUE(cap.Open(&err)) << err;
     std::thread runner([&] { st = cap.Run(); });
-    ASSERT_TRUE(WaitFor([&] { return cap.Started(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return cap.Started(); }));
     UdpSocket tx;
     ASSERT_TRUE(tx.Create());
     Bytes frame = EncodeWavelengthFrame({3}, {1, 2, 3});
     for (int i = 0; i < 10; ++i) Send(tx, cap.Port(), frame);
     const uintmax_t whole = 5 + 10 * (frame.size() + kTrailerSize);
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(test::WaitUntil([&] {
         clock.Advance(200);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return fs::file_size(dir_ / "flush.dat") == whole;

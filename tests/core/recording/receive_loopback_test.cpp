@@ -20,28 +20,24 @@
 #include "core/recording/test_window_port.h"
 #include "recording/raw_recorder.h"
 #include "settings/settings_store.h"
+#include "support/child_process.h"
 
 namespace lumora {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::Child;
 using test::DatFiles;
 using test::ReadBytes;
+using test::ReadLine;
 using test::ReadText;
+using test::Spawn;
 using test::TempDir;
 using test::TestWindowPort;
+using test::WaitExit;
+using test::WaitUntil;
 
 const Bytes kHeader = {'L', 'M', 'R', 'A', 0x65};
-
-template <typename F>
-bool WaitFor(F cond, int seconds = 30) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -85,7 +81,7 @@ protected:
     // in its current file.
     void SendUntilRecords(const Bytes& b, uint32_t records) {
         Send(b);
-        ASSERT_TRUE(WaitFor([&] { return recorder.RecordsInFile() == records; })) << records;
+        ASSERT_TRUE(WaitUntil([&] { return recorder.RecordsInFile() == records; })) << records;
     }
 
     TempDir dir;
@@ -105,7 +101,7 @@ TEST_F(LoopbackTest, BinaryRecordingWithAndWithoutOwnTrailer) {
 
     // The first datagram delivers the marker-only frame: header only.
     Send(plain);
-    ASSERT_TRUE(WaitFor([&] { return recorder.IsFileOpen(); }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.IsFileOpen(); }));
     EXPECT_EQ(recorder.RecordsInFile(), 0u);
 
     Bytes expected = kHeader;
@@ -157,7 +153,7 @@ TEST_F(LoopbackTest, RotationAndCloseLeaveWholeFiles) {
     for (int i = 0; i < 6; ++i) frames.push_back(TrailerFrame(i + 1));
     for (const Bytes& f : frames) Send(f);
     // Frames 1..5 are delivered; frame 6 waits for a marker that never comes.
-    ASSERT_TRUE(WaitFor([&] { return recorder.FileNumber() == 3 && recorder.RecordsInFile() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.FileNumber() == 3 && recorder.RecordsInFile() == 1; }));
     session.Close();
     EXPECT_FALSE(recorder.IsFileOpen());
 
@@ -188,7 +184,7 @@ TEST_F(LoopbackTest, TextRecordingWithAndWithoutSysTime) {
     f.data.push_back({1, 1, 2, 1550123, 1.25, 7, 0, 0});
     const std::string doc = EncodeTextFrame(f);
     Send(Bytes(doc.begin(), doc.end()));
-    ASSERT_TRUE(WaitFor([&] { return recorder.RecordsInFile() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.RecordsInFile() == 1; }));
     recorder.SetStampLocalTime(false);
     SendUntilRecords(Bytes(doc.begin(), doc.end()), 2);
     session.Close();
@@ -211,7 +207,7 @@ TEST_F(LoopbackTest, CloseDuringABurstLeavesACompleteFile) {
         s.Create();
         while (!stop) s.SendTo(f.data(), f.size(), "127.0.0.1", port);
     });
-    ASSERT_TRUE(WaitFor([&] { return recorder.RecordsInFile() > 500; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.RecordsInFile() > 500; }));
     session.Close();
     const uint32_t records = recorder.RecordsInFile();
     const std::string path = recorder.LastPath();
@@ -233,68 +229,6 @@ TEST_F(LoopbackTest, CloseDuringABurstLeavesACompleteFile) {
 
 // ---- lumora-cli record with lumora-cli simulate
 
-struct Child {
-    pid_t pid = -1;
-    int out = -1;  // its stdout
-};
-
-// Runs args[0] in cwd; its stderr goes to errPath (or nowhere). A file size
-// limit (bytes) makes every file it writes behave like a disk that is full
-// at that size.
-Child Spawn(const std::string& cwd, std::vector<std::string> args, const std::string& errPath = "/dev/null",
-            rlim_t fileSizeLimit = RLIM_INFINITY) {
-    int fds[2];
-    if (::pipe(fds) != 0) return {};
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (fileSizeLimit != RLIM_INFINITY) {
-            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
-            rlimit limit{fileSizeLimit, RLIM_INFINITY};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        ::dup2(fds[1], 1);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err >= 0) ::dup2(err, 2);
-        ::close(fds[0]);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    return {pid, fds[0]};
-}
-
-// One line of the child's stdout, or "" after timeoutMs.
-std::string ReadLine(int fd, int timeoutMs) {
-    std::string line;
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        char c;
-        if (::read(fd, &c, 1) != 1) break;
-        if (c == '\n') return line;
-        line += c;
-    }
-    return {};
-}
-
-// Exit status of the child, or -1 when it did not end within timeoutMs.
-int WaitExit(pid_t pid, int timeoutMs) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < until) {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    return -1;
-}
-
 TEST(CliRecord, RecordsWhatTheSimulatorSendsAndEndsCleanly) {
     const std::string cli = LUMORA_CLI_PATH;
     if (::access(cli.c_str(), X_OK) != 0) GTEST_SKIP() << "lumora-cli not built";
@@ -303,19 +237,19 @@ TEST(CliRecord, RecordsWhatTheSimulatorSendsAndEndsCleanly) {
     Child rec = Spawn(dir.Path(),
                       {cli, "record", "--port", "0", "--dir", dir.Path(), "--prefix", "sim", "--seconds", "60"}, errPath);
     ASSERT_GT(rec.pid, 0);
-    const std::string line = ReadLine(rec.out, 30000);
+    const std::string line = ReadLine(rec.out, 30);
     ASSERT_EQ(line.rfind("listening on UDP port ", 0), 0u) << line;
     const std::string port = line.substr(std::strlen("listening on UDP port "));
 
     Child sim = Spawn(dir.Path(), {cli, "simulate", "--port", port, "--count", "30", "--rate", "300", "--channels", "3",
                                    "--peaks", "4", "--cmd-port", "0", "--quiet"});
-    ASSERT_EQ(WaitExit(sim.pid, 30000), 0);
+    ASSERT_EQ(WaitExit(sim.pid, 30), 0);
     ::close(sim.out);
 
     // The once-a-second status line tells when all 30 datagrams are in.
-    EXPECT_TRUE(WaitFor([&] { return ReadText(errPath).find(", datagrams 30\n") != std::string::npos; }));
+    EXPECT_TRUE(WaitUntil([&] { return ReadText(errPath).find(", datagrams 30\n") != std::string::npos; }));
     ::kill(rec.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(rec.pid, 30000), 0);
+    EXPECT_EQ(WaitExit(rec.pid, 30), 0);
     ::close(rec.out);
 
     // 30 datagrams: the marker-only frame and 29 records.
@@ -347,8 +281,8 @@ TEST(CliRecord, BindFailureExitsWithOne) {
     const std::string port = std::to_string(taken.LocalPort());
     const std::string errPath = dir.Path() + "/record.err";
     Child rec = Spawn(dir.Path(), {cli, "record", "--port", port, "--seconds", "5"}, errPath);
-    EXPECT_EQ(WaitExit(rec.pid, 30000), 1);
-    EXPECT_EQ(ReadLine(rec.out, 100), "");  // no "listening" line
+    EXPECT_EQ(WaitExit(rec.pid, 30), 1);
+    EXPECT_EQ(ReadLine(rec.out, 1), "");  // no "listening" line
     ::close(rec.out);
     EXPECT_NE(ReadText(errPath).find(StringPrintf(LoadString(215, Language::English).c_str(), port.c_str())),
               std::string::npos);
@@ -362,7 +296,7 @@ Child StartRecord(const std::string& dir, const std::string& errPath, std::strin
                   rlim_t fileSizeLimit = RLIM_INFINITY) {
     Child rec = Spawn(dir, {LUMORA_CLI_PATH, "record", "--port", "0", "--dir", dir, "--prefix", "sim", "--seconds", "60"},
                       errPath, fileSizeLimit);
-    const std::string line = ReadLine(rec.out, 30000);
+    const std::string line = ReadLine(rec.out, 30);
     if (line.rfind("listening on UDP port ", 0) != 0) return rec;
     port = line.substr(std::strlen("listening on UDP port "));
     return rec;
@@ -371,7 +305,7 @@ Child StartRecord(const std::string& dir, const std::string& errPath, std::strin
 int Simulate(const std::string& dir, const std::string& port, int count) {
     Child sim = Spawn(dir, {LUMORA_CLI_PATH, "simulate", "--port", port, "--count", std::to_string(count), "--rate",
                             "300", "--channels", "3", "--peaks", "4", "--cmd-port", "0", "--quiet"});
-    int code = WaitExit(sim.pid, 30000);
+    int code = WaitExit(sim.pid, 30);
     ::close(sim.out);
     return code;
 }
@@ -404,9 +338,9 @@ TEST(CliRecord, KilledRecorderLeavesEveryHandledRecordInTheFile) {
         std::vector<std::string> files = DatFiles(dir.Path());
         return files.size() == 1 ? ReadBytes(files[0]).size() : 0;
     };
-    EXPECT_TRUE(WaitFor([&] { return size() == whole; }, 30)) << size();
+    EXPECT_TRUE(WaitUntil([&] { return size() == whole; }, 30)) << size();
     ::kill(rec.pid, SIGKILL);
-    WaitExit(rec.pid, 30000);
+    WaitExit(rec.pid, 30);
     ::close(rec.out);
     std::vector<uint32_t> counts;
     ASSERT_TRUE(ParseSimRecords(ReadBytes(DatFiles(dir.Path())[0]), counts));
@@ -424,16 +358,16 @@ TEST(CliRecord, FullDiskIsReportedCountedAndLeavesWholeRecords) {
     Child rec = StartRecord(dir.Path(), errPath, port, limit);
     ASSERT_FALSE(port.empty());
     ASSERT_EQ(Simulate(dir.Path(), port, 30), 0);
-    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find("records lost 9,") != std::string::npos; }, 30))
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(errPath).find("records lost 9,") != std::string::npos; }, 30))
         << ReadText(errPath);
 
     // Space comes back: ten more datagrams, ten more records in the same file.
     rlimit more{RLIM_INFINITY, RLIM_INFINITY};
     ASSERT_EQ(::prlimit(rec.pid, RLIMIT_FSIZE, &more, nullptr), 0);
     ASSERT_EQ(Simulate(dir.Path(), port, 10), 0);
-    ASSERT_TRUE(WaitFor([&] { return ReadText(errPath).find(", datagrams 40\n") != std::string::npos; }, 30));
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(errPath).find(", datagrams 40\n") != std::string::npos; }, 30));
     ::kill(rec.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(rec.pid, 30000), 3);
+    EXPECT_EQ(WaitExit(rec.pid, 30), 3);
     ::close(rec.out);
 
     const std::string err = ReadText(errPath);

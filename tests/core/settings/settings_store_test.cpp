@@ -239,5 +239,66 @@ TEST_F(SettingsFile, LinksReadOnlyFilesAndFoldersAreRespected) {
     EXPECT_FALSE(fs::exists(path_));
 }
 
+mode_t Mode(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+uid_t Owner(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
+
+TEST_F(SettingsFile, ModeOwnerAndSecretsOfTheFileAreKept) {
+    // A new file follows the umask; one created while it holds the MQTT
+    // password is its owner's alone.
+    const mode_t umask = ::umask(022);
+    SettingsStore store(path_);
+    ASSERT_TRUE(store.SetInt("Net", "Port", 7008));
+    EXPECT_EQ(Mode(path_), 0644u);
+    ::umask(umask);
+    fs::remove(path_);
+    ASSERT_TRUE(store.SetString("MQTT", "Password", "s3cret"));
+    EXPECT_EQ(Mode(path_), 0600u);
+    EXPECT_TRUE(store.HoldsSecrets());
+
+    // A rewritten file keeps its mode. One holding a password that others
+    // may read is told once, at a read or a write; an empty password is none.
+    int exposed = 0;
+    SettingsStore::SetExposedSecretHandler([&](const std::string& path) {
+        EXPECT_EQ(path, path_);
+        ++exposed;
+    });
+    EXPECT_EQ(store.GetString("MQTT", "Password", ""), "s3cret");
+    EXPECT_EQ(exposed, 0);
+    ::chmod(path_.c_str(), 0640);
+    EXPECT_TRUE(store.SetInt("Net", "CmdPort", 7009));
+    EXPECT_EQ(Mode(path_), 0640u);
+    EXPECT_EQ(store.GetInt("Net", "CmdPort", 0), 7009);
+    EXPECT_EQ(exposed, 1);
+    Write("[mqtt]\nPassword=\n");
+    EXPECT_FALSE(store.HoldsSecrets());
+    SettingsStore::SetExposedSecretHandler(nullptr);
+
+    // Another user's file that this one may not write is left alone, however
+    // writable its folder and whatever its write bits say; one it may write
+    // is rewritten in place, so that it keeps its owner.
+    if (::getuid() != 0) GTEST_SKIP() << "changing owners takes root";
+    fs::permissions(dir_, fs::perms::all);
+    Write("[Net]\nPort=7100\n");
+    ::chmod(path_.c_str(), 0644);
+    EXPECT_TRUE(AsOrdinaryUser([&] { return !SettingsStore(path_).SetInt("Net", "Port", 1); }));
+    EXPECT_EQ(Read(), "[Net]\nPort=7100\n");
+    ::chmod(path_.c_str(), 0666);
+    EXPECT_TRUE(AsOrdinaryUser([&] { return SettingsStore(path_).SetInt("Net", "Port", 2); }));
+    EXPECT_EQ(Read(), "[Net]\nPort=2\n");
+    EXPECT_EQ(Owner(path_), 0u);
+    // Root gives the copy to the file's owner before it takes the file's place.
+    ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(store.SetInt("Net", "Port", 3));
+    EXPECT_EQ(Owner(path_), 65534u);
+    EXPECT_EQ(Mode(path_), 0666u);
+}
+
 }  // namespace
 }  // namespace lumora

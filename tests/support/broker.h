@@ -16,24 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/publishing/cli_process.h"
+#include "support/child_process.h"
+#include "support/free_ports.h"
 
 namespace lumora::test {
-
-// A TCP port nobody listens on at this moment.
-inline int FreeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
 
 inline bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

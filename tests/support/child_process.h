@@ -1,8 +1,10 @@
 #pragma once
-// Running lumora-cli (or any program) as a child process in tests.
+// Running lumora-cli (or any program) as a child process that the test talks
+// to while it runs. support/run_program.h runs one to its end.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,29 +15,28 @@
 #include <thread>
 #include <vector>
 
-namespace lumora::test {
+#include "support/waits.h"
 
-template <typename F>
-bool WaitUntil(F cond, int seconds) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+namespace lumora::test {
 
 struct Child {
     pid_t pid = -1;
     int out = -1;  // its stdout
 };
 
-// Runs args[0] in cwd; its stderr goes to errPath.
-inline Child Spawn(const std::string& cwd, std::vector<std::string> args, const std::string& errPath = "/dev/null") {
+// Runs args[0] in cwd; its stderr goes to errPath. A file size limit (bytes)
+// makes every file it writes behave like a disk that is full at that size.
+inline Child Spawn(const std::string& cwd, std::vector<std::string> args, const std::string& errPath = "/dev/null",
+                   rlim_t fileSizeLimit = RLIM_INFINITY) {
     int fds[2];
     if (::pipe(fds) != 0) return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (fileSizeLimit != RLIM_INFINITY) {
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+            rlimit limit{fileSizeLimit, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         ::dup2(fds[1], 1);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (err >= 0) ::dup2(err, 2);
