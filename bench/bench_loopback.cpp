@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
                     floor.CpuPerFrame() > 0 ? full.CpuPerFrame() / floor.CpuPerFrame() : 0.0);
         if (text && decoded != full.received)
             std::printf("          note: %lld frames decoded for %lld datagrams\n", decoded, full.received);
-        if (!text && recorded + 1 != full.received)
+        if (!text && recorded != full.received)
             std::printf("          note: %lld records written for %lld datagrams\n", recorded, full.received);
         std::fflush(stdout);
     }

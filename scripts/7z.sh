@@ -1,11 +1,12 @@
 #!/bin/sh
 # Archives the recordings of a data folder before they are converted.
 #   7z.sh DIR
-# Packs the .dat files (any case) of DIR (not its subfolders) into one archive in DIR
-# named dat-YYYYmmdd_HHMMSS.7z, with 7z when it is installed, else
-# dat-YYYYmmdd_HHMMSS.tar.gz. Never deletes or changes a recording. A DIR with
-# blanks arrives as several words; they are joined again. An empty DIR or
-# NULL means the current folder.
+# Keeps one archive of the .dat files (any case) of DIR (not its subfolders) in
+# DIR and adds to it only what is new or changed since the last run: dat.7z,
+# updated with "7z u", when 7z is installed, else an uncompressed dat.tar,
+# updated with "tar -u". An archive that exists already is kept in its form.
+# Never deletes or changes a recording. A DIR with blanks arrives as several
+# words; they are joined again. An empty DIR or NULL means the current folder.
 set -u
 
 dir=$(printf '%s' "$*" | tr '\\' '/')
@@ -31,29 +32,33 @@ if [ $# -eq 0 ]; then
   exit 0
 fi
 
-stamp=$(date +%Y%m%d_%H%M%S)
-name="dat-$stamp"
-n=1
-while [ -e "$name.7z" ] || [ -e "$name.tar.gz" ]; do
-  name="dat-$stamp-$n"
-  n=$((n + 1))
-done
-
-# The archive is written under a temporary name and renamed when complete, so
-# a half-written archive never looks finished.
-if z=$(command -v 7z || command -v 7za || command -v 7zr); then
-  out="$name.7z"
-  "$z" a -t7z -bd -- "$out.part" "$@" >/dev/null
+z=$(command -v 7z || command -v 7za || command -v 7zr) || z=
+if [ -e dat.7z ] || { [ -n "$z" ] && [ ! -e dat.tar ]; }; then
+  if [ -z "$z" ]; then
+    echo "7z.sh: '$dir/dat.7z' exists but 7z is not installed" >&2
+    exit 1
+  fi
+  out=dat.7z
+  # 7z writes the updated archive beside the old one and replaces it only
+  # when complete, so a failed run leaves the last archive as it was.
+  "$z" u -t7z -bd -- "$out" "$@" >/dev/null
+  status=$?
+elif [ -e dat.tar ]; then
+  # POSIX format keeps times to the nanosecond: a recording written to in
+  # the same second as the last run still counts as changed.
+  out=dat.tar
+  tar --format=posix -uf "$out" -- "$@"
   status=$?
 else
-  out="$name.tar.gz"
-  tar -czf "$out.part" -- "$@"
+  # The first archive is written under a temporary name and renamed when
+  # complete, so a half-written archive never looks finished.
+  out=dat.tar
+  tar --format=posix -cf "$out.part" -- "$@" && mv "$out.part" "$out"
   status=$?
+  [ "$status" -eq 0 ] || rm -f "$out.part"
 fi
 if [ "$status" -ne 0 ]; then
-  rm -f "$out.part"
   echo "7z.sh: archiving failed in '$dir'" >&2
   exit "$status"
 fi
-mv "$out.part" "$out"
-echo "7z.sh: $# file(s) archived in '$dir/$out'"
+echo "7z.sh: $# file(s) brought up to date in '$dir/$out'"

@@ -13,6 +13,8 @@
 
 #include "settings/settings_store.h"
 
+#include "acquisition/receive_session.h"
+
 namespace lumora::cli {
 
 bool ParseInteger(const std::string& text, long long* value) {
@@ -93,6 +95,12 @@ std::string JoinRest(const Args& args, size_t first) {
         s += args[i];
     }
     return s;
+}
+
+void PrintDatagramTroubles(const ReceiveSession& session) {
+    std::fprintf(stderr, "ignored: %llu datagrams (empty or blank), %llu cut short\n",
+                 static_cast<unsigned long long>(session.IgnoredDatagrams()),
+                 static_cast<unsigned long long>(session.CutShortDatagrams()));
 }
 
 }  // namespace lumora::cli

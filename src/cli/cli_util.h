@@ -6,6 +6,7 @@
 #include "cli_commands.h"
 
 namespace lumora {
+class ReceiveSession;
 class SettingsStore;
 }
 
@@ -49,5 +50,9 @@ bool WritableFolder(const std::string& dir, std::string* why);
 
 // The words from index first on, joined by single blanks.
 std::string JoinRest(const Args& args, size_t first);
+
+// The line after a receive session's summary, on standard error: "ignored: I
+// datagrams (empty or blank), C cut short".
+void PrintDatagramTroubles(const ReceiveSession& session);
 
 }  // namespace lumora::cli

@@ -22,6 +22,8 @@ namespace lumora::cli {
 namespace {
 
 volatile std::sig_atomic_t g_publishStop = 0;
+// The exit code when the publisher broke down while running.
+constexpr int kExitPublishingFailed = 1;
 void OnPublishSignal(int) { g_publishStop = 1; }
 
 // Nothing is shown and nothing is written to the settings: the sender's
@@ -44,7 +46,10 @@ void PrintPublishHelp(FILE* out) {
                  "  N defaults to [Net] Port of ./Lumora.ini; 0 takes a free port.\n"
                  "  URL is mqtt://[USER:PASS@]HOST[:PORT]/TOPIC or mqtts://... (TLS).\n"
                  "  Client id, batch period, QoS and CA file come from [MQTT] of ./Lumora.ini.\n"
-                 "  Ends on Ctrl+C, SIGTERM or after S seconds, after sending what is queued.\n");
+                 "  Ends on Ctrl+C, SIGTERM, SIGHUP or after S seconds, after sending what is queued\n"
+                 "  (for at most 0.8 s). A password over mqtt:// travels without encryption.\n"
+                 "  Exit 2 for bad options or a TLS set-up that cannot work (nothing is sent then),\n"
+                 "  1 when the data port cannot be opened or publishing broke down.\n");
 }
 
 }  // namespace
@@ -111,10 +116,9 @@ int RunPublish(const Args& args) {
     session.SetFrameSink(&publisher);
 
     g_publishStop = 0;
-    std::signal(SIGINT, OnPublishSignal);
-    std::signal(SIGTERM, OnPublishSignal);
+    CatchStopSignals(OnPublishSignal);
 
-    StartCliPublisher(publisher, mqtt);
+    if (!StartCliPublisher(publisher, mqtt)) return 2;
     if (!session.Open()) {
         publisher.Stop(0);
         return 1;
@@ -124,15 +128,20 @@ int RunPublish(const Args& args) {
 
     using Steady = std::chrono::steady_clock;
     const Steady::time_point start = Steady::now();
-    while (!g_publishStop) {
+    while (!g_publishStop && !publisher.GaveUp() && !session.WorkerFailed()) {
         if (seconds > 0 && Steady::now() - start >= std::chrono::duration<double>(seconds)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    const bool brokeDown = publisher.GaveUp();
     session.Close();
     session.SetFrameSink(nullptr);
     std::fprintf(stderr, "stopped: %u datagrams\n", session.DatagramCount());
+    PrintDatagramTroubles(session);
+    // This console shows no message boxes: the worker's error is told here.
+    if (session.WorkerFailed()) std::fprintf(stderr, "lumora-cli publish: %s\n", session.WorkerError().c_str());
     StopCliPublisher(publisher);
-    return 0;
+    if (session.WorkerFailed()) return 1;
+    return brokeDown ? kExitPublishingFailed : 0;
 }
 
 }  // namespace lumora::cli

@@ -215,7 +215,7 @@ int RunRecord(const Args& args) {
     if (o.mqtt) {
         publisher.SetStampLocalTime(o.localTime);
         session.SetFrameSink(&publisher);
-        StartCliPublisher(publisher, o.mqttSettings);
+        if (!StartCliPublisher(publisher, o.mqttSettings)) return 2;  // TLS asked for and not to be had
     }
     session.SetPortText(o.port);
     session.SetIntervalText(o.interval);
@@ -237,7 +237,7 @@ int RunRecord(const Args& args) {
     const Steady::time_point start = Steady::now();
     Steady::time_point nextStatus = start + std::chrono::seconds(1);
     uint32_t lastCount = session.DatagramCount();
-    while (!g_recordStop) {
+    while (!g_recordStop && !session.WorkerFailed()) {
         window.RunPosted();
         const Steady::time_point now = Steady::now();
         if (o.seconds > 0 && now - start >= std::chrono::duration<double>(o.seconds)) break;
@@ -255,12 +255,14 @@ int RunRecord(const Args& args) {
     }
 
     session.Close();  // joins the worker, then flushes and closes the file
-    window.RunPosted();
+    window.RunPosted();  // a worker that failed has posted its message
     const unsigned long long lost = recorder.RecordsLost();
     std::fprintf(stderr, "stopped: %u datagrams, %d files, %llu records written, %llu records lost\n",
                  session.DatagramCount(), recorder.FilesCreated(),
                  static_cast<unsigned long long>(recorder.RecordsWritten()), lost);
+    PrintDatagramTroubles(session);
     if (o.mqtt) StopCliPublisher(publisher);
+    if (session.WorkerFailed()) return 1;
     return lost ? kExitRecordsLost : 0;
 }
 

@@ -26,7 +26,7 @@ namespace {
 volatile std::sig_atomic_t g_simStop = 0;
 void OnSimSignal(int) { g_simStop = 1; }
 
-constexpr size_t kMaxDatagram = 10240;  // what the receiver takes in one datagram
+constexpr size_t kMaxDatagram = 65507;  // what the receiver takes in one datagram
 
 struct SimOptions {
     std::string to = "127.0.0.1";

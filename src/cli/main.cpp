@@ -23,7 +23,7 @@ const Command kCommands[] = {
     {"publish", lumora::cli::RunPublish, "publish [--port N] --mqtt URL [--str-format] [--seconds S]"},
     {"replay", lumora::cli::RunReplay, "replay FILE... [--to HOST] [--port N] [--speed X | --rate F]"},
     {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
-    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines]"},
+    {"convert", lumora::cli::RunConvert, "convert DIR [--no-overwrite] [--skip-bad-lines] [--ms]"},
     {"send", lumora::cli::RunSend, "send [--ip IP] [--port N] [--] TEXT"},
     {"discover", lumora::cli::RunDiscover, "discover [--seconds N] [--port N]"},
     {"hdaq", lumora::cli::RunHighSpeedDaq, "hdaq PORT COUNT SECONDS INTERVAL FILE"},

@@ -688,6 +688,10 @@ void MainWindow::OpenUrl(const std::string& url) { QDesktopServices::openUrl(QUr
 
 void MainWindow::SetTitle(const std::string& utf8) { setWindowTitle(Q(utf8)); }
 
+void MainWindow::SetToolTip(int controlId, const std::string& utf8) {
+    if (QWidget* w = Control(controlId)) w->setToolTip(Q(utf8));
+}
+
 void MainWindow::SetComboItems(int controlId, const std::vector<std::string>& items, int selected) {
     auto* c = qobject_cast<QComboBox*>(Control(controlId));
     if (!c) return;

@@ -85,6 +85,7 @@ public:
     void OpenFolder(const std::string& path) override;
     void OpenUrl(const std::string& url) override;
     void SetTitle(const std::string& utf8) override;
+    void SetToolTip(int controlId, const std::string& utf8) override;
     void SetComboItems(int controlId, const std::vector<std::string>& items, int selected) override;
     void SetProgressRange(int controlId, int low, int high, int pos) override;
     std::string ChooseFolder(const std::string& title, const std::string& start) override;

@@ -25,7 +25,7 @@ const char* const kCommands[] = {"record", "publish", "replay",   "simulate", "c
 
 // Commands that do not answer --help yet: they print their usage on standard
 // error with status 2. A command leaves this list when it answers --help.
-const std::set<std::string> kHelpToCome = {"convert"};
+const std::set<std::string> kHelpToCome = {};
 
 ProgramResult Cli(std::vector<std::string> args, const std::string& cwd = "") {
     args.insert(args.begin(), LUMORA_CLI_PATH);

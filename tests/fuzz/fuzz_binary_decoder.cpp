@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state->m_rcvPort = size > 8 ? data[size - 1] * 300 : 7008;
     sink.frameLength = size;
 
-    const int before = state->Ring().framesDecoded.load();
+    const int64_t before = state->Ring().framesDecoded.load();
     const int result = lumora::DecodeBinaryFrame(*state, data, size);
-    const int after = state->Ring().framesDecoded.load();
+    const int64_t after = state->Ring().framesDecoded.load();
     if (result != 0 && after != before) std::abort();  // a rejection changes nothing
     if (after != before) {
         const lumora::FrameSlot& slot = state->Ring().slots[state->Ring().LatestIndex()];

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     if (result == lumora::JsonLineResult::Record &&
         (slot->count < 0 || slot->count > lumora::kMaxReadings || slot->time != same->time ||
+         slot->microseconds != same->microseconds ||
          slot->counter != same->counter || slot->count != same->count ||
          std::memcmp(slot->readings, same->readings, sizeof(lumora::SensorReading) * slot->count) != 0))
         std::abort();

@@ -67,7 +67,7 @@ const std::string& Dir() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto* state = new lumora::AcquisitionState();
-    static auto* assembler = new lumora::FrameAssembler();
+    static auto* assembler = new lumora::FrameAssembler(nullptr, nullptr, &lumora::BinaryFramePassesCheck);
     static auto* clock = new lumora::ManualClock(kNowMs);
     if (size < 3) return 0;
     // Byte 0: bit 0 text mode, bit 1 Counter, bit 2 Local Time, bits 3-5
@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             assembler->Feed(stream.data() + at, n);
         }
     }
+    assembler->Finish();  // the session's end hands on a whole frame in hand
     recorder.Close();
     uint64_t written = 0;
     for (const auto& e : std::filesystem::directory_iterator(Dir())) {

@@ -10,9 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static lumora::AcquisitionState* state = new lumora::AcquisitionState();
     static lumora::AcquisitionState* reference = new lumora::AcquisitionState();
     state->m_showSourceData = (size & 1) != 0;
-    const int before = state->Ring().framesDecoded.load();
+    const int64_t before = state->Ring().framesDecoded.load();
     const int result = lumora::DecodeTextFrame(*state, reinterpret_cast<const char*>(data), size);
-    const int after = state->Ring().framesDecoded.load();
+    const int64_t after = state->Ring().framesDecoded.load();
     if (lumora::DecodeTextFrameLenient(*reference, reinterpret_cast<const char*>(data), size) != result) std::abort();
     if ((result == 0) != (after == before + 1)) std::abort();
     if (result == 0) {

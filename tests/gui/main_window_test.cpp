@@ -454,7 +454,7 @@ private slots:
         waited.restart();
         while (UdpReceiveQueue(port) != 0 && waited.elapsed() < 30000) QTest::qWait(20);
         QCOMPARE(UdpReceiveQueue(port), 0L);
-        const qint64 whole = 5 + (kFrames - 1) * qint64(frame.size());
+        const qint64 whole = 5 + kFrames * qint64(frame.size());
         auto recordedBytes = [&] {
             const QStringList found = QDir(dir.path()).entryList({"e2e-*.dat"}, QDir::Files);
             return found.size() == 1 ? QFileInfo(QDir(dir.path()).filePath(found[0])).size() : qint64(-1);
@@ -471,8 +471,8 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QByteArray bytes = file.readAll();
         QVERIFY(bytes.startsWith("LMRA"));
-        // Every frame but the last, which waits for the next frame's marker.
-        QCOMPARE(bytes.size(), qsizetype(5 + (kFrames - 1) * frame.size()));
+        // Every frame, the last one included.
+        QCOMPARE(bytes.size(), qsizetype(5 + kFrames * frame.size()));
         QCOMPARE(SettingsStore(dir.filePath("Lumora.ini").toStdString()).GetString("Net", "IP", ""),
                  std::string("127.0.0.1"));
     }

@@ -65,7 +65,7 @@ private slots:
         for (int i = 0; i < 20; ++i)
             QVERIFY(sender.SendTo(frame.data(), frame.size(), "127.0.0.1", static_cast<uint16_t>(line.mid(22).toInt())));
         // Once the status line counts the 20th datagram, its handling (which
-        // completes the 19th frame) has begun and ends before the worker does.
+        // hands on the 20th frame) has begun and ends before the worker does.
         QByteArray status;
         QTRY_VERIFY_WITH_TIMEOUT((status += record.readAllStandardError()).contains(", datagrams 20\n"), 30000);
         ::kill(static_cast<pid_t>(record.processId()), SIGHUP);
@@ -74,9 +74,8 @@ private slots:
         QCOMPARE(record.exitCode(), 0);
         const QStringList files = QDir(dir.path()).entryList({"hup-*.dat"}, QDir::Files);
         QCOMPARE(files.size(), 1);
-        // Every frame but the last, which waits for the next frame's marker,
-        // each with the recorder's trailer.
-        QCOMPARE(QFileInfo(QDir(dir.path()).filePath(files[0])).size(), qint64(5 + 19 * (frame.size() + 52)));
+        // Every frame, the last one included, each with the recorder's trailer.
+        QCOMPARE(QFileInfo(QDir(dir.path()).filePath(files[0])).size(), qint64(5 + 20 * (frame.size() + 52)));
     }
 
     // The desktop program reads its options before Qt starts: without any

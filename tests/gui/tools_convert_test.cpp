@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "window/control_ids.h"
 #include "conversion/output_file.h"
 #include "settings/settings_store.h"
+#include "tools/conversion_window.h"
 #include "tools/convert_settings_dialog.h"
 #include "tools_test_support.h"
 
@@ -82,11 +84,9 @@ private slots:
         f.window->SetText(IDC_SAVE_DIR, data);
 
         f.tools->OnDataConvert();
-        // The archive script gets the folder, then the pause lets it work.
-        QCOMPARE(f.scripts.size(), size_t(1));
-        QCOMPARE(f.scripts[0].first, std::string("7z.sh"));
-        QCOMPARE(f.scripts[0].second, data);
-        QCOMPARE(f.waits, std::vector<int>{3000});
+        // No run, no archive script.
+        QVERIFY(f.scripts.empty());
+        QVERIFY(f.waits.empty());
         QCOMPARE(f.Texts(), std::vector<std::string>{"No source data file in the directory!\n" + data});
 
         // Two recordings and a table, but Cancel at the first question.
@@ -102,6 +102,7 @@ private slots:
         QVERIFY(f.window->Action(ID_TOOLS_DATA_CONVERT)->isEnabled());
         QCOMPARE(f.window->GetText(IDC_FILE_NUMBER), std::string("0/2"));
         QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 2))));
+        QVERIFY(f.scripts.empty());
     }
 
     void overwriteQuestionHasThreeAnswers() {
@@ -182,7 +183,10 @@ private slots:
         QCOMPARE(texts[2], "Sucess: 2\nError: 1\n\nDIR: " + data);
         QCOMPARE(texts[3], "Display error list?" + data);
         QVERIFY(f.boxes[3].flags & kMbDefaultButton2);
-        QCOMPARE(texts[4], "Error list: \n1: " + data + "/b.dat\n");
+        QCOMPARE(texts[4], "Error list: \n1: " + data + "/b.dat\n    not a recording: \"LMRA\" followed by an unknown format byte\n");
+        // The confirmed run archived its folder first, then waited for the script.
+        QCOMPARE(f.scripts, (std::vector<std::pair<std::string, std::string>>{{"7z.sh", data}}));
+        QCOMPARE(f.waits, std::vector<int>{3000});
         QCOMPARE(texts[5], "Goto data directery? '" + data + "'");
         QVERIFY(!(f.boxes[5].flags & kMbDefaultButton2));
         QVERIFY(menuGrayedDuringRun);
@@ -319,6 +323,64 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(CsvOutputPath(data + "/a.dat", 5))));
     }
 
+    // Tools > Convert folder... converts the folder chosen as Data Convert
+    // converts Save DIR. The run's window stops it with Cancel, which leaves
+    // nothing of the source; afterwards "Open folder" says so in the window
+    // when no file manager can show it. The run is held inside its source by
+    // a first output file that is a fifo nobody reads yet.
+    void convertFolderCancelAndOpenFolder() {
+        ToolsFixture f;
+        QDir(f.dir.path()).mkdir("other");
+        const std::string other = f.Path("other");
+        WriteRecording(other + "/a.dat", 3000);
+        const std::string fifo = CsvOutputPath(other + "/a.dat", 2) + kPartSuffix;
+        QVERIFY(::mkfifo(fifo.c_str(), 0600) == 0);
+        std::string chooserStart;
+        f.window->folderChooserOverride = [&](const std::string&, const std::string& start) {
+            chooserStart = start;
+            return other;
+        };
+        f.window->SetText(IDC_SAVE_DIR, f.Path("data"));
+
+        f.tools->OnConvertFolder();
+        QCOMPARE(chooserStart, f.Path("data"));
+        QCOMPARE(f.Texts(), std::vector<std::string>{"In '" + other + "' 1 files will be converted!"});
+        QCOMPARE(f.scripts, (std::vector<std::pair<std::string, std::string>>{{"7z.sh", other}}));
+        ConversionWindow* view = f.tools->ConversionView();
+        QVERIFY(view && view->isVisible());
+        QCOMPARE(view->Status(), QString("Converting..."));
+        QVERIFY(!f.window->Action(ID_TOOLS_CONVERT_FOLDER)->isEnabled());
+
+        // The settings question answered, the run is inside the source.
+        QTRY_VERIFY_WITH_TIMEOUT(f.tools->Job().Context().progress.m_convFileBusy.load() == 1, 30000);
+        QTest::mouseClick(view->CancelButton(), Qt::LeftButton);
+        QCOMPARE(view->Status(), QString("Stopping..."));
+        // Read and written by the test: the run's open of it goes on, and its
+        // writes never fill it.
+        const int drain = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(drain >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT((void(::read(drain, std::array<char, 65536>().data(), 65536)),
+                                  StartsWith(f.boxes.back().text, "Cancelled")),
+                                 30000);
+        ::close(drain);
+        QCOMPARE(f.boxes.back().text, "Cancelled\nSucess: 0\nDIR: " + other);
+        QCOMPARE(view->Status(), QString("Cancelled"));
+        QVERIFY(!view->CancelButton()->isEnabled());
+        QCOMPARE(QDir(QString::fromStdString(other)).entryList(QDir::Files | QDir::System), QStringList{"a.dat"});
+        QVERIFY(f.window->Action(ID_TOOLS_CONVERT_FOLDER)->isEnabled());
+
+        std::vector<std::string> shown;
+        f.tools->showFolder = [&](const std::string& d) {
+            shown.push_back(d);
+            return false;
+        };
+        QVERIFY(view->OpenFolderButton()->isEnabled());
+        QTest::mouseClick(view->OpenFolderButton(), Qt::LeftButton);
+        QCOMPARE(shown, std::vector<std::string>{other});
+        QCOMPARE(view->Notice(), QString::fromStdString("No file manager was found to show " + other));
+        QCOMPARE(view->Status(), QString("Cancelled"));
+    }
+
     void receiveStartGivesTheNextSourceAFreshHeader() {
         ToolsFixture f;
         std::atomic<bool>& started = f.tools->Job().Context().receiveStarted;
@@ -347,16 +409,21 @@ private slots:
             QCOMPARE(lines->text(), QString("56"));
             d.Check(ConvertSettingsDialog::kNeedSN)->setChecked(true);
             d.Check(ConvertSettingsDialog::kTitleAlign)->setChecked(false);
+            QCOMPARE(d.Check(ConvertSettingsDialog::kNeedMs)->text(), QString("Milliseconds"));
+            QVERIFY(!d.Check(ConvertSettingsDialog::kNeedMs)->isChecked());
+            d.Check(ConvertSettingsDialog::kNeedMs)->setChecked(true);
             // Enter on the focused OK is OK (Cancel is the default elsewhere).
             QTest::keyClick(d.findChild<QPushButton*>("ctl1052"), Qt::Key_Return);
             QCOMPARE(d.result(), int(QDialog::Accepted));
             QCOMPARE(d.Values().m_FileLineMax, std::string("56"));
             QCOMPARE(d.Values().m_NeedSN, 1);
             QCOMPARE(d.Values().m_TitleAlign, 0);
+            QCOMPARE(d.Values().m_NeedMs, 1);
         }
         {
             ConvertSettingsDialog d(v, Language::Chinese);
             QCOMPARE(d.windowTitle(), QString::fromUtf8("数据导出设置"));
+            QCOMPARE(d.Check(ConvertSettingsDialog::kNeedMs)->text(), QString::fromUtf8("毫秒"));
             d.Edit(ConvertSettingsDialog::kFileLineMax)->setText("9");
             d.Check(ConvertSettingsDialog::kNeedPV)->setChecked(false);
             QTest::keyClick(&d, Qt::Key_Escape);
@@ -380,6 +447,7 @@ private slots:
         QCOMPARE(s.GetString("DataConvert", "FileLineMax", ""), std::string("777"));
         QCOMPARE(s.GetString("DataConvert", "AlignErrorMax", ""), std::string("100"));
         QCOMPARE(s.GetString("DataConvert", "NeedSingleSensor", ""), std::string("0"));
+        QCOMPARE(s.GetString("DataConvert", "NeedMs", ""), std::string("0"));
         f.tools->runSettingsDialog = [](ConvertSettings& values) {
             ConvertSettingsDialog d(values, Language::English);
             d.Edit(ConvertSettingsDialog::kAlignErrorMax)->setText("5");

@@ -65,6 +65,7 @@ public:
         child_ = {};
     }
     int Port() const { return port_; }
+    pid_t Pid() const { return child_.pid; }
     bool PasswordOk() const { return passwordOk_; }
 
 private:

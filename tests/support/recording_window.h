@@ -36,6 +36,7 @@ public:
     void OpenFolder(const std::string& path) override { folders.push_back(path); }
     void OpenUrl(const std::string& url) override { urls.push_back(url); }
     void SetTitle(const std::string& t) override { title = t; }
+    void SetToolTip(int id, const std::string& t) override { toolTips[id] = t; }
     void SetComboItems(int id, const std::vector<std::string>& items, int selected) override {
         combos[id] = {items, selected};
     }
@@ -80,6 +81,7 @@ public:
     std::map<int, int> timers;
     std::map<int, Combo> combos;
     std::vector<Box> boxes;
+    std::map<int, std::string> toolTips;
     std::vector<int> tabs;
     std::vector<std::string> folders, urls;
     std::string title, chooserTitle, chosenFolder;

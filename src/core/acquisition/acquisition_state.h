@@ -12,8 +12,9 @@
 namespace lumora {
 
 // +1 for every wavelength frame that passes the length check; 0 at program
-// start, never reset. Frames without a counter of their own take it.
-extern std::atomic<int> g_frameSequence;
+// start, never reset. Frames without a counter of their own take it. It wraps
+// as an unsigned 32-bit count, which the frame's signed counter takes bit for bit.
+extern std::atomic<uint32_t> g_frameSequence;
 
 // Largest spectrum a frame can carry (the sample count is 16 bits).
 constexpr int kMaxSpectrumSamples = 65535;

@@ -6,7 +6,7 @@
 
 namespace lumora {
 
-std::atomic<int> g_frameSequence{0};
+std::atomic<uint32_t> g_frameSequence{0};
 
 namespace {
 
@@ -22,15 +22,75 @@ inline int32_t Read32(const uint8_t* p) {
                                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
 }
 
-int DecodeSpectrum(AcquisitionState& state, const uint8_t* frame, size_t length, size_t x, uint8_t kind) {
+void WriteHexDump(const uint8_t* frame, size_t length, char* text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const size_t bytes = std::min<size_t>(length, (kFrameTextSize - 1) / 3);
+    char* out = text;
+    for (size_t i = 0; i < bytes; ++i) {
+        *out++ = kHex[frame[i] >> 4];
+        *out++ = kHex[frame[i] & 0x0F];
+        *out++ = ' ';
+    }
+    *out = '\0';
+}
+
+// What the checks learn of a wavelength frame, for the decoding that follows.
+struct WavelengthLayout {
+    int channels = 0;
+    int countsRead = 0;
+    long n = 0;
+    bool trailer = false;
+    size_t valuesAt = 0;
+};
+
+int SpectrumCheck(const uint8_t* frame, size_t length, size_t x, long& sampleCount) {
     const size_t countAt = 5 + x;
     if (countAt + 2 > length) return kBinaryBadSpectrumCount;
-    const long sampleCount = Read16(frame + countAt);
+    sampleCount = Read16(frame + countAt);
     // The expected count leaves the extension out; the tolerance covers it.
     const long expected = (static_cast<long>(length) - 2 - 5) / 2;
     if (sampleCount >= expected + kSpectrumTolerance || sampleCount <= expected - kSpectrumTolerance) {
         return kBinaryBadSpectrumCount;
     }
+    return kBinaryDecoded;
+}
+
+int WavelengthCheck(const uint8_t* frame, size_t length, size_t x, uint8_t kind, WavelengthLayout& out) {
+    // N channel counts, then n 16-bit values, then spare bytes and possibly
+    // the trailer.
+    out.channels = kind & 0x3F;
+    out.countsRead = std::min(out.channels, kMaxChannels);
+    const size_t countsAt = 5 + x;
+    if (countsAt + static_cast<size_t>(out.countsRead) > length) return kBinaryBadLength;
+    long n = 0;
+    for (int i = 0; i < out.countsRead; ++i) n += frame[countsAt + static_cast<size_t>(i)];
+    out.n = n;
+
+    // Whether a trailer is present follows from the length alone: the values
+    // leave 0 to 3 spare bytes, with or without the 52 trailer bytes after them.
+    const long rest = static_cast<long>(length) - 2 - out.channels - 3;
+    if (n == rest / 2 || n == rest / 2 - 1) {
+        out.trailer = false;
+    } else {
+        const uint32_t half = static_cast<uint32_t>(rest - static_cast<long>(kTrailerSize)) / 2;
+        if (static_cast<uint32_t>(n) == half || static_cast<uint32_t>(n) == half - 1) {
+            out.trailer = true;
+        } else {
+            return kBinaryBadLength;
+        }
+    }
+    // The check leaves the extension out, so with an extension the values can
+    // run into the trailer or past the end: such frames are refused too.
+    out.valuesAt = countsAt + static_cast<size_t>(out.channels);
+    const size_t valuesEnd = out.valuesAt + 2 * static_cast<size_t>(n);
+    if (valuesEnd + (out.trailer ? kTrailerSize : 0) > length) return kBinaryBadLength;
+    return kBinaryDecoded;
+}
+
+int DecodeSpectrum(AcquisitionState& state, const uint8_t* frame, size_t length, size_t x, uint8_t kind) {
+    long sampleCount = 0;
+    if (int r = SpectrumCheck(frame, length, x, sampleCount); r != kBinaryDecoded) return r;
+    const size_t countAt = 5 + x;
     const int channel = std::min(kind & 0x3F, 31);
 
     if (state.m_spectrumAutoShow.exchange(false)) {
@@ -50,63 +110,51 @@ int DecodeSpectrum(AcquisitionState& state, const uint8_t* frame, size_t length,
     return kBinaryDecoded;
 }
 
-void WriteHexDump(const uint8_t* frame, size_t length, char* text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    const size_t bytes = std::min<size_t>(length, (kFrameTextSize - 1) / 3);
-    char* out = text;
-    for (size_t i = 0; i < bytes; ++i) {
-        *out++ = kHex[frame[i] >> 4];
-        *out++ = kHex[frame[i] & 0x0F];
-        *out++ = ' ';
-    }
-    *out = '\0';
+// The marker and the kind byte; kBinaryDecoded when there is a kind to look at.
+int HeaderCheck(const uint8_t* frame, size_t length, size_t& x, uint8_t& kind) {
+    if (frame == nullptr || length < 2) return kBinaryTooShort;
+    if (frame[0] != 0xFF || frame[1] != 0xFF) return kBinaryNoMarker;
+    if (length == 2) return kBinaryBadLength;
+    x = (frame[2] & 0x01) ? 4 : 0;
+    const size_t kindAt = 4 + x;
+    if (kindAt >= length) return kBinaryBadLength;
+    kind = frame[kindAt];
+    return kBinaryDecoded;
 }
 
 }  // namespace
 
-int DecodeBinaryFrame(AcquisitionState& state, const uint8_t* frame, size_t length) {
-    if (frame == nullptr || length < 2) return kBinaryTooShort;
-    if (frame[0] != 0xFF || frame[1] != 0xFF) return kBinaryNoMarker;
-    if (length == 2) return kBinaryBadLength;
+int CheckBinaryFrame(const uint8_t* frame, size_t length) {
+    size_t x = 0;
+    uint8_t kind = 0;
+    if (int r = HeaderCheck(frame, length, x, kind); r != kBinaryDecoded) return r;
+    if (kind >= 0x40) {
+        long sampleCount = 0;
+        return SpectrumCheck(frame, length, x, sampleCount);
+    }
+    WavelengthLayout layout;
+    return WavelengthCheck(frame, length, x, kind, layout);
+}
 
-    const size_t x = (frame[2] & 0x01) ? 4 : 0;
-    const size_t kindAt = 4 + x;
-    if (kindAt >= length) return kBinaryBadLength;
-    const uint8_t kind = frame[kindAt];
+bool BinaryFramePassesCheck(const uint8_t* frame, size_t length) {
+    return CheckBinaryFrame(frame, length) == kBinaryDecoded;
+}
+
+int DecodeBinaryFrame(AcquisitionState& state, const uint8_t* frame, size_t length) {
+    size_t x = 0;
+    uint8_t kind = 0;
+    if (int r = HeaderCheck(frame, length, x, kind); r != kBinaryDecoded) return r;
     if (kind >= 0x40) return DecodeSpectrum(state, frame, length, x, kind);
 
-    // Wavelength frame: N channel counts, then n 16-bit values, then spare
-    // bytes and possibly the trailer.
-    const int channels = kind & 0x3F;
-    const int countsRead = std::min(channels, kMaxChannels);
-    const size_t countsAt = 5 + x;
-    if (countsAt + static_cast<size_t>(countsRead) > length) return kBinaryBadLength;
-    uint8_t counts[kMaxChannels];
-    std::memcpy(counts, frame + countsAt, static_cast<size_t>(countsRead));
-    long n = 0;
-    for (int i = 0; i < countsRead; ++i) n += counts[i];
+    WavelengthLayout layout;
+    if (int r = WavelengthCheck(frame, length, x, kind, layout); r != kBinaryDecoded) return r;
+    const int countsRead = layout.countsRead;
+    const bool trailer = layout.trailer;
+    const size_t valuesAt = layout.valuesAt;
+    const uint8_t* counts = frame + 5 + x;
 
-    // Whether a trailer is present follows from the length alone: the values
-    // leave 0 to 3 spare bytes, with or without the 52 trailer bytes after them.
-    const long rest = static_cast<long>(length) - 2 - channels - 3;
-    bool trailer;
-    if (n == rest / 2 || n == rest / 2 - 1) {
-        trailer = false;
-    } else {
-        const uint32_t half = static_cast<uint32_t>(rest - static_cast<long>(kTrailerSize)) / 2;
-        if (static_cast<uint32_t>(n) == half || static_cast<uint32_t>(n) == half - 1) {
-            trailer = true;
-        } else {
-            return kBinaryBadLength;
-        }
-    }
-    // The check leaves the extension out, so with an extension the values can
-    // run into the trailer or past the end: such frames are refused too.
-    const size_t valuesAt = countsAt + static_cast<size_t>(channels);
-    const size_t valuesEnd = valuesAt + 2 * static_cast<size_t>(n);
-    if (valuesEnd + (trailer ? kTrailerSize : 0) > length) return kBinaryBadLength;
-
-    const int seq = g_frameSequence.fetch_add(1, std::memory_order_relaxed) + 1;
+    // The sequence wraps as an unsigned 32-bit count; the slot takes its bits.
+    const int32_t seq = static_cast<int32_t>(g_frameSequence.fetch_add(1, std::memory_order_relaxed) + 1u);
 
     SlotWriter writer(state.Ring());
     FrameSlot& slot = writer.Slot();

@@ -22,4 +22,9 @@ enum BinaryDecodeResult {
 // change nothing.
 int DecodeBinaryFrame(AcquisitionState& state, const uint8_t* frame, size_t length);
 
+// The result DecodeBinaryFrame would give (the marker, the wavelength length
+// check or the spectrum count check), with nothing stored or handed on.
+int CheckBinaryFrame(const uint8_t* frame, size_t length);
+bool BinaryFramePassesCheck(const uint8_t* frame, size_t length);
+
 }  // namespace lumora

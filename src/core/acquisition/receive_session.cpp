@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -21,6 +22,7 @@ constexpr int kSocketFailedString = 214;
 constexpr int kBindFailedString = 215;
 constexpr int kCloseCaptionString = 211;
 constexpr int kOpenCaptionString = 212;
+constexpr int kWorkerFailedString = 225;
 // The worker looks at the stop flag at least this often even if nothing
 // arrives and the wake-up by Stop() were missed.
 constexpr int kReceiveTimeoutMs = 250;
@@ -51,14 +53,17 @@ ReceiveSession::ReceiveSession(AcquisitionState& state, RecordSink& recorder, Se
       window_(window),
       clock_(clock),
       receiveBuffer_(std::make_unique<uint8_t[]>(kReceiveStride * kReceiveBatch)),
-      assembler_(&ReceiveSession::OnFrame, this),
+      assembler_(&ReceiveSession::OnFrame, this, &BinaryFramePassesCheck),
       sourceText_(std::make_shared<SourceTextBox>()) {
     for (int i = 0; i < kReceiveBatch; ++i) batchBuffers_[i] = receiveBuffer_.get() + kReceiveStride * size_t(i);
 }
 
 static_assert(ReceiveSession::kReceivePadding >= json::kPadding);
 
-ReceiveSession::~ReceiveSession() { Stop(); }
+ReceiveSession::~ReceiveSession() {
+    *alive_ = false;
+    Stop();
+}
 
 void ReceiveSession::SetPortText(const std::string& text) {
     std::lock_guard<std::mutex> lock(textMutex_);
@@ -79,6 +84,20 @@ void ReceiveSession::SetIntervalText(const std::string& text) {
 void ReceiveSession::SetWorkerStartHook(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(textMutex_);
     startHook_ = std::move(hook);
+}
+
+void ReceiveSession::SetWorkerFailedHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    failedHook_ = std::move(hook);
+}
+
+void ReceiveSession::LimitDatagramSize(size_t bytes) {
+    datagramLimit_.store(std::clamp<size_t>(bytes, 1, kReceiveBufferSize), std::memory_order_relaxed);
+}
+
+std::string ReceiveSession::WorkerError() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return workerError_;
 }
 
 std::string ReceiveSession::LastSourceIp() const {
@@ -120,7 +139,10 @@ bool ReceiveSession::Open(const std::function<void()>& prepareViews) {
 
     if (prepareViews) prepareViews();
 
+    if (worker_.joinable()) worker_.join();  // a worker that stopped itself
     stop_.store(false, std::memory_order_release);
+    workerFailed_.store(false, std::memory_order_release);
+    receiveCapacity_ = datagramLimit_.load(std::memory_order_relaxed);
     worker_ = std::thread(&ReceiveSession::ReceiveThreadProc, this);
 
     window_.SetText(IDC_OPEN_CLOSE, LoadString(kCloseCaptionString));
@@ -141,7 +163,9 @@ void ReceiveSession::Stop() {
     }
     sleepWake_.notify_all();
     socket_.Shutdown();
-    if (worker_.joinable()) worker_.join();
+    // A window that runs posted tasks at once may close the port from the
+    // worker's own error report: the worker is then joined by the next Stop.
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
     socket_.Close();
     recorder_.Close();
     portOpen_.store(false, std::memory_order_release);
@@ -208,20 +232,39 @@ void ReceiveSession::SleepInterval(int ms) {
     sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
-void ReceiveSession::HandleDatagram(uint8_t* data, size_t length, uint32_t sourceAddr) {
-    NoteSource(sourceAddr);
+uint32_t ReceiveSession::CountDatagram() {
     // The rate is brought up to date before the datagram count moves, so
     // whoever sees the new count also sees the rate that includes it.
     int rate = 0;
     if (rate_.Count(clock_.NowMs(), rate)) packetRate_.store(rate, std::memory_order_relaxed);
-    const uint32_t count = datagramCount_.fetch_add(1, std::memory_order_acq_rel) + 1;
+    return datagramCount_.fetch_add(1, std::memory_order_acq_rel) + 1;
+}
+
+namespace {
+
+// Nothing but blanks, line breaks and other control bytes (or nothing at
+// all): a text datagram that would make a broken line in a recording.
+bool IsBlankText(const uint8_t* data, size_t length) {
+    return std::all_of(data, data + length, [](uint8_t b) { return b <= 0x20; });
+}
+
+}  // namespace
+
+void ReceiveSession::HandleDatagram(uint8_t* data, size_t length, uint32_t sourceAddr) {
+    NoteSource(sourceAddr);
+    const uint32_t count = CountDatagram();
 
     if (stringFormat_.load(std::memory_order_relaxed)) {
         const char* text = reinterpret_cast<const char*>(data);
         DecodeTextFrame(state_, text, length, kReceiveStride);
         if (state_.m_showSourceData.load(std::memory_order_relaxed)) ShowSourceText(text, length);
-        if (recordEnabled_.load(std::memory_order_relaxed)) recorder_.RecordData(data, length, count);
+        if (IsBlankText(data, length)) {
+            ignored_.fetch_add(1, std::memory_order_relaxed);
+        } else if (recordEnabled_.load(std::memory_order_relaxed)) {
+            recorder_.RecordData(data, length, count);
+        }
     } else {
+        if (length == 0) ignored_.fetch_add(1, std::memory_order_relaxed);
         assembler_.Feed(data, length);
     }
     PassNewFramesToSink(sourceAddr);
@@ -231,19 +274,56 @@ void ReceiveSession::PassNewFramesToSink(uint32_t sourceAddr) {
     // The worker is the ring's only writer, so the slots it has just
     // published can be read here without the slot locks.
     const FrameRing& ring = state_.Ring();
-    const int decoded = ring.framesDecoded.load(std::memory_order_relaxed);
-    int fresh = decoded - sinkDecoded_;
+    const int64_t decoded = ring.framesDecoded.load(std::memory_order_relaxed);
+    int64_t fresh = decoded - sinkDecoded_;
     sinkDecoded_ = decoded;
     FrameSink* sink = frameSink_.load(std::memory_order_acquire);
     if (!sink || fresh <= 0) return;
     if (fresh > kRingSlots - 1) fresh = kRingSlots - 1;
     const int next = ring.writeIndex.load(std::memory_order_relaxed);
-    for (int back = fresh; back > 0; --back) sink->OnFrame(ring.slots[(next - back + kRingSlots) % kRingSlots], sourceAddr);
+    for (int back = static_cast<int>(fresh); back > 0; --back)
+        sink->OnFrame(ring.slots[(next - back + kRingSlots) % kRingSlots], sourceAddr);
 }
 
 void ReceiveSession::ReceiveThreadProc() {
     const int64_t cpuStart = ThreadCpuNs();
     workerCpuNs_.store(0, std::memory_order_relaxed);
+    // Nothing may leave the thread: an error ends this run, and the user is
+    // told, instead of ending the program.
+    try {
+        RunWorker();
+    } catch (const std::exception& e) {
+        ReportWorkerFailure(e.what());
+    } catch (...) {
+        ReportWorkerFailure("unknown error");
+    }
+    workerCpuNs_.store(ThreadCpuNs() - cpuStart, std::memory_order_relaxed);
+}
+
+void ReceiveSession::ReportWorkerFailure(const char* what) {
+    workerFailed_.store(true, std::memory_order_release);
+    // Telling the user needs memory too; if even that fails, the flag above
+    // still ends the run for whoever watches it.
+    try {
+        std::function<void()> hook;
+        std::string text = StringPrintf(LoadString(kWorkerFailedString).c_str(), what);
+        {
+            std::lock_guard<std::mutex> lock(textMutex_);
+            workerError_ = text;
+            hook = failedHook_;
+        }
+        std::shared_ptr<std::atomic<bool>> alive = alive_;
+        WindowPort* window = &window_;
+        window_.Post([alive, window, text, hook] {
+            if (!*alive) return;
+            window->MessageBox(text, "lumora", kMbOk);
+            if (hook) hook();
+        });
+    } catch (...) {
+    }
+}
+
+void ReceiveSession::RunWorker() {
     std::memset(receiveBuffer_.get(), 0, kReceiveStride * kReceiveBatch);
     recorder_.ResetRecordsInFile();
     packetRate_.store(0, std::memory_order_relaxed);
@@ -264,13 +344,18 @@ void ReceiveSession::ReceiveThreadProc() {
         // With an "INR (ms)" sleep, datagrams wait in the socket, one taken
         // per pass; otherwise all that are waiting are taken at once.
         const int want = intervalMs_.load(std::memory_order_relaxed) > 0 ? 1 : kReceiveBatch;
-        const int got = socket_.ReceiveMany(batchBuffers_, kReceiveBufferSize, batch_, want);
+        const int got = socket_.ReceiveMany(batchBuffers_, receiveCapacity_, batch_, want);
         for (int i = 0; i < got; ++i) {
             // A datagram in hand when the stop is given is not handled:
             // nothing is recorded after Close.
             if (stop_.load(std::memory_order_acquire)) break;
-            // Longer than the receive buffer: a failed receive, skipped.
-            if (batch_[i].length < 0) continue;
+            if (batch_[i].length < 0) {
+                // Longer than the receive buffer: counted, and counted as cut
+                // short, but never handled as if whole.
+                CountDatagram();
+                cutShort_.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
             HandleDatagram(batchBuffers_[i], static_cast<size_t>(batch_[i].length), batch_[i].sourceAddr);
             const int interval = intervalMs_.load(std::memory_order_relaxed);
             if (interval > 0) {
@@ -282,7 +367,11 @@ void ReceiveSession::ReceiveThreadProc() {
         // again: a program killed now loses nothing it has handled.
         recorder_.Flush();
     }
-    workerCpuNs_.store(ThreadCpuNs() - cpuStart, std::memory_order_relaxed);
+    // The session ends: the frame in hand goes on if it is whole, rather
+    // than waiting for a marker that will not come.
+    assembler_.Finish();
+    if (haveAddr_) PassNewFramesToSink(lastAddr_);
+    recorder_.Flush();
 }
 
 }  // namespace lumora

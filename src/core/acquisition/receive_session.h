@@ -52,7 +52,9 @@ private:
 
 class ReceiveSession {
 public:
-    static constexpr size_t kReceiveBufferSize = 10240;
+    // The largest UDP payload over IPv4: every datagram is received whole,
+    // text frames of 320 full-precision readings included.
+    static constexpr size_t kReceiveBufferSize = 65507;
     // Each buffer is followed by room the JSON parser may read past the text,
     // so that a text datagram is parsed where it was received.
     static constexpr size_t kReceivePadding = 64;
@@ -87,6 +89,14 @@ public:
     // Decoded wavelength frames also go to sink (null: to nobody). May be
     // changed while the worker runs; the sink must outlive its use here.
     void SetFrameSink(FrameSink* sink) { frameSink_.store(sink, std::memory_order_release); }
+    // Run on the UI thread after the worker has ended with an error and the
+    // message box has been shown: the window closes the port its own way.
+    // Without it the session only shows the message.
+    void SetWorkerFailedHook(std::function<void()> hook);
+    // Datagrams longer than bytes (at most kReceiveBufferSize) are cut short
+    // by the system; from the next Open on. Lets tests see a cut datagram,
+    // which over IPv4 cannot otherwise happen.
+    void LimitDatagramSize(size_t bytes);
 
     // ---- Open / Close
     // The Open path. prepareViews runs after the port is bound and before the
@@ -113,6 +123,17 @@ public:
     void ResetPacketRate() { packetRate_.store(0, std::memory_order_relaxed); }
     uint32_t DatagramCount() const { return datagramCount_.load(std::memory_order_acquire); }  // m_datagramCount
     void ResetDatagramCount() { datagramCount_.store(0, std::memory_order_relaxed); }
+    // Only for tests of long runs: the count is taken to wrap as an unsigned 32-bit value.
+    void PresetDatagramCount(uint32_t count) { datagramCount_.store(count, std::memory_order_relaxed); }
+    // Datagrams with nothing to record (empty, or only blanks and line breaks
+    // in text mode) and datagrams the system cut short (longer than the
+    // receive buffer), since the session was made. Both count as datagrams.
+    uint64_t IgnoredDatagrams() const { return ignored_.load(std::memory_order_relaxed); }
+    uint64_t CutShortDatagrams() const { return cutShort_.load(std::memory_order_relaxed); }
+    // The last worker ended with an error (an exception) instead of a stop;
+    // its text. Cleared by Open.
+    bool WorkerFailed() const { return workerFailed_.load(std::memory_order_acquire); }
+    std::string WorkerError() const;
     std::string LastSourceIp() const;  // m_lastSourceIp
     void ClearLastSourceIp();
     // CPU time the last worker used from its start to its end (0 while running).
@@ -123,6 +144,9 @@ public:
 
 private:
     static void OnFrame(void* context, const uint8_t* frame, size_t length);
+    void RunWorker();
+    void ReportWorkerFailure(const char* what);
+    uint32_t CountDatagram();
     void HandleDatagram(uint8_t* data, size_t length, uint32_t sourceAddr);
     void NoteSource(uint32_t addr);
     void ShowSourceText(const char* text, size_t length);
@@ -145,10 +169,12 @@ private:
     std::atomic<uint16_t> boundPort_{0};
     std::atomic<int> grantedBuffer_{0};
 
-    mutable std::mutex textMutex_;  // guards portText_, lastSourceIp_, startHook_
+    mutable std::mutex textMutex_;  // guards portText_, lastSourceIp_, the hooks, workerError_
     std::string portText_ = "7008";
     char lastSourceIp_[30] = {};
     std::function<void()> startHook_;
+    std::function<void()> failedHook_;
+    std::string workerError_;
 
     std::atomic<int> intervalMs_{0};
     std::atomic<bool> recordEnabled_{false};
@@ -156,6 +182,12 @@ private:
 
     std::atomic<int> packetRate_{0};
     std::atomic<uint32_t> datagramCount_{0};
+    std::atomic<uint64_t> ignored_{0};
+    std::atomic<uint64_t> cutShort_{0};
+    std::atomic<bool> workerFailed_{false};
+    std::atomic<size_t> datagramLimit_{kReceiveBufferSize};
+    // Tasks posted to the UI thread look at this before touching the session.
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
     std::atomic<int64_t> workerCpuNs_{0};
     std::atomic<FrameSink*> frameSink_{nullptr};
 
@@ -167,7 +199,8 @@ private:
     RateWindow rate_;
     uint32_t lastAddr_ = 0;
     bool haveAddr_ = false;
-    int sinkDecoded_ = -1;  // the ring's framesDecoded already handed to the sink
+    size_t receiveCapacity_ = kReceiveBufferSize;
+    int64_t sinkDecoded_ = -1;  // the ring's framesDecoded already handed to the sink
 
     // The newest source text waiting to be shown; one post at a time.
     struct SourceTextBox {

@@ -55,6 +55,11 @@ CLumoraDlg::CLumoraDlg(WindowPort& window, std::string settingsPath)
     exitProcess = [this](int code) { m_window.CloseWindowWithExitCode(code); };
     m_acq.m_spectrumAutoShowHook.store(&m_spectrumForward);
     m_commandChannel.onSpectrumDisplay = [this](bool checked) { m_showSpectrum.store(checked); };
+    // A receive worker that ended with an error has told the user; the port
+    // then closes as if Close had been clicked.
+    m_session->SetWorkerFailedHook([this] {
+        if (m_portOpen) ClosePort();
+    });
 }
 
 CLumoraDlg::~CLumoraDlg() {
@@ -620,7 +625,7 @@ void CLumoraDlg::ApplyMqttSettings() {
     const MqttSettings mqtt = LoadMqttSettings(m_settings);
     if (!mqtt.enable) {
         m_session->SetFrameSink(nullptr);
-        m_publisher.Stop(0);
+        m_publisher.Stop();  // what is queued still goes out, within the stop's short time
         return;
     }
     m_publisher.SetStampLocalTime(m_stampLocalTime.load());
@@ -675,6 +680,19 @@ void CLumoraDlg::UpdateStatus() {
         if (!m_conv.fileBusy.load()) m_conv.fileTail.fetch_sub(1);
     }
     SetTextInt(IDC_COUNTER, m_lastCounter);
+    ShowDatagramTroubles();
+}
+
+void CLumoraDlg::ShowDatagramTroubles() {
+    // Datagrams that brought nothing to record, or that the system cut
+    // short, are never skipped without a word: the DAQ FRQ field tells.
+    const uint64_t ignored = m_session->IgnoredDatagrams();
+    const uint64_t cutShort = m_session->CutShortDatagrams();
+    if (ignored == m_shownIgnored && cutShort == m_shownCutShort) return;
+    m_shownIgnored = ignored;
+    m_shownCutShort = cutShort;
+    m_window.SetToolTip(IDC_DAQ_FRQ, StringPrintf(LoadString(227).c_str(), static_cast<unsigned long long>(ignored),
+                                                  static_cast<unsigned long long>(cutShort)));
 }
 
 // ---------------------------------------------------------------- sensor list

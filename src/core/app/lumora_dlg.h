@@ -235,6 +235,7 @@ private:
     void WriteCheck(const char* section, const char* key, bool checked);
     void SetTextInt(int controlId, long value);
     void SetTextUnsigned(int controlId, unsigned long value);
+    void ShowDatagramTroubles();
 
     // What the receive worker shows goes through the window as well; the
     // address it writes into the "IP" box is also where commands go.
@@ -330,6 +331,9 @@ private:
     int m_lastListCounter = -1;
     int m_lastTraceCounter = -1;
     int m_fileNumber = 0;
+    // Ignored and cut-short datagrams as the DAQ FRQ tooltip last showed them.
+    uint64_t m_shownIgnored = 0;
+    uint64_t m_shownCutShort = 0;
 };
 
 }  // namespace lumora

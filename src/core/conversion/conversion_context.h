@@ -117,8 +117,14 @@ struct ConversionContext {
     // A text line that is not a valid record is skipped instead of ending
     // its source. Set before a run.
     bool skipBadLines = false;
+    // NeedMs for this run whatever the settings file says (lumora-cli
+    // convert --ms); -1 when the file decides. Set before a run.
+    int needMsOverride = -1;
     // What the source converted last skipped (conversion thread).
     SkippedLines skippedLines;
+    // Why the source converted last failed; empty when it did not
+    // (conversion thread).
+    std::string failureReason;
 
     ConvertProgress progress;
 

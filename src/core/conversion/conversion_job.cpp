@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 
 #include "window/control_ids.h"
@@ -74,8 +76,34 @@ bool FirstOutputExists(const std::string& source) {
     return ::stat(CsvOutputPath(source, kind == SourceKind::JsonLines ? 1 : 2).c_str(), &st) == 0;
 }
 
+std::string FolderProblem(const std::string& directory) {
+    const std::string path = directory.empty() ? "/" : directory;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return StringPrintf(LoadString(261).c_str(), directory.c_str());
+        return StringPrintf(LoadString(262).c_str(), directory.c_str(), std::strerror(errno));
+    }
+    if (!S_ISDIR(st.st_mode)) return StringPrintf(LoadString(262).c_str(), directory.c_str(), std::strerror(ENOTDIR));
+    return {};
+}
+
+bool LockRunFolder(const std::string& directory, FolderLock& lock, std::string& message) {
+    switch (lock.Acquire(directory)) {
+        case FolderLock::kLocked:
+            return true;
+        case FolderLock::kBusy:
+            message = StringPrintf(LoadString(260).c_str(), directory.c_str());
+            return false;
+        case FolderLock::kFailed:
+            break;
+    }
+    message = StringPrintf(LoadString(262).c_str(), directory.c_str(), std::strerror(errno));
+    return false;
+}
+
 std::string ResultReport(const ConversionSummary& s) {
-    std::string text = "Sucess: " + std::to_string(s.succeeded.size());
+    std::string text = std::string(s.cancelled ? "Cancelled\n" : "") + (s.fault.empty() ? "" : s.fault + "\n") +
+                       "Sucess: " + std::to_string(s.succeeded.size());
     if (s.failed.empty()) {
         if (!s.skipped.empty()) text += "\nSkipped: " + std::to_string(s.skipped.size());
     } else {
@@ -87,7 +115,10 @@ std::string ResultReport(const ConversionSummary& s) {
 
 std::string ErrorListText(const ConversionSummary& s) {
     std::string text = "Error list: \n";
-    for (size_t i = 0; i < s.failed.size(); ++i) text += std::to_string(i + 1) + ": " + s.failed[i] + "\n";
+    for (size_t i = 0; i < s.failed.size(); ++i) {
+        text += std::to_string(i + 1) + ": " + s.failed[i] + "\n";
+        if (i < s.failureReasons.size() && !s.failureReasons[i].empty()) text += "    " + s.failureReasons[i] + "\n";
+    }
     return text;
 }
 
@@ -121,18 +152,23 @@ bool ConversionJob::Prepare(const std::string& directory, const std::vector<std:
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_ >= 0) return false;
     failed_.clear();
+    failureReasons_.clear();
     succeeded_.clear();
     skipped_.clear();
     badLines_.clear();
+    cancelled_ = false;
+    fault_.clear();
     sources_ = sources;
     directory_ = directory;
     return true;
 }
 
-bool ConversionJob::Start(bool overwrite, std::function<void()> onDone) {
+bool ConversionJob::Start(bool overwrite, std::function<void()> onDone, FolderLock folderLock) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ >= 0) return false;
+        startError_.clear();
+        if (!folderLock.Held() && !LockRunFolder(directory_, folderLock, startError_)) return false;
         state_ = 1;
     }
     m_overwriteExports.store(overwrite ? 1 : 0);
@@ -141,8 +177,39 @@ bool ConversionJob::Start(bool overwrite, std::function<void()> onDone) {
     // returning from its last step.
     if (worker_.joinable()) worker_.join();
     ctx_.cancel.store(false);
-    worker_ = std::thread([this, onDone = std::move(onDone)]() mutable { ConvertThreadProc(std::move(onDone)); });
+    try {
+        StartWorker(std::move(onDone), std::move(folderLock));
+    } catch (const std::exception& e) {
+        // No thread to run it (the system's limit is reached): no run.
+        std::lock_guard<std::mutex> stateLock(mutex_);
+        state_ = -1;
+        startError_ = std::string("The conversion could not start: ") + e.what();
+        return false;
+    }
     return true;
+}
+
+void ConversionJob::StartWorker(std::function<void()> onDone, FolderLock folderLock) {
+    worker_ = std::thread([this, onDone = std::move(onDone), folderLock = std::move(folderLock)]() mutable {
+        ConvertThreadProc();
+        // Released before the report: a run started from it may lock again.
+        folderLock.Release();
+        {
+            std::lock_guard<std::mutex> stateLock(mutex_);
+            state_ = -1;
+        }
+        try {
+            if (onDone) onDone();
+        } catch (...) {
+            // The report could not be handed on (no memory left); the run
+            // itself has ended cleanly.
+        }
+    });
+}
+
+std::string ConversionJob::StartError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return startError_;
 }
 
 void ConversionJob::Join() {
@@ -157,28 +224,56 @@ ConversionSummary ConversionJob::Summary() const {
     s.total = sources_.size();
     s.succeeded = succeeded_;
     s.failed = failed_;
+    s.failureReasons = failureReasons_;
+    s.cancelled = cancelled_;
+    s.fault = fault_;
     s.skipped = skipped_;
     s.badLines = badLines_;
     return s;
 }
 
-void ConversionJob::ConvertThreadProc(std::function<void()> onDone) {
-    std::vector<std::string> sources;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        sources = sources_;
-    }
-    const int n = static_cast<int>(sources.size());
+// The worker's body. Nothing leaves it by an exception: a source that fails
+// in any way is one of the failed sources, with its reason.
+void ConversionJob::ConvertThreadProc() {
     ConvertProgress& p = ctx_.progress;
-    p.m_convFilesTotal.store(n);
     p.m_convFilesLow.store(1);
     p.m_convFilesDone.store(0);
     p.m_convRunning.store(1);
     ctx_.m_askConvertSettings.store(1);
+    try {
+        ConvertSources();
+    } catch (...) {
+        // Only the bookkeeping around the sources can get here (memory
+        // running out while a list grows); the run ends and says so.
+        std::lock_guard<std::mutex> lock(mutex_);
+        fault_ = "The conversion stopped: it ran out of memory.";
+    }
+    p.m_convFilesDone.store(p.m_convFilesTotal.load());
+    p.m_convFilesTail.store(2);
+    p.m_convRunning.store(0);
+}
+
+void ConversionJob::ConvertSources() {
+    std::vector<std::string> sources;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sources = sources_;
+        failed_.reserve(sources.size());
+        failureReasons_.reserve(sources.size());
+        succeeded_.reserve(sources.size());
+    }
+    const int n = static_cast<int>(sources.size());
+    ConvertProgress& p = ctx_.progress;
+    p.m_convFilesTotal.store(n);
     const bool overwrite = m_overwriteExports.load() != 0;
 
-    for (int i = 0; i < n && !ctx_.cancel.load(); ++i) {
+    bool cancelled = false;
+    for (int i = 0; i < n && !cancelled; ++i) {
         const std::string& path = sources[i];
+        if (ctx_.cancel.load()) {
+            cancelled = true;
+            break;
+        }
         if (!overwrite && FirstOutputExists(path)) {
             ShowSourceEnded(p);
             p.m_convFilesDone.store(i + 1);
@@ -191,17 +286,18 @@ void ConversionJob::ConvertThreadProc(std::function<void()> onDone) {
         p.m_convFilesDone.store(i + 1);
         std::lock_guard<std::mutex> lock(mutex_);
         if (ctx_.skippedLines.count > 0) badLines_.push_back({path, ctx_.skippedLines});
-        (r == kConvertOk ? succeeded_ : failed_).push_back(path);
+        if (r == kConvertCancelled) {
+            // Not a failure of the source: it was not converted at all.
+            cancelled = true;
+        } else if (r == kConvertOk) {
+            succeeded_.push_back(path);
+        } else {
+            failed_.push_back(path);
+            failureReasons_.push_back(ctx_.failureReason);
+        }
     }
-
-    p.m_convFilesDone.store(n);
-    p.m_convFilesTail.store(2);
-    p.m_convRunning.store(0);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        state_ = -1;
-    }
-    if (onDone) onDone();
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = cancelled;
 }
 
 // ---- the menu flow ----
@@ -220,9 +316,17 @@ bool OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& di
     if (job.State() >= 0) return false;
     if (!job.Prepare(directory, {})) return false;
 
-    // The script gets the directory as its argument line, split at blanks.
-    if (hooks.startScript) hooks.startScript(kPreConvertScript, directory);
-    if (hooks.sleep) hooks.sleep(3000);
+    if (std::string problem = FolderProblem(directory); !problem.empty()) {
+        window.MessageBox(problem, LUMORA_PRODUCT_NAME, kMbOk, kMbIconWarning);
+        return false;
+    }
+    // Held from here, through the questions, to the end of the run: a second
+    // conversion of the folder, here or in another program, is refused.
+    FolderLock lock;
+    if (std::string message; !LockRunFolder(directory, lock, message)) {
+        window.MessageBox(message, LUMORA_PRODUCT_NAME, kMbOk, kMbIconWarning);
+        return false;
+    }
 
     std::vector<std::string> sources = ListSources(directory);
     const int exports = CountExports(directory);
@@ -249,23 +353,47 @@ bool OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& di
         else
             return false;
     }
+
+    // The archive script only once the run is confirmed: a run the user
+    // cancels leaves no archive. It updates one archive of the folder with
+    // what is new, so that repeated runs do not pack everything again. It
+    // gets the directory as its argument line, split at blanks.
+    if (hooks.startScript) hooks.startScript(kPreConvertScript, directory);
+    if (hooks.sleep) hooks.sleep(3000);
+
     WindowPort* w = &window;
     ConversionJob* j = &job;
-    if (!job.Start(overwrite, [w, j]() { w->Post([w, j]() { OnConvertDone(*j, *w); }); })) return false;
+    DataConvertHooks after = hooks;
+    if (!job.Start(
+            overwrite, [w, j, after]() { w->Post([w, j, after]() { OnConvertDone(*j, *w, after); }); },
+            std::move(lock))) {
+        if (std::string error = job.StartError(); !error.empty())
+            window.MessageBox(error, LUMORA_PRODUCT_NAME, kMbOk, kMbIconWarning);
+        return false;
+    }
     window.EnableControl(ID_TOOLS_DATA_CONVERT, false);
+    window.EnableControl(ID_TOOLS_CONVERT_FOLDER, false);
     return true;
 }
 
-void OnConvertDone(ConversionJob& job, WindowPort& window) {
+void OnConvertDone(ConversionJob& job, WindowPort& window, const DataConvertHooks& hooks) {
+    if (hooks.runEnded) hooks.runEnded();
     ConversionSummary s = job.Summary();
     window.MessageBox(ResultReport(s), LUMORA_PRODUCT_NAME, kMbOk);
     if (!s.failed.empty() && window.MessageBox("Display error list?" + s.directory, LUMORA_PRODUCT_NAME, kMbYesNo,
                                                kMbDefaultButton2 | kMbIconQuestion) == kIdYes)
         window.MessageBox(ErrorListText(s), LUMORA_PRODUCT_NAME, kMbOk);
-    if (window.MessageBox("Goto data directery? '" + s.directory + "'", LUMORA_PRODUCT_NAME, kMbYesNo,
-                          kMbIconQuestion) == kIdYes)
-        window.OpenFolder(s.directory);
+    // A run the user stopped is not followed by the question: the
+    // conversion window offers the folder.
+    if (!s.cancelled && window.MessageBox("Goto data directery? '" + s.directory + "'", LUMORA_PRODUCT_NAME,
+                                          kMbYesNo, kMbIconQuestion) == kIdYes) {
+        if (hooks.openFolder)
+            hooks.openFolder(s.directory);
+        else
+            window.OpenFolder(s.directory);
+    }
     window.EnableControl(ID_TOOLS_DATA_CONVERT, true);
+    window.EnableControl(ID_TOOLS_CONVERT_FOLDER, true);
 }
 
 }  // namespace lumora

@@ -12,6 +12,7 @@
 
 #include "window/window_port.h"
 #include "conversion/conversion_context.h"
+#include "platform/durable_file.h"
 
 namespace lumora {
 
@@ -29,12 +30,27 @@ std::string JoinPath(const std::string& directory, const std::string& name);
 // 1 for JSON lines) exists already.
 bool FirstOutputExists(const std::string& source);
 
+// Why directory cannot be converted at all, in the interface language: it
+// does not exist, or cannot be opened. Empty when it is a folder.
+std::string FolderProblem(const std::string& directory);
+// Takes the advisory lock that keeps a second conversion out of directory.
+// false with the message to show when another run holds it (or the folder
+// cannot be opened).
+bool LockRunFolder(const std::string& directory, FolderLock& lock, std::string& message);
+
 // What a finished run produced, for the report.
 struct ConversionSummary {
     std::string directory;
     size_t total = 0;
     std::vector<std::string> succeeded;
     std::vector<std::string> failed;
+    // Why each source of failed failed (same order): one line, no line feed.
+    std::vector<std::string> failureReasons;
+    // The run was stopped before its end: the source it was converting left
+    // nothing, and the sources after it were not started.
+    bool cancelled = false;
+    // Set when the run ended early because of a fault of its own.
+    std::string fault;
     std::vector<std::string> skipped;  // outputs existed and were not to be replaced
     // Sources converted past lines that were not valid records.
     struct BadLines {
@@ -45,9 +61,10 @@ struct ConversionSummary {
 };
 
 // "Sucess: N" and "\nDIR: dir", with "Error: N" when a source failed and the
-// number skipped when any were.
+// number skipped when any were; "Cancelled" first when the run was stopped.
 std::string ResultReport(const ConversionSummary& summary);
-// "Error list: \n" and "1: path\n" for every failed source.
+// "Error list: \n" and "1: path\n" for every failed source, each followed by
+// its reason on a line of its own, indented.
 std::string ErrorListText(const ConversionSummary& summary);
 // "path: N lines skipped (lines 3, 9, ...)\n" for every source with skipped
 // lines; the first few line numbers are given.
@@ -70,16 +87,24 @@ public:
     bool Prepare(const std::string& directory, const std::vector<std::string>& sources);
     // Starts the worker over the prepared sources. With overwrite false, a
     // source whose first output exists is skipped. onDone runs on the worker
-    // at the very end (after the state went back to idle). false while a run
-    // is active.
-    bool Start(bool overwrite, std::function<void()> onDone);
+    // at the very end (after the state went back to idle). The run holds the
+    // folder's lock until it ends: lock when the caller took it already,
+    // else one taken here. false while a run is active, or when another run
+    // holds the folder (StartError() then says so).
+    bool Start(bool overwrite, std::function<void()> onDone, FolderLock lock = {});
+    std::string StartError() const;
+    // Makes a running job stop at its next record; the source being converted
+    // leaves no output, the report says "Cancelled".
+    void Cancel() { ctx_.cancel.store(true); }
     // Waits for the worker of the last run to end.
     void Join();
 
     ConversionSummary Summary() const;
 
 private:
-    void ConvertThreadProc(std::function<void()> onDone);
+    void StartWorker(std::function<void()> onDone, FolderLock folderLock);
+    void ConvertThreadProc();
+    void ConvertSources();
 
     mutable std::mutex mutex_;  // state and the lists
     int state_ = -1;
@@ -87,6 +112,10 @@ private:
     std::vector<std::string> failed_;
     std::vector<std::string> succeeded_;
     std::vector<std::string> skipped_;
+    std::vector<std::string> failureReasons_;
+    bool cancelled_ = false;
+    std::string fault_;
+    std::string startError_;
     std::vector<ConversionSummary::BadLines> badLines_;
     std::string directory_;
     std::atomic<int> m_overwriteExports{1};
@@ -103,17 +132,24 @@ struct DataConvertHooks {
     std::function<void(const std::string& script, const std::string& argumentLine)> startScript;
     // Blocks the calling (UI) thread while the script does its work.
     std::function<void(int milliseconds)> sleep;
+    // Shows the folder in the file manager after "Goto data directery?";
+    // by default the window's OpenFolder.
+    std::function<void(const std::string& directory)> openFolder;
+    // Runs on the UI thread when a run has ended, before its report.
+    std::function<void()> runEnded;
 };
 // Starts scripts with /bin/sh from the current directory and really sleeps.
 DataConvertHooks DefaultDataConvertHooks();
 
-// Tools > Data Convert on the UI thread: the script, the listing, the
-// questions 216/218/217, and the start of the worker. The report follows on
-// the UI thread (OnConvertDone) when the worker has finished. true when a run
-// was started (it may have ended already when this returns).
+// Tools > Data Convert on the UI thread: the listing, the questions
+// 216/218/217, the archive script once the run is confirmed, and the start of
+// the worker. A folder that is missing or that another run converts is
+// refused with a message. The report follows on the UI thread (OnConvertDone)
+// when the worker has finished. true when a run was started (it may have
+// ended already when this returns).
 bool OnDataConvert(ConversionJob& job, WindowPort& window, const std::string& directory,
                    const DataConvertHooks& hooks = DefaultDataConvertHooks());
 // The result report of the last run, on the UI thread.
-void OnConvertDone(ConversionJob& job, WindowPort& window);
+void OnConvertDone(ConversionJob& job, WindowPort& window, const DataConvertHooks& hooks = {});
 
 }  // namespace lumora

@@ -37,6 +37,7 @@ void LoadConvertSettings(const SettingsStore& store, ConvertSettings& v) {
     v.m_NeedUnitTime = store.GetInt(kSection, "NeedUnitTime", 1);
     v.m_TitleAlign = store.GetInt(kSection, "TitleAlign", 1);
     v.m_NeedSingleSensor = store.GetInt(kSection, "NeedSingleSensor", 0);
+    v.m_NeedMs = store.GetInt(kSection, "NeedMs", 0);
 }
 
 void SaveConvertSettings(SettingsStore& store, const ConvertSettings& v) {
@@ -49,6 +50,7 @@ void SaveConvertSettings(SettingsStore& store, const ConvertSettings& v) {
     store.SetInt(kSection, "NeedUnitTime", v.m_NeedUnitTime);
     store.SetInt(kSection, "TitleAlign", v.m_TitleAlign);
     store.SetInt(kSection, "NeedSingleSensor", v.m_NeedSingleSensor);
+    store.SetInt(kSection, "NeedMs", v.m_NeedMs);
 }
 
 int FileLineMaxValue(const std::string& text) {
@@ -83,6 +85,7 @@ void ConfirmConvertSettings(ConversionContext& ctx) {
         if (ctx.ui.editSettings(edited)) values = edited;
     }
     SaveConvertSettings(ctx.store, values);
+    if (ctx.needMsOverride >= 0) values.m_NeedMs = ctx.needMsOverride;
     ctx.SetSettings(values);
 }
 

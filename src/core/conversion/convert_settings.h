@@ -1,5 +1,5 @@
 #pragma once
-// The nine [DataConvert] values that steer a conversion run, their loading and
+// The [DataConvert] values that steer a conversion run, their loading and
 // saving, and the question that shows them once at the start of every run.
 #include <functional>
 #include <string>
@@ -20,11 +20,14 @@ struct ConvertSettings {
     int m_NeedUnitTime = 1;
     int m_TitleAlign = 1;
     int m_NeedSingleSensor = 0;  // kept and saved only
+    // 1: times with milliseconds ("HH:MM:SS.mmm") and UTime with six decimals.
+    int m_NeedMs = 0;
 };
 
-// Reads the nine keys of [DataConvert] in their fixed order (defaults above).
+// Reads the keys of [DataConvert] in their fixed order (defaults above): the
+// nine of old, then NeedMs.
 void LoadConvertSettings(const SettingsStore& store, ConvertSettings& values);
-// Writes the nine keys in the same order; texts exactly as held, integers as "%d".
+// Writes the keys in the same order; texts exactly as held, integers as "%d".
 void SaveConvertSettings(SettingsStore& store, const ConvertSettings& values);
 
 // Records per output file: the text's leading integer, 200000 when below 1.

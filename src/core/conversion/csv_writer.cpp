@@ -66,6 +66,10 @@ std::string RowFormatter::TimeText(int32_t time, bool withDate) {
 // "time text,UTime," or "time text," then the counter. Records of the same
 // second share their time text.
 void RowFormatter::BuildRowStart(const FrameSlot& record, TextBuffer& rows) {
+    if (settings_.m_NeedMs == 1) {
+        BuildRowStartMs(record, rows);
+        return;
+    }
     if (!cachedTimeValid_ || cachedTime_ != record.time) {
         cachedTimePrefix_ = TimeText(record.time, settings_.m_NeedDate == 1);
         cachedTimePrefix_ += ',';
@@ -79,6 +83,42 @@ void RowFormatter::BuildRowStart(const FrameSlot& record, TextBuffer& rows) {
     }
     rows.Append(cachedTimePrefix_.data(), cachedTimePrefix_.size());
     char* p = rows.Reserve(kNumberRoom);
+    rows.SetEnd(AppendInt(p, record.counter));
+}
+
+// The same with the record's microseconds: "time text.mmm" and UTime with six
+// decimals. Microseconds outside 0..999999 count as 0.
+void RowFormatter::BuildRowStartMs(const FrameSlot& record, TextBuffer& rows) {
+    if (!cachedTimeValid_ || cachedTime_ != record.time) {
+        cachedTimePrefix_ = TimeText(record.time, settings_.m_NeedDate == 1);
+        cachedTime_ = record.time;
+        cachedTimeValid_ = true;
+    }
+    const uint32_t us = record.microseconds >= 0 && record.microseconds <= 999999
+                            ? static_cast<uint32_t>(record.microseconds)
+                            : 0u;
+    char* p = rows.Reserve(cachedTimePrefix_.size() + 4 * kNumberRoom);
+    std::memcpy(p, cachedTimePrefix_.data(), cachedTimePrefix_.size());
+    p += cachedTimePrefix_.size();
+    *p++ = '.';
+    p = AppendDigits(p, us / 1000, 3);
+    *p++ = ',';
+    if (settings_.m_NeedUnitTime == 1) {
+        // Seconds and the fraction as one number: a time before 1970 with a
+        // fraction lies between the next lower second and its own.
+        const int64_t time = record.time;
+        if (time < 0 && us > 0) {
+            *p++ = '-';
+            p = AppendUint(p, static_cast<uint32_t>(-(time + 1)));
+            *p++ = '.';
+            p = AppendDigits(p, 1000000 - us, 6);
+        } else {
+            p = AppendInt(p, record.time);
+            *p++ = '.';
+            p = AppendDigits(p, us, 6);
+        }
+        *p++ = ',';
+    }
     rows.SetEnd(AppendInt(p, record.counter));
 }
 

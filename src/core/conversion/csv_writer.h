@@ -63,6 +63,7 @@ public:
 
 private:
     void BuildRowStart(const FrameSlot& record, TextBuffer& rows);
+    void BuildRowStartMs(const FrameSlot& record, TextBuffer& rows);
     void Include(const FrameSlot& record);
     void FormatGrouped(const FrameSlot& record, bool listMode, TextBuffer& rows);
     void FormatAligned(const FrameSlot& record, bool listMode, TextBuffer& rows, std::vector<HeaderKey>& keys);

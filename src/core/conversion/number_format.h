@@ -49,6 +49,12 @@ inline constexpr QuadTable kQuads{};
     return detail::AppendQuad(detail::AppendQuad(p, v / 10000 % 10000), v % 10000);
 }
 
+// Exactly `digits` decimal digits of v, with leading zeros ("%0*u").
+inline char* AppendDigits(char* p, uint32_t v, int digits) {
+    for (int i = digits - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
+    return p + digits;
+}
+
 // "%d"
 [[gnu::always_inline]] inline char* AppendInt(char* p, int32_t v) {
     if (v < 0) {

@@ -8,37 +8,55 @@
 #include <cstring>
 #include <strings.h>
 
+#include "platform/durable_file.h"
+
 namespace lumora {
 namespace {
 constexpr size_t kBufferSize = 1 << 20;
 }
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() { CloseUnsynced(); }
+
+void OutputFile::Failed(const char* what, const std::string& path, int error) {
+    if (error_.empty()) error_ = std::string(what) + " " + path + ": " + std::strerror(error);
+    failed_ = true;
+}
 
 bool OutputFile::Create(const std::string& finalPath) {
     // A failure of an earlier file of the same source stays remembered.
-    const bool earlierFailed = !Close();
-    failed_ = earlierFailed;
+    Close();
     const std::string temporary = finalPath + kPartSuffix;
     fd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) return false;
+    if (fd_ < 0) {
+        Failed("cannot create", temporary, errno);
+        return false;
+    }
+    openPath_ = temporary;
     created_.push_back(finalPath);
     if (!buffer_) buffer_.reset(new char[kBufferSize]);
     used_ = 0;
     return true;
 }
 
-bool OutputFile::Flush() {
+// Writes all of data straight to the file; false (and the reason kept) when
+// any of it could not be written.
+bool OutputFile::WriteOut(const char* data, size_t size) {
     size_t done = 0;
-    while (done < used_) {
-        ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
+    while (done < size) {
+        ssize_t n = ::write(fd_, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            failed_ = true;
-            break;
+            // A write that takes nothing without an error: the device is full.
+            Failed("cannot write", openPath_, n < 0 ? errno : ENOSPC);
+            return false;
         }
         done += static_cast<size_t>(n);
     }
+    return true;
+}
+
+bool OutputFile::Flush() {
+    if (used_ > 0) WriteOut(buffer_.get(), used_);
     used_ = 0;
     return !failed_;
 }
@@ -47,18 +65,9 @@ void OutputFile::Write(const char* data, size_t size) {
     if (fd_ < 0) return;
     if (used_ + size > kBufferSize) {
         Flush();
+        // Larger than the whole buffer: straight through.
         if (size > kBufferSize) {
-            // Larger than the whole buffer: straight through.
-            size_t done = 0;
-            while (done < size) {
-                ssize_t n = ::write(fd_, data + done, size - done);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) {
-                    failed_ = true;
-                    return;
-                }
-                done += static_cast<size_t>(n);
-            }
+            WriteOut(data, size);
             return;
         }
     }
@@ -69,9 +78,20 @@ void OutputFile::Write(const char* data, size_t size) {
 bool OutputFile::Close() {
     if (fd_ < 0) return !failed_;
     Flush();
-    if (::close(fd_) != 0) failed_ = true;
+    // The file reaches the disk before it can take its final name.
+    if (!failed_) {
+        if (const int e = SyncFile(fd_); e != 0) Failed("cannot write", openPath_, e);
+    }
+    if (::close(fd_) != 0) Failed("cannot write", openPath_, errno);
     fd_ = -1;
     return !failed_;
+}
+
+void OutputFile::CloseUnsynced() {
+    if (fd_ < 0) return;
+    Flush();
+    ::close(fd_);
+    fd_ = -1;
 }
 
 bool OutputFile::Commit() {
@@ -83,6 +103,7 @@ bool OutputFile::Commit() {
         const std::string temporary = created_[i] + kPartSuffix;
         if (::rename(temporary.c_str(), created_[i].c_str()) != 0) {
             // The rest (the first file among them) keep their temporary names.
+            Failed("cannot rename", temporary, errno);
             ok = false;
             break;
         }
@@ -92,16 +113,18 @@ bool OutputFile::Commit() {
 }
 
 void OutputFile::Discard() {
-    Close();
+    CloseUnsynced();
     for (const std::string& path : created_) ::unlink((path + kPartSuffix).c_str());
     created_.clear();
     failed_ = false;
+    error_.clear();
 }
 
 void OutputFile::KeepTemporary() {
-    Close();
+    CloseUnsynced();
     created_.clear();
     failed_ = false;
+    error_.clear();
 }
 
 std::string OutputPath(const std::string& source, const std::string& replacement) {

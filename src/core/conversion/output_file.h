@@ -32,7 +32,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     void Write(const char* data, size_t size);
     void Write(const std::string& text) { Write(text.data(), text.size()); }
-    // Flushes and closes; false when anything written since Create was lost.
+    // Flushes, syncs to the disk and closes: the file is complete. false when
+    // anything written since Create was lost.
     bool Close();
 
     // Gives every file created since the last Commit or Discard its final
@@ -44,11 +45,21 @@ public:
     // Closes and forgets the files: they stay under their temporary names.
     void KeepTemporary();
 
+    // What went wrong first ("cannot write NAME: No space left on device"),
+    // empty while nothing has.
+    const std::string& Error() const { return error_; }
+
 private:
     bool Flush();
+    bool WriteOut(const char* data, size_t size);
+    // Closes without syncing: for files that will not be kept as complete.
+    void CloseUnsynced();
+    void Failed(const char* what, const std::string& path, int error);
 
     int fd_ = -1;
     bool failed_ = false;
+    std::string error_;
+    std::string openPath_;  // temporary name of the open file
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     std::vector<std::string> created_;  // final names, in creation order

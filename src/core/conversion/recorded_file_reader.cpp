@@ -22,6 +22,26 @@ namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
 
+std::string CannotRead(int error) { return std::string("cannot be read: ") + std::strerror(error); }
+
+std::string LineReaderFailure(int error) {
+    if (error == EMSGSIZE) return "a line is longer than " + std::to_string(TextLineReader::kMaxLine >> 20) + " MiB";
+    return CannotRead(error);
+}
+
+// What an exception caught while converting says to the user.
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return "the conversion ran out of memory";
+    } catch (const std::exception& e) {
+        return std::string("the conversion failed: ") + e.what();
+    } catch (...) {
+        return "the conversion failed";
+    }
+}
+
 // Reads the whole file from its current position through buffer, calling
 // feed(data, n) -> bool for every chunk. false on a read error or when feed
 // asked to stop (stopped is then set).
@@ -175,11 +195,11 @@ public:
         ready_.push_back(b);
         changed_.notify_all();
     }
-    // The next batch in order; nullptr when the reader ended without one
-    // (Abandoned() tells the result).
+    // The next batch in order; nullptr when the reader thread failed and no
+    // batch is left.
     Batch* TakeReady() {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return !ready_.empty() || abandoned_ != kSourceEnd; });
+        changed_.wait(lock, [&] { return !ready_.empty() || readerFailed_; });
         if (ready_.empty()) return nullptr;
         Batch* b = ready_.front();
         ready_.pop_front();
@@ -196,16 +216,11 @@ public:
         changed_.notify_all();
     }
     bool Stopped() const { return stopped_.load(std::memory_order_relaxed); }
-    // The reader could not hand over its last batch: the source ends with
-    // result after the batches already handed over.
-    void Abandon(int result) {
+    // The reader thread ends without shipping the rest of the source.
+    void ReaderFailed() {
         std::lock_guard<std::mutex> lock(mutex_);
-        abandoned_ = result;
+        readerFailed_ = true;
         changed_.notify_all();
-    }
-    int Abandoned() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return abandoned_;
     }
 
 private:
@@ -215,7 +230,7 @@ private:
     std::deque<Batch*> free_;
     std::deque<Batch*> ready_;
     std::atomic<bool> stopped_{false};
-    int abandoned_ = kSourceEnd;
+    bool readerFailed_ = false;
 };
 
 // The reader thread's side: fills batches with items and hands them on,
@@ -249,10 +264,6 @@ public:
     }
     // The run is stopping, or the conversion thread takes no more batches.
     bool Stopping() const { return ctx_.cancel.load(std::memory_order_relaxed) || queue_.Stopped(); }
-    // After the reader failed: the items of the batch being filled go.
-    void DropUnfinished() {
-        if (batch_) batch_->Reset(batch_->index);
-    }
     // The last batch, with what follows its items: the end of the source or
     // a failure.
     void End(int after) {
@@ -313,27 +324,23 @@ public:
 
     // Runs fill(producer) -> after on a reader thread, and places the rows of
     // its batches in order on this thread until the source ends or must stop.
+    // fill may set readerReason_ for the failure it returns. An exception on
+    // either thread (memory running out) ends the source as failed.
     template <class Fill>
     void Convert(Fill&& fill) {
         BatchQueue queue;
+        std::string readerFault;
         std::thread reader([&] {
-            // Nothing leaves this thread: a failure of its own (no memory for
-            // a huge line) ends the source as one it cannot read.
             try {
                 BatchProducer producer(queue, ctx_, decode_, settings_);
                 int after = kSourceEnd;
-                try {
-                    if (producer.Begin()) after = fill(producer);
-                } catch (...) {
-                    producer.DropUnfinished();
-                    after = kConvertBadSource;
-                }
+                if (producer.Begin()) after = fill(producer);
                 producer.End(after);
             } catch (...) {
-                queue.Abandon(kConvertBadSource);
+                readerFault = CurrentExceptionText();
+                queue.ReaderFailed();
             }
         });
-        // Should this thread throw, the reader is stopped and joined first.
         struct Joiner {
             BatchQueue& queue;
             std::thread& thread;
@@ -341,45 +348,70 @@ public:
                 queue.Stop();
                 thread.join();
             }
-        } joiner{queue, reader};
-        for (;;) {
-            Batch* b = queue.TakeReady();
-            if (!b) {
-                Fail(queue.Abandoned());
-                break;
+        };
+        int after = kMoreFollow;
+        try {
+            Joiner joiner{queue, reader};
+            for (;;) {
+                Batch* b = queue.TakeReady();
+                if (!b) break;
+                if (!b->formatted) b->Format(decode_, formatter_, *slot_, listMode_);
+                bool go = Place(*b);
+                after = b->after;
+                queue.PutFree(b);
+                if (!go || after != kMoreFollow) break;
             }
-            if (!b->formatted) b->Format(decode_, formatter_, *slot_, listMode_);
-            bool go = Place(*b);
-            const int after = b->after;
-            queue.PutFree(b);
-            if (!go) break;
-            if (after == kMoreFollow) continue;
-            if (after != kSourceEnd) Fail(after);
-            break;
+        } catch (...) {
+            Fail(kConvertFault, CurrentExceptionText());
         }
+        // The reader thread has ended: what it left may be read now.
+        if (!readerFault.empty()) Fail(kConvertFault, readerFault);
+        if (after != kMoreFollow && after != kSourceEnd) Fail(after, readerReason_);
     }
 
-    void Fail(int result) {
-        if (result_ == kConvertOk) result_ = result;
+    void Fail(int result, std::string reason = {}) {
+        if (result_ != kConvertOk) return;
+        result_ = result;
+        reason_ = std::move(reason);
     }
 
     // The run was told to stop; the source then ends as cancelled.
     bool StopRequested() {
         if (!ctx_.cancel.load(std::memory_order_relaxed)) return false;
-        Fail(kConvertCancelled);
+        Fail(kConvertCancelled, "cancelled");
         return true;
     }
 
+    // The source as it is when its reading begins: if it is different at the
+    // end, the rows made are not those of any one state of the file.
+    void WatchSource(int fd) {
+        sourceFd_ = fd;
+        if (::fstat(fd, &sourceAtStart_) != 0) sourceFd_ = -1;
+    }
+
+    // Ends the source: its files get their final names when it was converted
+    // whole, and are removed (or, after a bad line, kept under their
+    // temporary names) otherwise. The result; ctx.failureReason says why it
+    // failed.
     int Finish() {
+        finished_ = true;
         ConvertProgress& p = ctx_.progress;
         p.m_convRecordsPos.store(range_, std::memory_order_relaxed);
-        bool ok = csv_.Close();
-        ok = log_.Close() && ok;
-        if (!ok || writer_.OutputFailed()) Fail(kConvertOutputFailed);
+        if (result_ == kConvertOk && SourceChanged())
+            Fail(kConvertSourceChanged,
+                 "changed while it was converted (its size or modification time is not the same): convert it again "
+                 "once it is complete");
+        if (result_ == kConvertOk && kind_ == SourceKind::JsonLines && handed_ == 0 && ctx_.skippedLines.count > 0)
+            Fail(kConvertNoRecords, "no line is a valid record");
+        if (result_ == kConvertOk) {
+            bool ok = csv_.Close();
+            ok = log_.Close() && ok;
+            if (!ok || writer_.OutputFailed()) Fail(kConvertOutputFailed, OutputError());
+        }
         if (result_ == kConvertOk) {
             // The error log first: once the first CSV file has its final
             // name, everything of the source has.
-            if (!log_.Commit() || !csv_.Commit()) result_ = kConvertOutputFailed;
+            if (!log_.Commit() || !csv_.Commit()) Fail(kConvertOutputFailed, OutputError());
         }
         if (result_ == kConvertBadLine) {
             // The rows before the bad line are kept for the user, under the
@@ -393,12 +425,37 @@ public:
         ctx_.m_currentHeader.Clear();
         p.m_convFileTail.store(1, std::memory_order_relaxed);
         p.m_convFileBusy.store(0, std::memory_order_relaxed);
+        ctx_.failureReason = result_ == kConvertOk ? std::string() : reason_;
         return result_;
+    }
+
+    // A source left without Finish (an exception on the way) leaves no
+    // output behind.
+    ~SourceRun() {
+        if (finished_) return;
+        csv_.Discard();
+        log_.Discard();
     }
 
     const ConvertSettings& Settings() const { return settings_; }
 
+    // Why fill() failed: written by the reader thread only, read after it ends.
+    std::string readerReason_;
+
 private:
+    bool SourceChanged() const {
+        struct stat now {};
+        if (sourceFd_ < 0 || ::fstat(sourceFd_, &now) != 0) return false;
+        return now.st_size != sourceAtStart_.st_size || now.st_mtim.tv_sec != sourceAtStart_.st_mtim.tv_sec ||
+               now.st_mtim.tv_nsec != sourceAtStart_.st_mtim.tv_nsec;
+    }
+
+    std::string OutputError() const {
+        if (!csv_.Error().empty()) return csv_.Error();
+        if (!log_.Error().empty()) return log_.Error();
+        return "an output file could not be written";
+    }
+
     // Places the rows of a batch; false when the source must stop.
     bool Place(const Batch& b) {
         for (size_t i = 0; i < b.Items(); ++i) {
@@ -437,7 +494,8 @@ private:
         if (DecodeJsonLine(line, n, decode_.onlyMatched, json_, *slot_, b.Capacity(line)) != JsonLineResult::Fail)
             return true;
         if (!ctx_.skipBadLines) {
-            Fail(kConvertBadLine);
+            Fail(kConvertBadLine, "line " + std::to_string(b.itemLine[i]) +
+                                      " is not a valid record");
             return false;
         }
         SkippedLines& skipped = ctx_.skippedLines;
@@ -462,7 +520,7 @@ private:
             ctx_.progress.m_convRecordsPos.store(pos, std::memory_order_relaxed);
         }
         if (writer_.OutputFailed()) {
-            Fail(kConvertOutputFailed);
+            Fail(kConvertOutputFailed, OutputError());
             return false;
         }
         return !StopRequested();
@@ -486,6 +544,10 @@ private:
     int range_ = 0;
     int fileNumber_ = 0;
     int result_ = kConvertOk;
+    std::string reason_;
+    bool finished_ = false;
+    int sourceFd_ = -1;
+    struct stat sourceAtStart_ {};
 };
 
 int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
@@ -504,15 +566,17 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
         },
         &stopped);
     if (!readOk || ::lseek(fd, lmra ? static_cast<off_t>(kLmraHeaderSize) : 0, SEEK_SET) < 0) {
+        const int error = errno;
         run.Start(0);
-        if (!stopped) run.Fail(kConvertBadSource);
+        if (!stopped) run.Fail(kConvertBadSource, CannotRead(error));
         return run.Finish();
     }
     run.Start(starts.Count());
 
     if (lmra) {
         run.Convert([&](BatchProducer& producer) {
-            bool cut = false, failed = false;
+            bool cut = false;
+            int readError = 0;
             LmraRecordReader records([&](uint8_t* into, size_t n) -> ssize_t {
                 // Checked per read too: long runs of invalid records give no
                 // record to stop at.
@@ -521,14 +585,16 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
                     return -1;
                 }
                 const ssize_t r = ReadFull(fd, into, n);
-                if (r < 0) failed = true;
+                if (r < 0) readError = errno;
                 return r;
             });
             LmraRecordView record;
             while (records.Next(record)) {
                 if (!producer.Add(record.data, record.pieceLength)) return kSourceEnd;
             }
-            return failed && !cut ? kConvertBadSource : kSourceEnd;
+            if (readError == 0 || cut) return kSourceEnd;
+            run.readerReason_ = CannotRead(readError);
+            return kConvertBadSource;
         });
         return run.Finish();
     }
@@ -542,7 +608,9 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
                 return cutter.Feed(d, n, [&](const uint8_t* piece, size_t length) { return producer.Add(piece, length); });
             },
             &cut);
-        return ok || cut ? kSourceEnd : kConvertBadSource;
+        if (ok || cut) return kSourceEnd;
+        run.readerReason_ = CannotRead(errno);
+        return kConvertBadSource;
     });
     return run.Finish();
 }
@@ -551,23 +619,35 @@ ByteReader FileBytes(int fd) {
     return [fd](uint8_t* into, size_t n) { return ReadFull(fd, into, n); };
 }
 
-int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines) {
+int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines, std::string& reason) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return kConvertBadSource;
+    if (::fstat(fd, &st) != 0) {
+        reason = CannotRead(errno);
+        return kConvertBadSource;
+    }
     int64_t fileLength = st.st_size;
     size_t firstLength = 0;
     {
         TextLineReader first(FileBytes(fd));
         std::string_view line;
         TextLineReader::Status s = first.Next(line);
-        if (s == TextLineReader::kError) return kConvertBadLine;
+        if (s == TextLineReader::kError) {
+            reason = LineReaderFailure(errno);
+            return kConvertBadLine;
+        }
         if (s == TextLineReader::kLine) {
             firstLength = line.size();
             if (firstLength > 0 && line[firstLength - 1] == '\r') --firstLength;
         }
     }
-    if (fileLength == 0 || (firstLength == 0 && !skipBadLines)) return kConvertBadLine;
-    if (::lseek(fd, 0, SEEK_SET) < 0) return kConvertBadSource;
+    if (fileLength == 0 || (firstLength == 0 && !skipBadLines)) {
+        reason = fileLength == 0 ? "the file is empty" : "line 1 is empty";
+        return kConvertBadLine;
+    }
+    if (::lseek(fd, 0, SEEK_SET) < 0) {
+        reason = CannotRead(errno);
+        return kConvertBadSource;
+    }
     run.Start(firstLength ? fileLength / static_cast<int64_t>(firstLength) : 0);
 
     run.Convert([&](BatchProducer& producer) {
@@ -578,7 +658,10 @@ int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines) {
         for (;;) {
             TextLineReader::Status s = records.Next(record);
             if (s == TextLineReader::kEnd || producer.Stopping()) return kSourceEnd;
-            if (s == TextLineReader::kError) return kConvertBadLine;
+            if (s == TextLineReader::kError) {
+                run.readerReason_ = LineReaderFailure(errno);
+                return kConvertBadLine;
+            }
             if (!producer.Add(record.text.data(), record.text.size(), record.line)) return kSourceEnd;
         }
     });
@@ -589,26 +672,61 @@ int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines) {
 
 // ---- the source ----
 
-int ConvertFile(ConversionContext& ctx, const std::string& path) {
+namespace {
+
+// Why a source cannot be opened: errno, or what it is instead of a file.
+std::string CannotOpen(const std::string& path) {
+    const int error = errno;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "cannot be opened: not a regular file";
+    return std::string("cannot be opened: ") + std::strerror(error);
+}
+
+int ConvertSource(ConversionContext& ctx, const std::string& path) {
     SourceKind kind;
     int r = DetectSourceKind(path, kind);
+    if (r == kConvertCannotOpen) ctx.failureReason = CannotOpen(path);
+    if (r == kConvertBadSource) ctx.failureReason = "not a recording: \"LMRA\" followed by an unknown format byte";
     if (r != kConvertOk) return r;
 
     ConfirmConvertSettings(ctx);
     // The question may have been abandoned because the run is stopping.
-    if (ctx.cancel.load()) return kConvertCancelled;
+    if (ctx.cancel.load()) {
+        ctx.failureReason = "cancelled";
+        return kConvertCancelled;
+    }
     ConvertSettings settings = ctx.Settings();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return kConvertCannotOpen;
     int fd = OpenRegularFile(path);
-    if (fd < 0) return kConvertBadSource;
+    if (fd < 0) {
+        ctx.failureReason = CannotOpen(path);
+        return kConvertCannotOpen;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     ctx.skippedLines = SkippedLines{};
     SourceRun run(ctx, path, kind, settings);
-    int result = kind == SourceKind::JsonLines ? ReadJsonLines(run, fd, ctx.skipBadLines) : ReadBinary(run, fd, kind);
-    ::close(fd);
+    run.WatchSource(fd);
+    if (kind != SourceKind::JsonLines) return ReadBinary(run, fd, kind);
+    std::string reason;
+    const int result = ReadJsonLines(run, fd, ctx.skipBadLines, reason);
+    if (!reason.empty()) ctx.failureReason = reason;
     return result;
+}
+
+}  // namespace
+
+int ConvertFile(ConversionContext& ctx, const std::string& path) {
+    ctx.failureReason.clear();
+    try {
+        return ConvertSource(ctx, path);
+    } catch (...) {
+        ctx.failureReason = CurrentExceptionText();
+        return kConvertFault;
+    }
 }
 
 }  // namespace lumora

@@ -21,10 +21,15 @@ constexpr int kConvertBadSource = -2;     // "LMRA" with an unknown format byte,
 constexpr int kConvertBadLine = -3;       // JSON lines: empty file or first line, or a line failed
 constexpr int kConvertOutputFailed = -4;  // an output file could not be created or written
 constexpr int kConvertCancelled = -5;     // the run was told to stop
+constexpr int kConvertSourceChanged = -6; // the source's size or time changed while it was read
+constexpr int kConvertNoRecords = -7;     // text source without a single valid line (lines skipped)
+constexpr int kConvertFault = -8;         // the conversion itself failed (out of memory, ...)
 static_assert(kConvertOk == kKindDetected && kConvertCannotOpen == kKindCannotOpen &&
               kConvertBadSource == kKindUnknownFormat);
 
 // Converts one source into CSV files beside it. Runs on the conversion thread.
+// On failure ctx.failureReason says why, in a line of its own ("cannot write
+// a-2.csv.part: No space left on device"). Never throws.
 int ConvertFile(ConversionContext& ctx, const std::string& path);
 
 }  // namespace lumora

@@ -168,24 +168,49 @@ void DeviceDiscovery::TakeQueued(RunState& state) {
     }
 }
 
+void DeviceDiscovery::FinishRun(RunState& state) {
+    if (state.finished.exchange(true)) return;
+    active_.fetch_sub(1);
+    state.done.store(true);
+}
+
 void DeviceDiscovery::Listen(const std::shared_ptr<RunState>& run) {
+    // Nothing may leave the listener's thread: an error ends this run and the
+    // user is told, instead of ending the program.
+    try {
+        ListenLoop(run);
+        return;
+    } catch (const std::exception& e) {
+        EndFailedRun(*run, e.what());
+    } catch (...) {
+        EndFailedRun(*run, "unknown error");
+    }
+}
+
+void DeviceDiscovery::EndFailedRun(RunState& state, const char* what) {
+    FinishRun(state);
+    try {
+        std::string text = StringPrintf(LoadString(226).c_str(), what);
+        window_.Post([&w = window_, text]() { w.MessageBox(text, LUMORA_PRODUCT_NAME, kMbOk); });
+    } catch (...) {
+        // Even the message could not be made: the run has ended all the same.
+    }
+}
+
+void DeviceDiscovery::ListenLoop(const std::shared_ptr<RunState>& run) {
     RunState& state = *run;
-    auto finish = [&]() {
-        active_.fetch_sub(1);
-        state.done.store(true);
-    };
     UdpSocket socket;
     if (!socket.Create()) {
         std::string text = LoadString(214);
         window_.Post([&w = window_, text]() { w.MessageBox(text, LUMORA_PRODUCT_NAME, kMbOk); });
-        finish();
+        FinishRun(state);
         return;
     }
     if (!socket.Bind(options_.port)) {
         socket.Close();
         std::string text = StringPrintf(LoadString(215).c_str(), std::to_string(options_.port).c_str());
         window_.Post([&w = window_, text]() { w.MessageBox(text, LUMORA_PRODUCT_NAME, kMbOk); });
-        finish();
+        FinishRun(state);
         return;
     }
     socket.SetReceiveTimeout(options_.pollMs);
@@ -195,28 +220,34 @@ void DeviceDiscovery::Listen(const std::shared_ptr<RunState>& run) {
     const Clock& clock = *options_.clock;
     int64_t windowStart = clock.NowMs();
     bool heardOne = false;
-    listening_.fetch_add(1);
-    char buffer[kReceiveCapacity + 1];
-    char sourceIp[INET_ADDRSTRLEN] = {};
-    while (!state.stop.load() && !(stopRequested_ && stopRequested_())) {
-        if (clock.NowMs() - windowStart >= options_.windowMs) break;
-        long n = socket.ReceiveFrom(buffer, kReceiveCapacity, sourceIp);
-        if (n < 0) continue;  // nothing yet, a receive error or an oversized datagram
-        in_addr addr{};
-        if (::inet_pton(AF_INET, sourceIp, &addr) != 1) addr.s_addr = 0;
-        // The window is measured from the first announcement; its time is
-        // taken before the UI thread can see the announcement.
-        if (!heardOne) {
-            heardOne = true;
-            windowStart = clock.NowMs();
+    {
+        // Counted while the port is held, however the loop ends.
+        struct Listening {
+            std::atomic<int>& runs;
+            explicit Listening(std::atomic<int>& r) : runs(r) { runs.fetch_add(1); }
+            ~Listening() { runs.fetch_sub(1); }
+        } listening(listening_);
+        char buffer[kReceiveCapacity + 1];
+        char sourceIp[INET_ADDRSTRLEN] = {};
+        while (!state.stop.load() && !(stopRequested_ && stopRequested_())) {
+            if (clock.NowMs() - windowStart >= options_.windowMs) break;
+            long n = socket.ReceiveFrom(buffer, kReceiveCapacity, sourceIp);
+            if (n < 0) continue;  // nothing yet, a receive error or an oversized datagram
+            in_addr addr{};
+            if (::inet_pton(AF_INET, sourceIp, &addr) != 1) addr.s_addr = 0;
+            // The window is measured from the first announcement; its time is
+            // taken before the UI thread can see the announcement.
+            if (!heardOne) {
+                heardOne = true;
+                windowStart = clock.NowMs();
+            }
+            Enqueue(run, MakeAnnouncementBlock(addr.s_addr, buffer, static_cast<size_t>(n)));
         }
-        Enqueue(run, MakeAnnouncementBlock(addr.s_addr, buffer, static_cast<size_t>(n)));
+        socket.Close();
     }
-    socket.Close();
-    listening_.fetch_sub(1);
     // The run counts as ended before the window hears of it, so whoever reacts
     // to the news sees no active run.
-    finish();
+    FinishRun(state);
     PostGuarded([](DeviceDiscovery& self) {
         if (self.onRunFinished) self.onRunFinished();
     });

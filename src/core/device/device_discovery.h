@@ -124,6 +124,7 @@ private:
     struct RunState {
         std::atomic<bool> stop{false};
         std::atomic<bool> done{false};
+        std::atomic<bool> finished{false};  // FinishRun has counted the run's end
         // Set by the UI thread once the run has listed its most devices; the
         // listener then stops queueing.
         std::atomic<bool> full{false};
@@ -136,7 +137,13 @@ private:
         std::thread thread;
         std::shared_ptr<RunState> state;
     };
+    // The listener's thread: runs ListenLoop and turns an exception into the
+    // end of the run with a message to the user.
     void Listen(const std::shared_ptr<RunState>& state);
+    void ListenLoop(const std::shared_ptr<RunState>& state);
+    void EndFailedRun(RunState& state, const char* what);
+    // The run no longer counts as active (once, however it ended).
+    void FinishRun(RunState& state);
     // Listener: queues one announcement, posting a task to take the queue when
     // none is pending.
     void Enqueue(const std::shared_ptr<RunState>& state, const AnnouncementBlock& block);

@@ -36,6 +36,7 @@ bool DecodeHeaderlessPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
     if (!IsHeaderlessPiece(p, n)) return false;
     const int channels = p[34];
     slot.time = Le32(p + 10);
+    slot.microseconds = Le32(p + 14);
     slot.counter = Le32(p + 18);
     int readings = 0;
     size_t index = 0;

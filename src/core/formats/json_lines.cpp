@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -113,7 +114,10 @@ TextLineReader::Status TextLineReader::Next(std::string_view& line) {
         }
         searched = end_;
         if (end_ == capacity_) {
-            if (capacity_ >= kMaxLine) return kError;
+            if (capacity_ >= kMaxLine) {
+                errno = EMSGSIZE;
+                return kError;
+            }
             const size_t grown = std::min(capacity_ * 2, kMaxLine);
             std::unique_ptr<char[]> larger(new char[grown]);
             std::memcpy(larger.get(), b, end_);
@@ -281,10 +285,12 @@ JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, Json
         return DecodeJsonLineLenient(line, n, onlyMatched, state, slot);
     const json::LineFields* data = &outer;
     int time = 0;
+    int microseconds = 0;
     if (outer.haveSysTime) {
         if (!outer.haveSysData) return JsonLineResult::Fail;
         if (!outer.sysTimeHasItem || outer.sysTimeFirst.integer == 0) return JsonLineResult::Fail;
         time = outer.sysTimeFirst.integer;
+        if (outer.sysTimeHasSecond) microseconds = outer.sysTimeSecond.integer;
         data = &inner;
     } else {
         if (!outer.haveTime || outer.time.integer == 0) return JsonLineResult::Fail;
@@ -298,6 +304,7 @@ JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, Json
     if (!data->haveSn || data->sn.kind != json::Kind::String) return JsonLineResult::Fail;
     if (!data->haveData) return JsonLineResult::Fail;
     slot.time = time;
+    slot.microseconds = microseconds;
     slot.counter = counter;
     slot.count = data->readings;
     return JsonLineResult::Record;
@@ -317,12 +324,14 @@ JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatche
 
     const cJSON* data = root;
     int time = 0;
+    int microseconds = 0;
     if (const cJSON* sysTime = cJSON_GetObjectItem(root, "SysTime")) {
         const cJSON* sysData = cJSON_GetObjectItem(root, "SysData");
         if (!sysData) return JsonLineResult::Fail;
         const cJSON* first = cJSON_GetArrayItem(sysTime, 0);
         if (!first || first->valueint == 0) return JsonLineResult::Fail;
         time = first->valueint;
+        if (const cJSON* second = cJSON_GetArrayItem(sysTime, 1)) microseconds = second->valueint;
         data = sysData;
     } else {
         const cJSON* t = cJSON_GetObjectItem(root, "Time");
@@ -340,6 +349,7 @@ JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatche
     if (!sensors) return JsonLineResult::Fail;
 
     slot.time = time;
+    slot.microseconds = microseconds;
     slot.counter = counter->valueint;
     int readings = 0;
     for (const cJSON* e = sensors->child; e && readings < kMaxReadings; e = e->next) {

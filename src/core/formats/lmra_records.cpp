@@ -242,6 +242,7 @@ bool DecodeLmraPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
 
     const uint8_t* values = h + 3 + channels;
     slot.time = Le32(p + n - 22);
+    slot.microseconds = Le32(p + n - 18);
     slot.counter = Le32(p + n - 14);
     const int offset = static_cast<int8_t>(p[n - 10]);
     const int32_t base = Le32(p + n - 6);

@@ -58,9 +58,10 @@ bool ReadTextFrame(const char* text, size_t length, size_t capacity, SensorReadi
 // first number is 0) go into readings; a line with "Data" at both levels is
 // left to cJSON, since only afterwards is it known which of them counts.
 struct LineFields {
-    bool haveSysTime = false, sysTimeHasItem = false, haveSysData = false;
+    bool haveSysTime = false, sysTimeHasItem = false, sysTimeHasSecond = false, haveSysData = false;
     bool haveTime = false, haveCounter = false, haveSn = false, haveData = false;
-    Item sysTimeFirst, time, counter, sn;
+    // The first two items of "SysTime": seconds and microseconds.
+    Item sysTimeFirst, sysTimeSecond, time, counter, sn;
     int readings = 0;
 };
 bool ReadJsonLine(const char* text, size_t length, size_t capacity, bool onlyMatched, SensorReading* readings,

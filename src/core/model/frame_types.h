@@ -79,7 +79,8 @@ inline void CopyFrame(const FrameSlot& from, FrameSlot& to) {
 struct FrameRing {
     FrameSlot slots[kRingSlots];
     std::atomic<int> writeIndex{0};      // m_ringWriteIndex
-    std::atomic<int> framesDecoded{-1};  // m_framesDecoded
+    // 64-bit: at thousands of frames a second a 32-bit count runs out within weeks.
+    std::atomic<int64_t> framesDecoded{-1};  // m_framesDecoded
     mutable std::mutex slotMutex[kRingSlots];
 
     // Index of the newest published slot, or -1 when nothing was decoded yet.

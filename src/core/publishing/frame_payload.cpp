@@ -94,7 +94,7 @@ void EndBatch(std::string& out) { out += "]}"; }
 std::string TopicSafe(const char* device) {
     std::string s;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(device); *p; ++p)
-        s += (*p == '/' || *p == '+' || *p == '#' || *p < 0x20) ? '_' : static_cast<char>(*p);
+        s += (*p == '/' || *p == '+' || *p == '#' || *p < 0x20 || *p > 0x7E) ? '_' : static_cast<char>(*p);
     if (s.empty()) s = "_";
     return s;
 }

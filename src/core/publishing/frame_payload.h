@@ -16,9 +16,10 @@ void AppendFrame(std::string& out, const QueuedFrame& frame, bool first);
 // Closes the frames array and the object.
 void EndBatch(std::string& out);
 
-// The device part of a topic: the text with "/", "+", "#" and control
-// characters replaced by "_" (they would change the topic's meaning); empty
-// text gives "_".
+// The device part of a topic: the text with "/", "+", "#" and every byte
+// outside printable ASCII replaced by "_". The first three would change the
+// topic's meaning, and a serial number is not known to be UTF-8, which a
+// topic must be. Empty text gives "_".
 std::string TopicSafe(const char* device);
 
 }  // namespace lumora

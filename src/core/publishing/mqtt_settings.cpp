@@ -1,5 +1,6 @@
 #include "publishing/mqtt_settings.h"
 
+#include <mosquitto.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +37,48 @@ bool PercentDecode(const std::string& in, std::string& out) {
 }
 
 }  // namespace
+
+bool CheckMqttName(const std::string& name, const char* what, std::string& error) {
+    const std::string it = what;
+    if (name.size() > kMaxMqttNameBytes) {
+        error = it + " is longer than 65,535 bytes";
+        return false;
+    }
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            error = it + " must not hold control characters";
+            return false;
+        }
+    }
+    // The library's own test: it refuses malformed UTF-8 and also control
+    // characters and non-characters beyond ASCII.
+    if (mosquitto_validate_utf8(name.data(), static_cast<int>(name.size())) != MOSQ_ERR_SUCCESS) {
+        error = it + " is not valid UTF-8 text (or holds a character MQTT does not allow)";
+        return false;
+    }
+    if (name.find_first_of("+#") != std::string::npos) {
+        error = it + " must not contain + or #";
+        return false;
+    }
+    if (!name.empty() && name[0] == '$') {
+        error = it + " must not begin with $ (brokers keep such topics to themselves)";
+        return false;
+    }
+    return true;
+}
+
+bool CheckMqttNames(const MqttSettings& settings, std::string& error) {
+    if (!CheckMqttName(settings.topic, "the topic", error) ||
+        !CheckMqttName(settings.clientId, "the client id", error))
+        return false;
+    const size_t topic = settings.topic.empty() ? sizeof kDefaultMqttTopic - 1 : settings.topic.size();
+    const size_t client = settings.clientId.empty() ? DefaultClientId().size() : settings.clientId.size();
+    if (topic + client + 8 > kMaxMqttNameBytes) {  // TOPIC/status/CLIENTID
+        error = "the topic and the client id together are longer than 65,535 bytes";
+        return false;
+    }
+    return true;
+}
 
 std::string DefaultClientId() {
     char name[256] = {};
@@ -77,11 +120,8 @@ bool ParseMqttUrl(const std::string& url, MqttSettings& out, std::string& error)
     std::string authority = rest.substr(0, slash);
     s.topic = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
     while (!s.topic.empty() && s.topic.back() == '/') s.topic.pop_back();
-    if (s.topic.empty()) s.topic = "lumora";
-    if (s.topic.find_first_of("+#") != std::string::npos) {
-        error = "the topic must not contain + or #";
-        return false;
-    }
+    if (s.topic.empty()) s.topic = kDefaultMqttTopic;
+    if (!CheckMqttName(s.topic, "the topic", error)) return false;
 
     s.user.clear();
     s.password.clear();

@@ -15,6 +15,7 @@
 
 #include "formats/byte_order.h"
 #include "formats/lmra_records.h"
+#include "platform/durable_file.h"
 
 namespace lumora {
 
@@ -256,8 +257,8 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
     out.Flush();
     int writeError = out.Failed() ? out.Errno() : 0;
     // The table reaches the disk before it takes the final name.
-    // (EINVAL: a file that cannot be synced, such as a pipe.)
-    if ((std::fflush(f) != 0 || (::fsync(fileno(f)) != 0 && errno != EINVAL)) && writeError == 0) writeError = errno;
+    if (std::fflush(f) != 0 && writeError == 0) writeError = errno;
+    if (const int e = SyncFile(fileno(f)); e != 0 && writeError == 0) writeError = e;
     if (std::fclose(f) != 0 && writeError == 0) writeError = errno;
     if (writeError != 0) {
         // A table cut short by a full disk is of no use and takes the room.

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/durable_file.h"
+
 namespace lumora {
 namespace {
 
@@ -323,7 +325,7 @@ enum class WriteResult { Ok, Failed, ReadOnly };
 bool RewriteInPlace(const std::string& target, const std::string& content) {
     int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && SyncFile(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     return ok;
 }
@@ -390,7 +392,7 @@ WriteResult ReplaceFile(const std::string& path, const std::string& content, boo
         if (exists) return RewriteInPlace(target, content) ? WriteResult::Ok : WriteResult::Failed;
         return WriteResult::Failed;
     }
-    bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, content) && SyncFile(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
     if (!ok) ::unlink(name.data());

@@ -128,6 +128,7 @@ const std::vector<MenuEntry>& MainMenu() {
         {1, ID_TOOLS_DEBUG, "&Debug", " 指令发送(&C)", true, -1},
         {1, -1, "", "", true, -1},
         {1, ID_TOOLS_DATA_CONVERT, "Data &Convert", "数据转换(&D)", true, -1},
+        {1, ID_TOOLS_CONVERT_FOLDER, "Convert &folder...", "转换文件夹(&F)...", true, -1},
         {1, -1, "", "", true, -1},
         {1, ID_TOOLS_ACTIVE_SA, "&Active SA", "在线设备查找(&S)", true, -1},
         {1, -1, "", "", true, -1},

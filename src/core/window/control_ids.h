@@ -84,6 +84,7 @@ inline constexpr int ID_LANGUAGE_CHINESE = 32816;
 inline constexpr int ID_LANGUAGE_ENGLISH = 32813;
 inline constexpr int ID_SETTING_MQTT = 32830;
 inline constexpr int ID_TOOLS_PLAY_RECORDING = 32831;
+inline constexpr int ID_TOOLS_CONVERT_FOLDER = 32840;
 inline constexpr int IDM_ABOUTBOX = 16;           // system-menu item
 inline constexpr int IDCANCEL_COMMAND = 2;        // tray menu "Close"
 

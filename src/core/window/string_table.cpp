@@ -44,6 +44,10 @@ const StringEntry kStrings[] = {
     {221, "Cannot write the record file %s (%s): records are being lost",
      "无法写入记录文件 %s（%s）：记录正在丢失"},
     {222, "%u (lost %llu)", "%u（丢失 %llu）"},
+    {225, "Receiving stopped after an error: %s", "接收因错误而停止：%s"},
+    {226, "Device discovery stopped after an error: %s", "设备查找因错误而停止：%s"},
+    {227, "Datagrams ignored (empty or blank): %llu\nDatagrams cut short: %llu",
+     "忽略的数据报（空或空白）：%llu\n被截断的数据报：%llu"},
     {230, "File Name may not contain /, \\ or ..", "文件名不能包含 /、\\ 或 .."},
     {231, "LineNumber=%s of %s is below 1: a new file is started after every %u records.",
      "LineNumber=%s（%s）小于 1：每 %u 条记录开始一个新文件。"},
@@ -56,6 +60,10 @@ const StringEntry kStrings[] = {
     {243, "Warn", "警告"},
     {244, "DTPort", "数据端口"},
     {245, "CMDPort", "命令端口"},
+    // Conversion: a folder that cannot be converted.
+    {260, "'%s' is being converted by another run.", "'%s'正在由另一个转换任务转换。"},
+    {261, "The folder '%s' does not exist.", "文件夹'%s'不存在。"},
+    {262, "The folder '%s' cannot be opened: %s", "无法打开文件夹'%s'：%s"},
 };
 
 std::atomic<int> g_language{0};

@@ -48,6 +48,8 @@ public:
     // console or a test window need not implement them.
 
     virtual void SetTitle(const std::string& /*utf8*/) {}
+    // The text shown when the pointer rests on a control (empty: none).
+    virtual void SetToolTip(int /*controlId*/, const std::string& /*utf8*/) {}
     // Fills a drop-down list and selects index (-1: none).
     virtual void SetComboItems(int /*controlId*/, const std::vector<std::string>& /*items*/, int /*selected*/) {}
     // Progress bar with range low..high at position pos.

@@ -39,6 +39,7 @@ const CheckRow kChecks[] = {
     {ConvertSettingsDialog::kNeedSN, {"Include SN", "导出序列号  "}, &ConvertSettings::m_NeedSN},
     {ConvertSettingsDialog::kNeedDate, {"Include Date", "导出日期  "}, &ConvertSettings::m_NeedDate},
     {ConvertSettingsDialog::kNeedUnitTime, {"Include Unix time ", "导出Unix时间戳  "}, &ConvertSettings::m_NeedUnitTime},
+    {ConvertSettingsDialog::kNeedMs, {"Milliseconds", "毫秒"}, &ConvertSettings::m_NeedMs},
     {ConvertSettingsDialog::kTitleAlign, {"Title align ", "标题栏对其  "}, &ConvertSettings::m_TitleAlign},
 };
 const CheckRow kSingleSensor{ConvertSettingsDialog::kNeedSingleSensor,

@@ -1,5 +1,5 @@
 #pragma once
-// "Data Convert / Export Setting": the modal dialog over the nine values that
+// "Data Convert / Export Setting": the modal dialog over the values that
 // steer a conversion. OK takes what the controls show; Cancel (the default
 // button), Escape and the close box leave the values as they were.
 #include <QDialog>
@@ -18,7 +18,7 @@ public:
     // Control identifiers.
     static constexpr int kFileLineMax = 1037, kAlignErrorMax = 1038, kOnlyMatched = 1073, kNeedPV = 1067,
                          kNeedSN = 1068, kNeedDate = 1070, kNeedUnitTime = 1071, kTitleAlign = 1072,
-                         kNeedSingleSensor = 1069, kOk = 1052, kCancel = 1053;
+                         kNeedSingleSensor = 1069, kNeedMs = 1074, kOk = 1052, kCancel = 1053;
 
     ConvertSettingsDialog(const ConvertSettings& values, Language lang, QWidget* parent = nullptr);
 

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "app/lumora_dlg.h"
 #include "main_window.h"
@@ -50,6 +51,9 @@ const Caption kClose{"Close", "关闭"};
 const Caption kPublished{"Frames published: %1    dropped: %2", "已发布帧: %1    丢弃帧: %2"};
 const Caption kStates[] = {{"off", "关闭"}, {"connecting", "连接中"}, {"connected", "已连接"}, {"failed", "失败"}};
 const Caption kStateLine{"State: %1", "状态: %1"};
+const Caption kNotTaken{"Not taken: %1.", "未接受: %1。"};
+const Caption kCleartext{"The password travels without encryption: give a CA file to use TLS.",
+                         "密码将不加密传输: 指定 CA 证书即可使用 TLS。"};
 
 const Caption kPlayTitle{"Play recording", "回放记录"};
 const Caption kChoose{"Play recording", "选择要回放的记录"};
@@ -75,6 +79,21 @@ QColor StateColour(MqttState state) {
     return QColor(0x90, 0x90, 0x90);
 }
 
+// Refuses a topic or client id that cannot be published with, keeping the
+// reason for the dialog to show.
+class MqttNameValidator : public QValidator {
+public:
+    MqttNameValidator(const char* what, QObject* parent) : QValidator(parent), what_(what) {}
+    State validate(QString& input, int&) const override {
+        return CheckMqttName(S(input), what_, reason_) ? Acceptable : Invalid;
+    }
+    const std::string& Reason() const { return reason_; }
+
+private:
+    const char* what_;
+    mutable std::string reason_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------- MqttDialog
@@ -96,13 +115,25 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
     });
     layout->addWidget(enable_);
 
+    note_ = new QLabel(this);
+    note_->setObjectName("mqttNote");
+    note_->setWordWrap(true);
+    note_->hide();
     auto* form = new QFormLayout;
     auto addEdit = [&](const Caption& label, const char* key, const std::string& value, bool digits = false,
-                       bool secret = false) {
+                       bool secret = false, const char* name = nullptr) {
         auto* e = new QLineEdit(Q(value), this);
         e->setObjectName(QStringLiteral("mqtt%1").arg(QString::fromLatin1(key)));
         if (digits) e->setValidator(new QIntValidator(0, 99999, e));
         if (secret) e->setEchoMode(QLineEdit::Password);
+        if (name) {
+            auto* v = new MqttNameValidator(name, e);
+            e->setValidator(v);
+            connect(e, &QLineEdit::inputRejected, this, [this, v] {
+                note_->setText(kNotTaken.In(lang_).arg(Q(v->Reason())));
+                note_->show();
+            });
+        }
         connect(e, &QLineEdit::textChanged, this,
                 [this, key](const QString& text) { dlg_.Settings().SetString(kSection, key, S(text)); });
         form->addRow(label.In(lang_), e);
@@ -110,8 +141,8 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
     };
     addEdit(kHost, "Host", s.host);
     addEdit(kPort, "Port", std::to_string(s.port), true);
-    addEdit(kTopic, "Topic", s.topic);
-    addEdit(kClientId, "ClientId", s.clientId);
+    addEdit(kTopic, "Topic", s.topic, false, false, "the topic");
+    addEdit(kClientId, "ClientId", s.clientId, false, false, "the client id");
     addEdit(kBatch, "BatchMs", std::to_string(s.batchMs), true);
     auto* qos = new QComboBox(this);
     qos->setObjectName("mqttQoS");
@@ -121,12 +152,22 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
             [this](int index) { dlg_.Settings().SetString(kSection, "QoS", std::to_string(index)); });
     form->addRow(kQos.In(lang), qos);
     addEdit(kUser, "User", s.user);
-    addEdit(kPassword, "Password", s.password, false, true);
+    QLineEdit* password = addEdit(kPassword, "Password", s.password, false, true);
     // The CA file's edit with a browse button beside it.
     auto* ca = new QLineEdit(Q(s.caFile), this);
     ca->setObjectName("mqttCAFile");
     connect(ca, &QLineEdit::textChanged, this,
             [this](const QString& text) { dlg_.Settings().SetString(kSection, "CAFile", S(text)); });
+    // Said once, under the form, while a password would go without TLS.
+    cleartext_ = new QLabel(kCleartext.In(lang), this);
+    cleartext_->setObjectName("mqttCleartext");
+    cleartext_->setWordWrap(true);
+    auto showCleartext = [this, password, ca] {
+        cleartext_->setVisible(!password->text().isEmpty() && ca->text().isEmpty());
+    };
+    connect(password, &QLineEdit::textChanged, this, showCleartext);
+    connect(ca, &QLineEdit::textChanged, this, showCleartext);
+    showCleartext();
     auto* browse = new QPushButton(QStringLiteral("..."), this);
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
     connect(browse, &QPushButton::clicked, this, [this, ca] {
@@ -138,6 +179,8 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
     caRow->addWidget(browse);
     form->addRow(kCaFile.In(lang), caRow);
     layout->addLayout(form);
+    layout->addWidget(note_);
+    layout->addWidget(cleartext_);
 
     state_ = new QLabel(this);
     state_->setObjectName("mqttState");

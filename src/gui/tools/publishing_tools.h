@@ -35,6 +35,8 @@ private:
     CLumoraDlg& dlg_;
     Language lang_;
     QCheckBox* enable_ = nullptr;
+    QLabel* note_ = nullptr;       // why the last key pressed in Topic or Client ID was not taken
+    QLabel* cleartext_ = nullptr;  // the password would travel without TLS
     QLabel* state_ = nullptr;
     QLabel* counts_ = nullptr;
 };

@@ -13,6 +13,7 @@
 #include "tools/command_editor_window.h"
 #include "tools/convert_settings_dialog.h"
 #include "tools/device_list_widget.h"
+#include "tools/tool_text.h"
 
 namespace lumora {
 
@@ -64,6 +65,7 @@ ToolWindows::ToolWindows(MainWindow& window, DiscoveryOptions discovery) : windo
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     };
     runSettingsDialog = [this](ConvertSettings& v) { return EditConvertSettings(&window_, v); };
+    showFolder = ShowFolderInFileManager;
 
     deviceList_ = new DeviceListWidget(*discovery_);
     window.SetTabWidget(kTabActiveSa, deviceList_);
@@ -75,6 +77,7 @@ ToolWindows::ToolWindows(MainWindow& window, DiscoveryOptions discovery) : windo
     window.SetCommandHandler(ID_SETTING_CONVERT_NORMAL, [this] { OnConvertSettings(); });
     window.SetCommandHandler(ID_TOOLS_DEBUG, [this] { OnDebug(); });
     window.SetCommandHandler(ID_TOOLS_DATA_CONVERT, [this] { OnDataConvert(); });
+    window.SetCommandHandler(ID_TOOLS_CONVERT_FOLDER, [this] { OnConvertFolder(); });
     window.SetCommandHandler(ID_TOOLS_ACTIVE_SA, [this] { OnActiveSa(); });
     window.SetCommandHandler(ID_TOOLS_HIGHSPEED_DAQ, [this] { OnHighSpeedDaq(); });
     window.SetCommandHandler(ID_TOOLS_HIGHSPEED_CONVERT, [this] { OnHighSpeedConvert(); });
@@ -82,11 +85,12 @@ ToolWindows::ToolWindows(MainWindow& window, DiscoveryOptions discovery) : windo
 
 ToolWindows::~ToolWindows() {
     *alive_ = false;
-    for (int id : {ID_SETTING_CONVERT_NORMAL, ID_TOOLS_DEBUG, ID_TOOLS_DATA_CONVERT, ID_TOOLS_ACTIVE_SA,
-                   ID_TOOLS_HIGHSPEED_DAQ, ID_TOOLS_HIGHSPEED_CONVERT})
+    for (int id : {ID_SETTING_CONVERT_NORMAL, ID_TOOLS_DEBUG, ID_TOOLS_DATA_CONVERT, ID_TOOLS_CONVERT_FOLDER,
+                   ID_TOOLS_ACTIVE_SA, ID_TOOLS_HIGHSPEED_DAQ, ID_TOOLS_HIGHSPEED_CONVERT})
         window_.SetCommandHandler(id, nullptr);
     for (QPointer<QDialog>& d : launchers_) delete d.data();
     delete editor_.data();
+    delete conversionWindow_.data();
     delete deviceList_.data();
     discovery_.reset();  // ends and joins the listeners
     window_.Dlg().Session().SetWorkerStartHook(nullptr);
@@ -164,11 +168,26 @@ void ToolWindows::OnConvertSettings() {
 
 // ---------------------------------------------------------------- conversion
 
-void ToolWindows::OnDataConvert() {
+void ToolWindows::OnDataConvert() { ConvertDirectory(port_.GetText(IDC_SAVE_DIR)); }
+
+void ToolWindows::OnConvertFolder() {
+    if (convertFlowActive_ || job_->State() >= 0) return;
+    static const tools::Caption kChooseTitle{"Convert folder", "转换文件夹"};
+    const std::string directory = port_.ChooseFolder(tools::S(kChooseTitle.In(UiLanguage())), port_.GetText(IDC_SAVE_DIR));
+    if (!directory.empty()) ConvertDirectory(directory);
+}
+
+void ToolWindows::ConvertDirectory(const std::string& directory) {
     // The pause after the script lets the window run on; a second command in
     // the meantime is not a second run.
     if (convertFlowActive_) return;
     convertFlowActive_ = true;
+    if (!conversionWindow_) {
+        conversionWindow_ = new ConversionWindow(UiLanguage(), &window_);
+        conversionWindow_->onCancel = [this] { job_->Cancel(); };
+        conversionWindow_->showFolder = [this](const std::string& d) { return showFolder && showFolder(d); };
+    }
+    std::shared_ptr<bool> alive = alive_;
     DataConvertHooks hooks;
     hooks.startScript = [this](const std::string& script, const std::string& line) {
         if (startScript) startScript(script, line);
@@ -176,12 +195,26 @@ void ToolWindows::OnDataConvert() {
     hooks.sleep = [this](int ms) {
         if (waitForScript) waitForScript(ms);
     };
+    // The report comes from a task posted by the worker; the tool windows
+    // may be gone by then.
+    hooks.runEnded = [this, alive] {
+        if (*alive && conversionWindow_) conversionWindow_->Finish(job_->Summary());
+    };
+    hooks.openFolder = [this, alive](const std::string&) {
+        if (*alive && conversionWindow_) conversionWindow_->OpenFolder();
+    };
     job_->Context().innerSensor.store(window_.Dlg().LiveInnerSensor());
-    const bool started = lumora::OnDataConvert(*job_, port_, port_.GetText(IDC_SAVE_DIR), hooks);
+    const bool started = lumora::OnDataConvert(*job_, port_, directory, hooks);
     convertFlowActive_ = false;
-    // A run that has ended already (every source skipped or unreadable)
-    // still hands its end to the display.
-    if (started) StartProgressBridge();
+    if (!started) return;
+    conversionWindow_->Begin(directory);
+    // The run's report may be in already (every source skipped or
+    // unreadable); the window then shows its end.
+    if (job_->State() < 0) conversionWindow_->Finish(job_->Summary());
+    conversionWindow_->show();
+    conversionWindow_->raise();
+    // A run that has ended already still hands its end to the display.
+    StartProgressBridge();
 }
 
 void ToolWindows::StartProgressBridge() {
@@ -207,6 +240,9 @@ void ToolWindows::CopyProgress() {
     if (int tail = p.m_convFileTail.exchange(0)) m.fileTail.store(tail);
     m.fileBusy.store(p.m_convFileBusy.load());
     job_->Context().innerSensor.store(window_.Dlg().LiveInnerSensor());
+    if (conversionWindow_ && !idle)
+        conversionWindow_->ShowProgress(p.m_convFilesDone.load(), p.m_convFilesTotal.load(), p.m_convRecordsPos.load(),
+                                        p.m_convRecordsRange.load());
     if (idle) bridge_->stop();
 }
 

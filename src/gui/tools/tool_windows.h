@@ -1,7 +1,7 @@
 #pragma once
 // The tool windows of the main window and the work behind their menu
 // commands: Setting > Data Convert > Normal, Tools > Debug, Data Convert,
-// Active SA, HighSpeed DAQ and HighSpeed Convert.
+// Convert folder..., Active SA, HighSpeed DAQ and HighSpeed Convert.
 //
 // It keeps what lives as long as the main window for these commands: the
 // conversion job and its settings, the command editor (created on first use,
@@ -20,6 +20,7 @@
 #include "device/device_discovery.h"
 #include "device/high_speed.h"
 #include "tools/command_editor_window.h"
+#include "tools/conversion_window.h"
 #include "tools/device_list_widget.h"
 #include "tools/high_speed_dialogs.h"
 
@@ -45,6 +46,7 @@ public:
     void OnConvertSettings();   // Setting > Data Convert > Normal
     void OnDebug();             // Tools > Debug
     void OnDataConvert();       // Tools > Data Convert
+    void OnConvertFolder();     // Tools > Convert folder...
     void OnActiveSa();          // Tools > Active SA
     void OnHighSpeedDaq();      // Tools > HighSpeed DAQ
     void OnHighSpeedConvert();  // Tools > HighSpeed Convert
@@ -58,12 +60,17 @@ public:
     // Runs the conversion settings dialog over values; true for OK. By
     // default the modal "Data Convert / Export Setting" dialog.
     std::function<bool(ConvertSettings& values)> runSettingsDialog;
+    // Shows a folder in the desktop's file manager; false when none is
+    // found. By default through QDesktopServices.
+    std::function<bool(const std::string& directory)> showFolder;
 
     // ---- state
     ConversionJob& Job() { return *job_; }
     DeviceDiscovery& Discovery() { return *discovery_; }
     DeviceListWidget* DeviceList() const { return deviceList_; }
     CommandEditorWindow* CommandEditor() const { return editor_; }
+    // The window of the last conversion run; null before the first.
+    ConversionWindow* ConversionView() const { return conversionWindow_; }
     HighSpeedDaqSettings& DaqSettings() { return daq_; }
     HighSpeedConvertSettings& ConvertSettingsRecord() { return convert_; }
     // The conversion settings dialog is open, or the run's question or
@@ -77,6 +84,8 @@ private:
     void WhenSettingsFree(std::function<void()> task);
     // Keeps track of a launcher form and shows it.
     void Keep(QDialog* launcher);
+    // Data Convert over directory: the questions, the run, its window.
+    void ConvertDirectory(const std::string& directory);
     void StartProgressBridge();
     void CopyProgress();
 
@@ -88,6 +97,7 @@ private:
     HighSpeedConvertSettings convert_;
     QPointer<DeviceListWidget> deviceList_;
     QPointer<CommandEditorWindow> editor_;
+    QPointer<ConversionWindow> conversionWindow_;
     std::vector<QPointer<QDialog>> launchers_;
     QTimer* bridge_ = nullptr;
     bool convertFlowActive_ = false;

@@ -3,7 +3,9 @@
 #include <memory>
 #include <vector>
 
+#include "acquisition/binary_decoder.h"
 #include "acquisition/frame_assembler.h"
+#include "acquisition/frame_encoder.h"
 
 namespace lumora {
 namespace {
@@ -18,10 +20,18 @@ struct Collector {
 };
 
 struct Fixture {
+    explicit Fixture(FrameAssembler::FrameCheck check = nullptr)
+        : assembler(std::make_unique<FrameAssembler>(&Collector::OnFrame, &got, check)) {}
     Collector got;
-    std::unique_ptr<FrameAssembler> assembler = std::make_unique<FrameAssembler>(&Collector::OnFrame, &got);
+    std::unique_ptr<FrameAssembler> assembler;
     void Feed(const Bytes& b) { assembler->Feed(b.data(), b.size()); }
 };
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
 
 TEST(FrameAssembler, FramesAreDeliveredWhenTheNextMarkerArrives) {
     Fixture f;
@@ -91,6 +101,63 @@ TEST(FrameAssembler, OverflowDiscardsThePartialFrameAndTheRestOfTheDatagram) {
     f.Feed({0x55, 0x66, 0xFF, 0xFF});
     ASSERT_EQ(f.got.frames.size(), 2u);
     EXPECT_EQ(f.got.frames[1], (Bytes{0xFF, 0xFF, 0x55, 0x66}));
+}
+
+TEST(FrameAssembler, WholeFramesAreHandedOnAtTheEndOfTheirOwnDatagram) {
+    Fixture f(&BinaryFramePassesCheck);
+    TrailerFields t;
+    t.counter = 9;
+    const Bytes plain = EncodeWavelengthFrame({2}, {100, 200});
+    const Bytes own = EncodeWavelengthFrame({1, 1}, {300, 400}, &t);
+    const Bytes spectrum = EncodeSpectrumFrame(3, std::vector<uint16_t>(40, 7));
+
+    // The session's first marker still gives the marker-only frame; then each
+    // frame goes on with its own datagram, and the next marker adds nothing.
+    f.Feed(plain);
+    f.Feed(own);
+    f.Feed(spectrum);
+    EXPECT_EQ(f.got.frames, (std::vector<Bytes>{{0xFF, 0xFF}, plain, own, spectrum}));
+    EXPECT_EQ(f.assembler->WriteIndex(), 2u);
+
+    // Two frames in one datagram: the first at the second's marker, the
+    // second at the end.
+    f.got.frames.clear();
+    f.Feed(Join({plain, own}));
+    EXPECT_EQ(f.got.frames, (std::vector<Bytes>{plain, own}));
+
+    // A first part that fails the check waits. The rest of a frame without
+    // trailer, which did not begin in its datagram, waits for the next marker;
+    // with a trailer it goes on at the end of the datagram that completes it.
+    f.got.frames.clear();
+    f.Feed(Bytes(plain.begin(), plain.begin() + 6));
+    f.Feed(Bytes(plain.begin() + 6, plain.end()));
+    EXPECT_TRUE(f.got.frames.empty());
+    f.Feed(Bytes(own.begin(), own.begin() + 9));
+    EXPECT_EQ(f.got.frames, (std::vector<Bytes>{plain}));
+    f.Feed(Bytes(own.begin() + 9, own.end()));
+    EXPECT_EQ(f.got.frames, (std::vector<Bytes>{plain, own}));
+
+    // Bytes that fail the check wait for the next marker as before, which
+    // then hands them on as they are.
+    f.got.frames.clear();
+    const Bytes broken = {0xFF, 0xFF, 0x00, 0x00, 0x02, 0x01};
+    f.Feed(broken);
+    EXPECT_TRUE(f.got.frames.empty());
+    f.Feed(plain);
+    EXPECT_EQ(f.got.frames, (std::vector<Bytes>{broken, plain}));
+
+    // At the session's end the frame in hand goes on only if it passes the
+    // check; either way the next session starts afresh, marker-only frame
+    // included.
+    f.got.frames.clear();
+    f.Feed(Bytes(plain.begin(), plain.begin() + 6));
+    f.Feed(Bytes(plain.begin() + 6, plain.end()));
+    f.assembler->Finish();
+    EXPECT_EQ(f.got.frames, (std::vector<Bytes>{plain}));
+    f.Feed(broken);
+    f.assembler->Finish();
+    f.Feed(plain);
+    EXPECT_EQ(f.got.frames, (std::vector<Bytes>{plain, {0xFF, 0xFF}, {0xFF, 0xFF}, plain}));
 }
 
 }  // namespace

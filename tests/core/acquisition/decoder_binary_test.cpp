@@ -28,7 +28,9 @@ const FrameSlot& Latest(const AcquisitionState& s) {
 
 // Ring index, frame count and sequence number: none of them may move on a rejection.
 struct Marks {
-    int writeIndex, framesDecoded, sequence;
+    int writeIndex;
+    int64_t framesDecoded;
+    uint32_t sequence;
     explicit Marks(const AcquisitionState& s)
         : writeIndex(s.Ring().writeIndex.load()),
           framesDecoded(s.Ring().framesDecoded.load()),
@@ -53,7 +55,7 @@ TEST(BinaryDecoder, TrailerIsRecognisedByLengthWithZeroToThreeSpareBytes) {
             EXPECT_EQ(s.readings[j].physicValue, 0.0);
         }
         EXPECT_STREQ(s.sn, "X");
-        EXPECT_EQ(s.counter, g_frameSequence.load());
+        EXPECT_EQ(s.counter, static_cast<int32_t>(g_frameSequence.load()));
         // Stamped with the time of decoding, however long the machine took.
         EXPECT_TRUE(s.time >= before && s.time <= after) << s.time;
     }
@@ -89,7 +91,7 @@ TEST(BinaryDecoder, TrailerCounterChannelOffsetAndSerialNumbers) {
     t.channelOffset = 4;
     ASSERT_EQ(Decode(*state, WavelengthFrame({1, 1}, 0, &t)), 0);
     const FrameSlot* s = &Latest(*state);
-    EXPECT_EQ(s->counter, g_frameSequence.load());
+    EXPECT_EQ(s->counter, static_cast<int32_t>(g_frameSequence.load()));
     EXPECT_EQ(s->readings[0].channel, 5);
     EXPECT_EQ(s->readings[1].channel, 6);
     EXPECT_EQ(s->readings[0].serial, 9100001);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <future>
+#include <new>
 #include <thread>
 
 #include "acquisition/frame_encoder.h"
@@ -25,6 +27,7 @@ using test::TestWindowPort;
 class FakeSink : public RecordSink {
 public:
     int RecordData(uint8_t* data, size_t length, uint32_t count) override {
+        if (throwOnRecord) throw std::bad_alloc();
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) ++afterClose_;
         records_.emplace_back(data, data + length);
@@ -57,6 +60,7 @@ public:
         return afterClose_;
     }
     std::atomic<int> resets_{0};
+    std::atomic<bool> throwOnRecord{false};
 
 private:
     std::mutex mutex_;
@@ -64,6 +68,29 @@ private:
     std::vector<uint32_t> counts_;
     bool closed_ = false;
     int afterClose_ = 0;
+};
+
+// The counters of the decoded frames the worker hands on.
+class CounterSink : public FrameSink {
+public:
+    void OnFrame(const FrameSlot& frame, uint32_t) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        counters_.push_back(frame.counter);
+        counts_.push_back(frame.count);
+    }
+    std::vector<int32_t> Counters() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return counters_;
+    }
+    std::vector<int32_t> Counts() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return counts_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<int32_t> counters_;
+    std::vector<int32_t> counts_;
 };
 
 class SessionTest : public ::testing::Test {
@@ -83,9 +110,9 @@ protected:
     void SendAndWait(const Bytes& b) {
         uint32_t before = session.DatagramCount();
         Send(b);
-        ASSERT_TRUE(test::WaitUntil([&] { return session.DatagramCount() > before; }));
+        ASSERT_TRUE(test::WaitUntil([&] { return session.DatagramCount() != before; }));  // it may wrap
     }
-    int Decoded() { return state.Ring().framesDecoded.load(); }
+    int64_t Decoded() { return state.Ring().framesDecoded.load(); }
 
     TempDir dir;
     TestWindowPort window;
@@ -128,8 +155,9 @@ TEST_F(SessionTest, OpenFailuresShowTheirMessageAndLeaveThePortClosed) {
     EXPECT_TRUE(session.StopRequested());
 }
 
-TEST_F(SessionTest, BinaryFramesArriveOneDatagramLateAndRecordFollowsEnable) {
+TEST_F(SessionTest, BinaryFramesGoOnWithTheirOwnDatagramAndRecordFollowsEnable) {
     session.SetRecordEnabled(true);
+    session.LimitDatagramSize(2000);
     bool prepared = false;
     ASSERT_TRUE(session.Open([&] { prepared = true; }));
     EXPECT_TRUE(prepared);
@@ -138,52 +166,67 @@ TEST_F(SessionTest, BinaryFramesArriveOneDatagramLateAndRecordFollowsEnable) {
     const Bytes a = Frame(100), b = Frame(200), c = Frame(300);
     SendAndWait(a);
     EXPECT_EQ(sink.resets_.load(), 1);  // the worker's start
-    // The first datagram only completes the marker the assembler held.
-    ASSERT_EQ(sink.Records(), (std::vector<Bytes>{{0xFF, 0xFF}}));
-    SendAndWait(b);
+    // The first datagram completes the marker the assembler held, then its
+    // own frame goes on at once: nothing waits for the next marker.
     ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 2; }));
-    EXPECT_EQ(sink.Records()[1], a);
+    EXPECT_EQ(sink.Records(), (std::vector<Bytes>{{0xFF, 0xFF}, a}));
     ASSERT_TRUE(test::WaitUntil([&] { return Decoded() == 0; }));  // a decoded: -1 -> 0
+    SendAndWait(b);
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 3; }));
+    EXPECT_EQ(sink.Records()[2], b);
 
     session.SetRecordEnabled(false);
     SendAndWait(c);
-    ASSERT_TRUE(test::WaitUntil([&] { return Decoded() == 1; }));  // b decoded, not recorded
-    EXPECT_EQ(sink.Size(), 2u);
-    EXPECT_EQ(sink.Counts(), (std::vector<uint32_t>{1, 2}));
+    ASSERT_TRUE(test::WaitUntil([&] { return Decoded() == 2; }));  // c decoded, not recorded
+    EXPECT_EQ(sink.Size(), 3u);
+    // Each frame carries the number of its own datagram.
+    EXPECT_EQ(sink.Counts(), (std::vector<uint32_t>{1, 1, 2}));
 
-    // Two frames in one datagram: the first completes at once.
+    // Two frames in one datagram; no empty frame at the first marker.
     session.SetRecordEnabled(true);
     Bytes two = a;
     two.insert(two.end(), b.begin(), b.end());
     SendAndWait(two);
-    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 4; }));
-    EXPECT_EQ(sink.Records()[2], c);
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 5; }));
     EXPECT_EQ(sink.Records()[3], a);
+    EXPECT_EQ(sink.Records()[4], b);
 
-    // The last frame stays undelivered and is lost at Close; a datagram too
-    // large for the receive buffer is skipped without being counted.
-    Bytes huge(ReceiveSession::kReceiveBufferSize + 1, 0x11);
+    // An empty datagram and one longer than the receive buffer count as
+    // datagrams, as ignored and as cut short; neither is handled.
     uint32_t count = session.DatagramCount();
-    Send(huge);
-    SendAndWait(c);
-    EXPECT_EQ(session.DatagramCount(), count + 1);
+    SendAndWait({});
+    SendAndWait(Bytes(2001, 0x11));
+    EXPECT_EQ(session.DatagramCount(), count + 2);
+    EXPECT_EQ(session.IgnoredDatagrams(), 1u);
+    EXPECT_EQ(session.CutShortDatagrams(), 1u);
+
+    // A frame whose rest came in a datagram of its own waits for a marker;
+    // the end of the session hands it on.
+    SendAndWait(Bytes(c.begin(), c.begin() + 6));
+    SendAndWait(Bytes(c.begin() + 6, c.end()));
+    EXPECT_EQ(sink.Size(), 5u);
     session.Close();
-    EXPECT_EQ(sink.Size(), 5u);  // b, completed by c's marker
+    EXPECT_EQ(sink.Size(), 6u);
+    EXPECT_EQ(sink.Records()[5], c);
     EXPECT_EQ(sink.AfterClose(), 0);
 
     // The datagram count carries over into the next opening, which starts
     // with a fresh assembler (the marker-only frame again).
+    count = session.DatagramCount();
     sink.Reopen();
     ASSERT_TRUE(session.Open());
     SendAndWait(a);
-    EXPECT_EQ(sink.Records().back(), (Bytes{0xFF, 0xFF}));
-    EXPECT_EQ(sink.Counts().back(), count + 2);
+    ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 8; }));
+    EXPECT_EQ(sink.Records()[6], (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(sink.Counts().back(), count + 1);
 }
 
 TEST_F(SessionTest, TextModeDecodesShowsAndRecordsWholeDatagrams) {
     session.SetStringFormat(true);
     session.SetRecordEnabled(true);
     state.m_showSourceData = true;
+    CounterSink published;
+    session.SetFrameSink(&published);
     ASSERT_TRUE(session.Open());
     TextFrameFields f;
     f.time = 1700000000;
@@ -193,18 +236,90 @@ TEST_F(SessionTest, TextModeDecodesShowsAndRecordsWholeDatagrams) {
     const std::string long1 = EncodeTextFrame(f);
     f.data.clear();
     const std::string short2 = EncodeTextFrame(f);
+    // 320 readings of full precision and a long member: 60,000 bytes, far
+    // beyond what one datagram held before.
+    for (int i = 0; i < kMaxReadings; ++i) f.data.push_back({1, i + 1, 1, 1550000 + i, 0.1234567890123 * i, i, 0, 0});
+    f.counter = 6;
+    std::string huge = EncodeTextFrame(f);
+    huge.insert(1, "\"Pad\":\"" + std::string(60000 - huge.size() - 9, 'p') + "\",");
+    ASSERT_EQ(huge.size(), 60000u);
+
     SendText(long1);
     SendText(short2);  // shorter than the one before: only its own bytes
-    SendText("");      // counted and recorded, rejected by the decoder
+    SendText("");      // counted, not recorded: it would break the line
+    SendText(" \r\n\t");
+    SendText(huge);
     ASSERT_TRUE(test::WaitUntil([&] { return sink.Size() == 3; }));
     std::vector<Bytes> r = sink.Records();
     EXPECT_EQ(std::string(r[0].begin(), r[0].end()), long1);
     EXPECT_EQ(std::string(r[1].begin(), r[1].end()), short2);
-    EXPECT_TRUE(r[2].empty());
-    EXPECT_EQ(Decoded(), 1);
-    EXPECT_EQ(session.DatagramCount(), 3u);
-    EXPECT_EQ(window.Text(IDC_RAW_TEXT), "");  // the newest text, the empty one
+    EXPECT_EQ(std::string(r[2].begin(), r[2].end()), huge);
+    EXPECT_EQ(Decoded(), 2);
+    EXPECT_EQ(published.Counters(), (std::vector<int32_t>{5, 5, 6}));
+    EXPECT_EQ(published.Counts().back(), kMaxReadings);
+    EXPECT_EQ(session.DatagramCount(), 5u);
+    EXPECT_EQ(session.IgnoredDatagrams(), 2u);
+    EXPECT_EQ(sink.Counts(), (std::vector<uint32_t>{1, 2, 5}));
     EXPECT_EQ(window.History(IDC_RAW_TEXT).front(), long1);
+    session.SetFrameSink(nullptr);
+}
+
+TEST_F(SessionTest, CountersRunOnAcrossTwoToThe31AndTwoToThe32) {
+    CounterSink published;
+    session.SetFrameSink(&published);
+    session.SetRecordEnabled(true);
+    for (const uint32_t base : {uint32_t(INT32_MAX) - 1, UINT32_MAX - 1}) {
+        // Days of frames at a high rate, skipped: the counts start just below
+        // the boundary and four frames run across it.
+        session.PresetDatagramCount(base);
+        g_frameSequence.store(base);
+        state.Ring().framesDecoded.store(int64_t(base));
+        sink.Reopen();
+        const size_t recordsBefore = sink.Size();
+        const size_t publishedBefore = published.Counters().size();
+        ASSERT_TRUE(session.Open());
+        for (int i = 0; i < 4; ++i) SendAndWait(Frame(uint16_t(10 + i)));
+        session.Close();
+
+        EXPECT_EQ(Decoded(), int64_t(base) + 4);  // a count of our own does not wrap
+        const std::vector<uint32_t> allCounts = sink.Counts();
+        const std::vector<int32_t> allCounters = published.Counters();
+        // The marker-only frame of the opening comes first.
+        const std::vector<uint32_t> counts(allCounts.begin() + long(recordsBefore) + 1, allCounts.end());
+        const std::vector<int32_t> counters(allCounters.begin() + long(publishedBefore), allCounters.end());
+        std::vector<uint32_t> expected;
+        std::vector<int32_t> expectedCounters;
+        for (uint32_t i = 1; i <= 4; ++i) {
+            expected.push_back(base + i);  // wraps as unsigned
+            expectedCounters.push_back(static_cast<int32_t>(base + i));
+        }
+        EXPECT_EQ(counts, expected);
+        EXPECT_EQ(counters, expectedCounters);  // every frame handed on, none twice
+    }
+    session.SetFrameSink(nullptr);
+}
+
+TEST_F(SessionTest, AnErrorInTheWorkerEndsTheRunAndIsShown) {
+    session.SetRecordEnabled(true);
+    std::atomic<int> closedByHook{0};
+    session.SetWorkerFailedHook([&] { ++closedByHook; });
+    ASSERT_TRUE(session.Open());
+    sink.throwOnRecord = true;
+    Send(Frame(1));
+    ASSERT_TRUE(test::WaitUntil([&] { return session.WorkerFailed(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return closedByHook.load() == 1; }));
+    const std::string text = StringPrintf(LoadString(225).c_str(), std::bad_alloc().what());
+    EXPECT_EQ(session.WorkerError(), text);
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0], text);
+    session.Close();
+
+    // The next opening runs normally again.
+    sink.throwOnRecord = false;
+    ASSERT_TRUE(session.Open());
+    EXPECT_FALSE(session.WorkerFailed());
+    SendAndWait(Frame(2));
+    EXPECT_TRUE(test::WaitUntil([&] { return sink.Size() == 2; }));
 }
 
 TEST_F(SessionTest, SenderAddressChangesAreShownAndStoredOnce) {

@@ -1,6 +1,7 @@
 #include "app/lumora_dlg.h"
 
 #include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -579,12 +581,62 @@ TEST_F(DlgTest, RecordsOverLoopbackAndCloseLosesNothing) {
     EXPECT_FALSE(dlg->Recorder().IsFileOpen());
     const std::string path = dlg->Recorder().LastPath();
     ASSERT_FALSE(path.empty());
-    // Header, then every frame but the last (which waits for the next marker).
+    // Header, then every frame, the last one included.
     const auto size = fs::file_size(path);
-    EXPECT_EQ(size, 5 + (kFrames - 1) * frame.size());
+    EXPECT_EQ(size, 5 + kFrames * frame.size());
     win.RunPosted();
     EXPECT_EQ(win.texts[IDC_DEVICE_IP], "127.0.0.1");
     EXPECT_EQ(dlg->CommandTexts().IpText(), "127.0.0.1");
+}
+
+// A frame sink that runs out of memory, as the publisher's queue might.
+class FailingSink : public FrameSink {
+public:
+    void OnFrame(const FrameSlot&, uint32_t) override { throw std::bad_alloc(); }
+};
+
+TEST_F(DlgTest, AnErrorInTheReceiveWorkerIsShownAndClosesThePort) {
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
+    Start();
+    FailingSink failing;
+    dlg->Session().SetFrameSink(&failing);
+    dlg->OnOpenClose();
+    ASSERT_TRUE(dlg->PortOpen());
+    UdpSocket sender;
+    ASSERT_TRUE(sender.Create());
+    const std::vector<uint8_t> frame = EncodeWavelengthFrame({2}, {100, 200});
+    ASSERT_TRUE(sender.SendTo(frame.data(), frame.size(), "127.0.0.1", dlg->Session().BoundPort()));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!dlg->Session().WorkerFailed() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(dlg->Session().WorkerFailed());
+    win.RunPosted();
+    dlg->Session().SetFrameSink(nullptr);
+    ASSERT_EQ(win.boxes.size(), 1u);
+    EXPECT_EQ(win.boxes[0].text, "Receiving stopped after an error: std::bad_alloc");
+    EXPECT_FALSE(dlg->PortOpen());
+    EXPECT_EQ(win.texts[IDC_OPEN_CLOSE], "Open");
+    EXPECT_FALSE(win.TimerRunning(kTimerSensorList));
+    // The port opens again as usual.
+    dlg->OnOpenClose();
+    EXPECT_TRUE(dlg->PortOpen());
+}
+
+TEST_F(DlgTest, IgnoredAndCutShortDatagramsAreToldInTheDaqFrqTip) {
+    Write("Net", "Port", std::to_string(test::FreeUdpPort()));
+    Start();
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.toolTips.count(IDC_DAQ_FRQ), 0u);  // nothing to tell yet
+    dlg->OnOpenClose();
+    ASSERT_TRUE(dlg->PortOpen());
+    UdpSocket sender;
+    ASSERT_TRUE(sender.Create());
+    ASSERT_TRUE(sender.SendTo("", 0, "127.0.0.1", dlg->Session().BoundPort()));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (dlg->DatagramCount() < 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    dlg->UpdateStatus();
+    EXPECT_EQ(win.toolTips[IDC_DAQ_FRQ], "Datagrams ignored (empty or blank): 1\nDatagrams cut short: 0");
 }
 
 // A free port of five digits, as the system hands them out.
@@ -724,7 +776,7 @@ TEST_F(DlgTest, FailedLanguageRestartClosesTheRecordingBeforeEnding) {
     EXPECT_EQ(exitCode, -1);
     EXPECT_TRUE(dlg->StopReceive());
     EXPECT_FALSE(fileOpenAtEnd);
-    EXPECT_EQ(sizeAtEnd, 5 + 28 * frame.size());  // every frame but the last, still waiting for a marker
+    EXPECT_EQ(sizeAtEnd, 5 + 29 * frame.size());  // every frame, the last one included
 }
 
 TEST_F(DlgTest, FullDiskIsReportedAndTheLostRecordsShown) {
@@ -738,13 +790,13 @@ TEST_F(DlgTest, FullDiskIsReportedAndTheLostRecordsShown) {
     });
     RecordFrames(*dlg, 5);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (dlg->Recorder().RecordsLost() < 4 && std::chrono::steady_clock::now() < deadline)
+    while (dlg->Recorder().RecordsLost() < 5 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     win.RunPosted();
     ASSERT_EQ(win.boxes.size(), 1u);
     EXPECT_EQ(win.boxes[0].text.rfind("Cannot write the record file " + dlg->Recorder().LastPath(), 0), 0u);
     dlg->UpdateStatus();
-    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0 (lost 4)");
+    EXPECT_EQ(win.texts[IDC_SAVED_LINES], "0 (lost 5)");
 
     dlg->OnOpenClose();
     EXPECT_FALSE(fs::exists(dlg->Recorder().LastPath()));  // nothing reached it: not left behind empty

@@ -122,7 +122,7 @@ TEST(ConvertSettingsTest, LoadSaveAndIntegerRules) {
     SaveConvertSettings(store, v);
     EXPECT_EQ(ReadFile(dir / "Lumora.ini"),
               "[DataConvert]\nFileLineMax=200000\nAlignErrorMax=100\nOnlyMatched=0\nNeedPV=1\nNeedSN=1\nNeedDate=1\n"
-              "NeedUnitTime=1\nTitleAlign=1\nNeedSingleSensor=0\n");
+              "NeedUnitTime=1\nTitleAlign=1\nNeedSingleSensor=0\nNeedMs=0\n");
 
     EXPECT_EQ(FileLineMaxValue("3"), 3);
     EXPECT_EQ(FileLineMaxValue("12abc"), 12);
@@ -205,7 +205,8 @@ TEST(ConversionJobTest, RunSortsSourcesAndReports) {
     EXPECT_EQ(p.m_convRunning.load(), 0);
 
     EXPECT_EQ(ResultReport(s), "Sucess: 2\nError: 1\n\nDIR: " + dir.Path());
-    EXPECT_EQ(ErrorListText(s), "Error list: \n1: " + dir / "b.dat" + "\n");
+    EXPECT_EQ(ErrorListText(s), "Error list: \n1: " + dir / "b.dat" +
+                                    "\n    not a recording: \"LMRA\" followed by an unknown format byte\n");
     s.failed.clear();
     EXPECT_EQ(ResultReport(s), "Sucess: 2\nDIR: " + dir.Path());
     s.skipped = {"x"};
@@ -218,23 +219,31 @@ TEST(ConversionJobTest, MenuFlowAsksAndReportsThroughTheWindow) {
     ConversionJob job(dir / "Lumora.ini");
     std::vector<std::string> started;
 
-    // Only exports, no sources: message 216 and no overwrite question.
+    // Only exports, no sources: message 216 and no overwrite question. The
+    // archive script runs only for a run that is confirmed.
     WriteFile(dir / "old-2.csv", std::string("x"));
     OnDataConvert(job, window, dir.Path(), NoScript(&started));
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, LoadString(216) + "\n" + dir.Path());
-    EXPECT_EQ(started, (std::vector<std::string>{"7z.sh " + dir.Path()}));
+    EXPECT_TRUE(started.empty());
     EXPECT_EQ(window.texts[IDC_FILE_NUMBER], "0");
 
-    // Cancel at 218: nothing starts.
+    // Cancel at 218: nothing starts, not even the script.
     WriteFile(dir / "old.dat", OneRecordLmra());
     WriteFile(dir / "new.dat", OneRecordLmra());
     window.boxes.clear();
     window.answers = {kIdCancel};
-    OnDataConvert(job, window, dir.Path(), NoScript());
+    OnDataConvert(job, window, dir.Path(), NoScript(&started));
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, StringPrintf(LoadString(218).c_str(), dir.Path().c_str(), 2));
     EXPECT_EQ(job.State(), -1);
+    EXPECT_TRUE(started.empty());
+
+    // A folder that does not exist is named as missing.
+    window.boxes.clear();
+    OnDataConvert(job, window, dir / "gone", NoScript(&started));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, "The folder '" + dir / "gone" + "' does not exist.");
 
     // OK, then No to the overwrite question: the source whose output exists
     // is skipped. A second command while the run waits for its question does
@@ -251,11 +260,13 @@ TEST(ConversionJobTest, MenuFlowAsksAndReportsThroughTheWindow) {
     };
     window.boxes.clear();
     window.answers = {kIdOk, kIdNo};
-    OnDataConvert(job, window, dir.Path(), NoScript());
+    OnDataConvert(job, window, dir.Path(), NoScript(&started));
     ASSERT_EQ(window.boxes.size(), 2u);
     EXPECT_EQ(window.boxes[1].text, StringPrintf(LoadString(217).c_str(), 1));
     EXPECT_EQ(window.boxes[1].flags & kMbDefaultButton2, kMbDefaultButton2);
+    EXPECT_EQ(started, (std::vector<std::string>{"7z.sh " + dir.Path()}));
     EXPECT_FALSE(window.enabled[ID_TOOLS_DATA_CONVERT]);
+    EXPECT_FALSE(window.enabled[ID_TOOLS_CONVERT_FOLDER]);
     {
         std::unique_lock<std::mutex> lock(m);
         ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return waiting; }));
@@ -279,6 +290,7 @@ TEST(ConversionJobTest, MenuFlowAsksAndReportsThroughTheWindow) {
     EXPECT_EQ(window.boxes[1].text, "Goto data directery? '" + dir.Path() + "'");
     EXPECT_EQ(window.opened, (std::vector<std::string>{dir.Path()}));
     EXPECT_TRUE(window.enabled[ID_TOOLS_DATA_CONVERT]);
+    EXPECT_TRUE(window.enabled[ID_TOOLS_CONVERT_FOLDER]);
     EXPECT_TRUE(Exists(dir / "new-2.csv"));
     EXPECT_FALSE(Exists(dir / "old-2.csv") && ReadFile(dir / "old-2.csv") != "x");
 
@@ -293,7 +305,9 @@ TEST(ConversionJobTest, MenuFlowAsksAndReportsThroughTheWindow) {
     ASSERT_TRUE(window.RunOneTask());
     EXPECT_EQ(window.boxes[window.boxes.size() - 4].text, "Sucess: 2\nError: 1\n\nDIR: " + dir.Path());
     EXPECT_EQ(window.boxes[window.boxes.size() - 3].text, "Display error list?" + dir.Path());
-    EXPECT_EQ(window.boxes[window.boxes.size() - 2].text, "Error list: \n1: " + dir / "bad.dat" + "\n");
+    EXPECT_EQ(window.boxes[window.boxes.size() - 2].text,
+              "Error list: \n1: " + dir / "bad.dat" +
+                  "\n    not a recording: \"LMRA\" followed by an unknown format byte\n");
     EXPECT_EQ(window.opened.size(), 1u);
 }
 
@@ -337,7 +351,8 @@ TEST(ConvertCliTest, ConvertsADirectoryWithoutQuestions) {
 
     WriteFile(data + "/b.dat", Bytes{'L', 'M', 'R', 'A', 2});
     EXPECT_EQ(RunCli(dir.Path(), "data --no-overwrite", out, err), 1);
-    EXPECT_EQ(out, "Sucess: 0\nError: 1\nSkipped: 1\n\nDIR: data\nError list: \n1: data/b.dat\n");
+    EXPECT_EQ(out, "Sucess: 0\nError: 1\nSkipped: 1\n\nDIR: data\nError list: \n1: data/b.dat\n"
+                   "    not a recording: \"LMRA\" followed by an unknown format byte\n");
     // The settings file is read, never written.
     EXPECT_EQ(ReadFile(dir / "Lumora.ini"), "[DataConvert]\nTitleAlign=0\n[DataSave]\nInnerSensor=0\n");
 }
@@ -378,9 +393,10 @@ TEST(ConversionJobTest, UnfinishedOutputNeverCarriesAFinalName) {
         ASSERT_TRUE(job.Prepare(dir.Path(), {dir / "big.dat"}));
         ASSERT_TRUE(job.Start(true, nullptr));
         for (int i = 0; i < 10000 && !Exists(dir / "big-2.csv.part"); ++i) usleep(1000);
-        job.Context().cancel.store(true);
+        job.Cancel();
         job.Join();
-        EXPECT_EQ(job.Summary().failed.size(), 1u);
+        EXPECT_TRUE(job.Summary().cancelled);
+        EXPECT_TRUE(job.Summary().failed.empty()) << "a stopped source is not a failed one";
     }
     EXPECT_TRUE(finalNames().empty());
     EXPECT_EQ(leftovers(), 0u);

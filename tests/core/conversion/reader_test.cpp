@@ -8,7 +8,6 @@
 
 #include "conversion/recorded_file_reader.h"
 #include "conversion_test_util.h"
-#include "failing_allocations.h"
 
 namespace lumora {
 namespace {
@@ -402,19 +401,6 @@ TEST_F(ReaderTest, JsonLinesWhereTheParsersCouldDifferKeepTheirResults) {
             }
         }
     }
-}
-
-// The reader thread runs out of memory on a huge line: the source fails,
-// the program goes on.
-TEST_F(ReaderTest, NoMemoryForAHugeLineEndsTheSourceOnly) {
-    const std::string good = "{\"Time\":1700000000,\"Counter\":1,\"SN\":\"A\",\"Data\":[[1,1,1,1551000,51000,1001]]}\n";
-    WriteFile(dir / "huge.dat", good + "{\"Time\":1,\"SN\":\"" + std::string(12u << 20, 'x') + "\"}\n" + good);
-    {
-        FailingAllocations noMemory(4u << 20);
-        EXPECT_EQ(Convert("huge.dat"), kConvertBadSource);
-    }
-    EXPECT_EQ(ctx.progress.m_convFileBusy.load(), 0);
-    EXPECT_FALSE(Exists(dir / "huge-1.csv"));
 }
 
 TEST_F(ReaderTest, OutputNamesNeverHitTheSource) {

@@ -12,7 +12,7 @@
 #include "conversion/recording_player.h"
 #include "support/child_process.h"
 #include "core/recording/test_window_port.h"
-#include "failing_allocations.h"
+#include "allocation_failure.h"
 #include "platform/udp_socket.h"
 
 namespace lumora {
@@ -90,7 +90,7 @@ TEST(Replay, SameDatagramsInTheSameOrder) {
             EXPECT_EQ(RunCli(first.Path(), sim), 0);
         });
         const Datagrams recorded = DatagramsOf(first.Path());
-        ASSERT_GE(recorded.size(), size_t(kFrames - 1));
+        ASSERT_EQ(recorded.size(), size_t(kFrames));
 
         const std::string file = test::DatFiles(first.Path()).at(0);
         Record(second.Path(), kind.record, static_cast<long>(recorded.size()), [&](const std::string& port) {
@@ -100,12 +100,9 @@ TEST(Replay, SameDatagramsInTheSameOrder) {
         });
         const Datagrams replayed = DatagramsOf(second.Path());
 
-        // In binary mode the recorder leaves out the last frame of every run:
-        // a frame is complete only when the next one's marker arrives.
-        const bool text = kind.record == std::vector<std::string>{"--str-format"};
-        const Datagrams expected(recorded.begin(), recorded.end() - (text ? 0 : 1));
-        ASSERT_EQ(replayed.size(), expected.size());
-        EXPECT_TRUE(replayed == expected);
+        // Every frame of a run is recorded, the last one included.
+        ASSERT_EQ(replayed.size(), recorded.size());
+        EXPECT_TRUE(replayed == recorded);
     }
 }
 
@@ -227,11 +224,11 @@ TEST(Replay, NoMemoryEndsTheReplayWithAReason) {
     options.port = static_cast<uint16_t>(std::stoi(listener.Port()));
     RecordingPlayer player;
     std::string error;
-    {
-        test::FailingAllocations noMemory(4u << 20);
-        ASSERT_TRUE(player.Start({file}, options, error)) << error;
-        player.Wait();
-    }
+    test::FailNextAllocationFrom(4u << 20);
+    ASSERT_TRUE(player.Start({file}, options, error)) << error;
+    player.Wait();
+    EXPECT_EQ(test::PendingAllocationFailure(), 0u) << "the failure was injected";
+    test::FailNextAllocationFrom(0);
     EXPECT_NE(player.Error().find("not enough memory"), std::string::npos) << player.Error();
     EXPECT_EQ(player.Sent(), 0u);
 }

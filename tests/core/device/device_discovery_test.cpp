@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -223,6 +224,37 @@ TEST_F(RunFixture, ASecondListenerOnTheSamePortReportsTheBusyPort) {
     // The one that failed posts no end; the first one still runs.
     EXPECT_EQ(finished, 0);
     EXPECT_TRUE(window.PumpUntil([&] { return discovery->ActiveRuns() == 1; }));
+    Announce(R"({"IDN":"LM","SN":"S"})");
+    EXPECT_TRUE(window.PumpUntil([&] { return discovery->Devices().size() == 1; }));
+}
+
+// A clock whose reading fails for want of memory once armed.
+class FailingClock : public Clock {
+public:
+    int64_t NowMs() const override {
+        if (armed.load()) throw std::bad_alloc();
+        return 1'000'000;
+    }
+    std::atomic<bool> armed{false};
+};
+
+TEST_F(RunFixture, AnErrorInTheListenerEndsTheRunAndIsShown) {
+    FailingClock failing;
+    options.clock = &failing;
+    auto discovery = Make();
+    discovery->StartRun();
+    ASSERT_TRUE(WaitBound(*discovery));
+    failing.armed = true;
+    ASSERT_TRUE(window.PumpUntil([&] { return !window.messages.empty(); }));
+    EXPECT_EQ(window.messages[0], StringPrintf(LoadString(226).c_str(), std::bad_alloc().what()));
+    EXPECT_TRUE(window.PumpUntil([&] { return discovery->ActiveRuns() == 0 && discovery->ListeningRuns() == 0; }));
+    EXPECT_EQ(finished, 0);  // no normal end is reported
+    EXPECT_TRUE(PortIsFree(options.port));
+
+    // The next run works again.
+    failing.armed = false;
+    discovery->StartRun();
+    ASSERT_TRUE(WaitBound(*discovery));
     Announce(R"({"IDN":"LM","SN":"S"})");
     EXPECT_TRUE(window.PumpUntil([&] { return discovery->Devices().size() == 1; }));
 }

@@ -106,35 +106,72 @@ TEST_F(ScriptTest, DaqCapturesTheSimulatorAndConvertTabulatesIt) {
     EXPECT_EQ(Run("sh daq.sh 1 2 3", &out), 2) << out;
 }
 
-TEST_F(ScriptTest, ArchiveTakesTheRecordingsAndLeavesThemInPlace) {
-    fs::path data = dir_ / "my data";
-    fs::create_directories(data / "sub");
-    std::ofstream(data / "a.dat") << "first";
-    std::ofstream(data / "b.dat") << "second";
-    std::ofstream(data / "a.csv") << "table";
-    std::ofstream(data / "sub" / "c.dat") << "deeper";
-    std::string out;
-    // The folder's blank splits it into two words, as the window passes it.
-    ASSERT_EQ(Run("sh 7z.sh " + Quote(dir_.string()) + "/my data", &out), 0) << out;
-    ASSERT_EQ(Run("sh 7z.sh " + Quote(data.string()), &out), 0) << out;
-    std::vector<fs::path> archives;
-    for (const auto& e : fs::directory_iterator(data))
-        if (e.path().filename().string().rfind("dat-", 0) == 0) archives.push_back(e.path());
-    ASSERT_EQ(archives.size(), 2u) << "two runs, two archives: " << out;
-    for (const fs::path& a : archives) {
-        std::string list;
-        std::string ext = a.extension().string();
-        std::string lister = ext == ".7z" ? "7z l " : "tar -tzf ";
-        ASSERT_EQ(Run(lister + Quote(a.string()), &list), 0) << list;
+// One archive per folder, brought up to date by each run: with 7z, and with
+// tar where 7z is missing (a PATH that has the shell's other tools but no 7z).
+TEST_F(ScriptTest, ArchiveIsOnePerFolderAndTakesOnlyWhatIsNewOrChanged) {
+    fs::create_directories(dir_ / "bin");
+    for (const char* tool : {"tr", "tar", "mv", "rm"})
+        fs::create_symlink(fs::path("/usr/bin") / tool, dir_ / "bin" / tool);
+    const std::string no7z = "PATH=" + Quote((dir_ / "bin").string()) + " /bin/sh 7z.sh ";
+
+    for (const std::string& archive : {std::string("dat.7z"), std::string("dat.tar")}) {
+        const bool tar = archive == "dat.tar";
+        if (!tar && ::system("command -v 7z >/dev/null 2>&1") != 0) continue;
+        const std::string run = tar ? no7z : "sh 7z.sh ";
+        const std::string lister = tar ? "tar -tvf " : "7z l -slt ";
+        fs::path data = dir_ / ("my data " + archive);
+        fs::create_directories(data / "sub");
+        std::ofstream(data / "a.dat") << "first";
+        std::ofstream(data / "b.dat") << "second";
+        std::ofstream(data / "a.csv") << "table";
+        std::ofstream(data / "sub" / "c.dat") << "deeper";
+        std::string out, list;
+        // The folder's blank splits it into two words, as the window passes it.
+        ASSERT_EQ(Run(run + Quote(data.parent_path().string()) + "/my data " + archive, &out), 0) << out;
+        ASSERT_EQ(Run(lister + Quote((data / archive).string()), &list), 0) << list;
         EXPECT_NE(list.find("a.dat"), std::string::npos) << list;
         EXPECT_NE(list.find("b.dat"), std::string::npos) << list;
         EXPECT_EQ(list.find("a.csv"), std::string::npos) << list;
         EXPECT_EQ(list.find("c.dat"), std::string::npos) << list;
-        EXPECT_EQ(a.string().find(".part"), std::string::npos);
+
+        ASSERT_EQ(Run(run + Quote(data.string()), &out), 0) << out;  // nothing new
+        // A new recording and a grown one are added; b.dat is not packed again.
+        std::ofstream(data / "d.dat") << "fourth";
+        std::ofstream(data / "a.dat", std::ios::app) << " and more";
+        ASSERT_EQ(Run(run + Quote(data.string()), &out), 0) << out;
+        ASSERT_EQ(Run(lister + Quote((data / archive).string()), &list), 0) << list;
+        EXPECT_NE(list.find("d.dat"), std::string::npos) << list;
+        ASSERT_EQ(Run((tar ? "tar -xOf " : "7z e -so ") + Quote((data / archive).string()) +
+                          (tar ? " ./a.dat" : " a.dat") + " >grown",
+                      &out),
+                  0)
+            << out;
+        const std::vector<std::string> grown = Lines(dir_ / "grown");
+        ASSERT_FALSE(grown.empty());
+        EXPECT_TRUE(grown.back().size() >= 14 && grown.back().substr(grown.back().size() - 14) == "first and more")
+            << grown.back();
+        size_t archives = 0;
+        for (const auto& e : fs::directory_iterator(data)) {
+            const std::string name = e.path().filename().string();
+            archives += name.rfind("dat.", 0) == 0;
+            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+        }
+        EXPECT_EQ(archives, 1u) << "one archive per folder";
+        auto count = [&](const std::string& name) {
+            size_t n = 0;
+            for (size_t at = list.find(name); at != std::string::npos; at = list.find(name, at + 1)) ++n;
+            return n;
+        };
+        // tar keeps each version it added: b.dat was never added again.
+        EXPECT_EQ(count("b.dat"), 1u) << list;
+        EXPECT_EQ(count("a.dat"), tar ? 2u : 1u) << list;
+        EXPECT_EQ(Lines(data / "b.dat"), std::vector<std::string>{"second"}) << "a source is never altered";
+        EXPECT_EQ(Lines(data / "a.dat"), std::vector<std::string>{"first and more"});
+        EXPECT_TRUE(fs::exists(data / "sub" / "c.dat"));
     }
-    EXPECT_TRUE(fs::exists(data / "a.dat") && fs::exists(data / "b.dat") && fs::exists(data / "sub" / "c.dat"));
 
     fs::create_directories(dir_ / "empty");
+    std::string out;
     EXPECT_EQ(Run("sh 7z.sh empty", &out), 0) << out;
     EXPECT_TRUE(fs::is_empty(dir_ / "empty"));
     EXPECT_NE(Run("sh 7z.sh no-such-folder", &out), 0) << out;
@@ -164,8 +201,8 @@ TEST_F(ScriptTest, HostileFileNamesAreFilesNotOptionsOrCommands) {
     ASSERT_EQ(Run("sh 7z.sh -d", &out), 0) << out;
     std::string list;
     for (const auto& e : fs::directory_iterator(data)) {
-        if (e.path().filename().string().rfind("dat-", 0) != 0) continue;
-        ASSERT_EQ(Run((e.path().extension() == ".7z" ? "7z l " : "tar -tzf ") + Quote(e.path().string()), &list), 0);
+        if (e.path().filename().string().rfind("dat.", 0) != 0) continue;
+        ASSERT_EQ(Run((e.path().extension() == ".7z" ? "7z l " : "tar -tf ") + Quote(e.path().string()), &list), 0);
     }
     for (const char* f : {"-x.DAT", "@list.dat", "b $(touch pwned).Dat"}) {
         EXPECT_NE(list.find(f), std::string::npos) << f << " missing from " << list;

@@ -99,41 +99,33 @@ TEST_F(LoopbackTest, BinaryRecordingWithAndWithoutOwnTrailer) {
     const Bytes plain = EncodeWavelengthFrame({2, 2}, {1, 2, 3, 4});
     const Bytes own = TrailerFrame(77);
 
-    // The first datagram delivers the marker-only frame: header only.
-    Send(plain);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.IsFileOpen(); }));
-    EXPECT_EQ(recorder.RecordsInFile(), 0u);
+    // The first datagram delivers the marker-only frame, which opens the file
+    // with its header, and then its own frame, recorded at once.
+    SendUntilRecords(plain, 1);
+    Bytes trailer(kTrailerSize);
+    BuildRecorderTrailer(trailer.data(), clock.NowMs(), 1);
+    Bytes expected = Cat({kHeader, plain, trailer});
 
-    Bytes expected = kHeader;
-    // Each datagram delivers the frame of the one before, stamped with the
-    // count of the datagram that delivered it.
+    // Each frame is stamped with the count of its own datagram.
     struct Step {
         bool counter, localTime;
-    } steps[] = {{false, false}, {false, false}, {true, false}, {false, true}, {true, true}};
-    Bytes previous = plain;
-    uint32_t records = 0;
+    } steps[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    uint32_t records = 1;
     for (const Step& s : steps) {
         recorder.SetSaveCounter(s.counter);
         recorder.SetStampLocalTime(s.localTime);
         clock.Advance(1234);
         SendUntilRecords(own, ++records);
         const uint32_t count = session.DatagramCount();
-        if (previous == plain) {
-            Bytes t(kTrailerSize);
-            BuildRecorderTrailer(t.data(), clock.NowMs(), count);
-            expected = Cat({expected, plain, t});
-        } else {
-            Bytes stamped = own;
-            const size_t n = stamped.size();
-            if (s.counter) PutLe32(stamped, n - 16, count);
-            if (s.localTime) {
-                StampTime t = ToStamp(clock.NowMs());
-                PutLe32(stamped, n - 24, uint32_t(t.seconds));
-                PutLe32(stamped, n - 20, uint32_t(t.microseconds));
-            }
-            expected = Cat({expected, stamped});
+        Bytes stamped = own;
+        const size_t n = stamped.size();
+        if (s.counter) PutLe32(stamped, n - 16, count);
+        if (s.localTime) {
+            StampTime t = ToStamp(clock.NowMs());
+            PutLe32(stamped, n - 24, uint32_t(t.seconds));
+            PutLe32(stamped, n - 20, uint32_t(t.microseconds));
         }
-        previous = own;
+        expected = Cat({expected, stamped});
     }
     session.Close();
     std::vector<std::string> files = DatFiles(dir.Path());
@@ -152,10 +144,9 @@ TEST_F(LoopbackTest, RotationAndCloseLeaveWholeFiles) {
     std::vector<Bytes> frames;
     for (int i = 0; i < 6; ++i) frames.push_back(TrailerFrame(i + 1));
     for (const Bytes& f : frames) Send(f);
-    // Frames 1..5 are delivered; frame 6 waits for a marker that never comes.
-    ASSERT_TRUE(WaitUntil([&] { return recorder.FileNumber() == 3 && recorder.RecordsInFile() == 1; }));
+    // Every frame goes on with its own datagram, the last one included.
+    ASSERT_TRUE(WaitUntil([&] { return recorder.FileNumber() == 3 && !recorder.IsFileOpen(); }));
     session.Close();
-    EXPECT_FALSE(recorder.IsFileOpen());
 
     std::vector<std::string> files = DatFiles(dir.Path());
     ASSERT_EQ(files.size(), 3u);
@@ -168,9 +159,9 @@ TEST_F(LoopbackTest, RotationAndCloseLeaveWholeFiles) {
         PutLe32(b, n - 20, uint32_t(t.microseconds));
         return b;
     };
-    EXPECT_EQ(ReadBytes(files[0]), Cat({kHeader, rec(0, 2), rec(1, 3)}));
-    EXPECT_EQ(ReadBytes(files[1]), Cat({kHeader, rec(2, 4), rec(3, 5)}));
-    EXPECT_EQ(ReadBytes(files[2]), Cat({kHeader, rec(4, 6)}));
+    EXPECT_EQ(ReadBytes(files[0]), Cat({kHeader, rec(0, 1), rec(1, 2)}));
+    EXPECT_EQ(ReadBytes(files[1]), Cat({kHeader, rec(2, 3), rec(3, 4)}));
+    EXPECT_EQ(ReadBytes(files[2]), Cat({kHeader, rec(4, 5), rec(5, 6)}));
     EXPECT_EQ(window.History(kFileNumberControl), (std::vector<std::string>{"1", "2", "3"}));
 }
 
@@ -229,46 +220,58 @@ TEST_F(LoopbackTest, CloseDuringABurstLeavesACompleteFile) {
 
 // ---- lumora-cli record with lumora-cli simulate
 
-TEST(CliRecord, RecordsWhatTheSimulatorSendsAndEndsCleanly) {
+TEST(CliRecord, EveryFrameTheSimulatorSendsIsRecordedWithItsOwnCount) {
     const std::string cli = LUMORA_CLI_PATH;
     if (::access(cli.c_str(), X_OK) != 0) GTEST_SKIP() << "lumora-cli not built";
-    TempDir dir;
-    const std::string errPath = dir.Path() + "/record.err";
-    Child rec = Spawn(dir.Path(),
-                      {cli, "record", "--port", "0", "--dir", dir.Path(), "--prefix", "sim", "--seconds", "60"}, errPath);
-    ASSERT_GT(rec.pid, 0);
-    const std::string line = ReadLine(rec.out, 30);
-    ASSERT_EQ(line.rfind("listening on UDP port ", 0), 0u) << line;
-    const std::string port = line.substr(std::strlen("listening on UDP port "));
+    for (const char* trailer : {"1", "0"}) {
+        SCOPED_TRACE(std::string("--trailer ") + trailer);
+        TempDir dir;
+        const std::string errPath = dir.Path() + "/record.err";
+        Child rec = Spawn(dir.Path(), {cli, "record", "--port", "0", "--dir", dir.Path(), "--prefix", "sim",
+                                       "--seconds", "120"},
+                          errPath);
+        ASSERT_GT(rec.pid, 0);
+        const std::string line = ReadLine(rec.out, 30);
+        ASSERT_EQ(line.rfind("listening on UDP port ", 0), 0u) << line;
+        const std::string port = line.substr(std::strlen("listening on UDP port "));
 
-    Child sim = Spawn(dir.Path(), {cli, "simulate", "--port", port, "--count", "30", "--rate", "300", "--channels", "3",
-                                   "--peaks", "4", "--cmd-port", "0", "--quiet"});
-    ASSERT_EQ(WaitExit(sim.pid, 30), 0);
-    ::close(sim.out);
+        Child sim = Spawn(dir.Path(), {cli, "simulate", "--port", port, "--count", "300", "--rate", "1000",
+                                       "--channels", "3", "--peaks", "4", "--trailer", trailer, "--cmd-port", "0",
+                                       "--quiet"});
+        ASSERT_EQ(WaitExit(sim.pid, 30), 0);
+        ::close(sim.out);
 
-    // The once-a-second status line tells when all 30 datagrams are in.
-    EXPECT_TRUE(WaitUntil([&] { return ReadText(errPath).find(", datagrams 30\n") != std::string::npos; }));
-    ::kill(rec.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(rec.pid, 30), 0);
-    ::close(rec.out);
+        // The once-a-second status line tells when all 300 datagrams are in.
+        EXPECT_TRUE(WaitUntil([&] { return ReadText(errPath).find(", datagrams 300\n") != std::string::npos; }));
+        ::kill(rec.pid, SIGTERM);
+        EXPECT_EQ(WaitExit(rec.pid, 30), 0);
+        ::close(rec.out);
+        const std::string err = ReadText(errPath);
+        EXPECT_NE(err.find("stopped: 300 datagrams, 1 files, 300 records written, 0 records lost\n"
+                           "ignored: 0 datagrams (empty or blank), 0 cut short\n"),
+                  std::string::npos)
+            << err;
 
-    // 30 datagrams: the marker-only frame and 29 records.
-    const size_t frameSize = 5 + 3 + 24 + kTrailerSize;
-    std::vector<std::string> files = DatFiles(dir.Path());
-    ASSERT_EQ(files.size(), 1u);
-    Bytes file = ReadBytes(files[0]);
-    ASSERT_EQ(file.size(), kHeader.size() + 29 * frameSize);
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 5), kHeader);
-    for (size_t i = 0; i < 29; ++i) {
-        const size_t at = kHeader.size() + i * frameSize;
-        EXPECT_EQ(file[at], 0xFF);
-        EXPECT_EQ(file[at + 4], 3);                                    // three channels
-        EXPECT_EQ(Le32(file, at + frameSize - 16), uint32_t(i + 2));  // stamped datagram count
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(&file[at + frameSize - 47])), "SIM0001");
+        // 300 datagrams, 300 records: the last one too, and each stamped with
+        // the number of its own datagram.
+        const size_t frameSize = 5 + 3 + 24 + kTrailerSize;
+        std::vector<std::string> files = DatFiles(dir.Path());
+        ASSERT_EQ(files.size(), 1u);
+        Bytes file = ReadBytes(files[0]);
+        ASSERT_EQ(file.size(), kHeader.size() + 300 * frameSize);
+        EXPECT_EQ(Bytes(file.begin(), file.begin() + 5), kHeader);
+        const std::string sn = trailer[0] == '1' ? "SIM0001" : "X";
+        for (size_t i = 0; i < 300; ++i) {
+            const size_t at = kHeader.size() + i * frameSize;
+            ASSERT_EQ(file[at], 0xFF);
+            ASSERT_EQ(file[at + 4], 3);                                    // three channels
+            ASSERT_EQ(Le32(file, at + frameSize - 16), uint32_t(i + 1));  // stamped datagram count
+            ASSERT_EQ(std::string(reinterpret_cast<char*>(&file[at + frameSize - 47])), sn);
+        }
+        // The sender's address is not written: the command line leaves the
+        // settings file to the desktop program.
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/Lumora.ini"));
     }
-    // The sender's address is not written: the command line leaves the
-    // settings file to the desktop program.
-    EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/Lumora.ini"));
 }
 
 TEST(CliRecord, BindFailureExitsWithOne) {
@@ -331,9 +334,9 @@ TEST(CliRecord, KilledRecorderLeavesEveryHandledRecordInTheFile) {
     ASSERT_FALSE(port.empty());
     ASSERT_EQ(Simulate(dir.Path(), port, 30), 0);
 
-    // 30 datagrams: the marker-only frame and 29 records, all in the file while
-    // the recorder runs (none held back in a buffer of its own).
-    const size_t whole = kHeader.size() + 29 * kSimFrameSize;
+    // 30 datagrams, 30 records, all in the file while the recorder runs (none
+    // held back in a buffer of its own, the last frame no longer waiting).
+    const size_t whole = kHeader.size() + 30 * kSimFrameSize;
     auto size = [&] {
         std::vector<std::string> files = DatFiles(dir.Path());
         return files.size() == 1 ? ReadBytes(files[0]).size() : 0;
@@ -344,8 +347,8 @@ TEST(CliRecord, KilledRecorderLeavesEveryHandledRecordInTheFile) {
     ::close(rec.out);
     std::vector<uint32_t> counts;
     ASSERT_TRUE(ParseSimRecords(ReadBytes(DatFiles(dir.Path())[0]), counts));
-    ASSERT_EQ(counts.size(), 29u);
-    for (uint32_t i = 0; i < 29; ++i) EXPECT_EQ(counts[i], i + 2);
+    ASSERT_EQ(counts.size(), 30u);
+    for (uint32_t i = 0; i < 30; ++i) EXPECT_EQ(counts[i], i + 1);
 }
 
 TEST(CliRecord, FullDiskIsReportedCountedAndLeavesWholeRecords) {
@@ -358,7 +361,7 @@ TEST(CliRecord, FullDiskIsReportedCountedAndLeavesWholeRecords) {
     Child rec = StartRecord(dir.Path(), errPath, port, limit);
     ASSERT_FALSE(port.empty());
     ASSERT_EQ(Simulate(dir.Path(), port, 30), 0);
-    ASSERT_TRUE(WaitUntil([&] { return ReadText(errPath).find("records lost 9,") != std::string::npos; }, 30))
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(errPath).find("records lost 10,") != std::string::npos; }, 30))
         << ReadText(errPath);
 
     // Space comes back: ten more datagrams, ten more records in the same file.
@@ -374,14 +377,14 @@ TEST(CliRecord, FullDiskIsReportedCountedAndLeavesWholeRecords) {
     const std::string failure = "Cannot write the record file ";
     ASSERT_NE(err.find(failure), std::string::npos) << err;
     EXPECT_EQ(err.find(failure, err.find(failure) + 1), std::string::npos) << "reported once per file";
-    EXPECT_NE(err.find("stopped: 40 datagrams, 1 files, 30 records written, 9 records lost"), std::string::npos)
+    EXPECT_NE(err.find("stopped: 40 datagrams, 1 files, 30 records written, 10 records lost"), std::string::npos)
         << err;
     std::vector<std::string> files = DatFiles(dir.Path());
     ASSERT_EQ(files.size(), 1u);
     std::vector<uint32_t> counts;
     ASSERT_TRUE(ParseSimRecords(ReadBytes(files[0]), counts));
     std::vector<uint32_t> expected;
-    for (uint32_t c = 2; c <= 21; ++c) expected.push_back(c);   // before the disk filled
+    for (uint32_t c = 1; c <= 20; ++c) expected.push_back(c);   // before the disk filled
     for (uint32_t c = 31; c <= 40; ++c) expected.push_back(c);  // after space came back
     EXPECT_EQ(counts, expected);
 }
