@@ -181,6 +181,15 @@ TEST(Replay, OptionsAndExtremePaces) {
     EXPECT_EQ(RunCli(d, {LUMORA_CLI_PATH, "replay", file, "--to", "no-such-host.invalid"}, d + "/err"), 1);
     EXPECT_NE(ReadAll(d + "/err").find("cannot resolve no-such-host.invalid"), std::string::npos);
 
+    // A datagram that cannot be sent (larger than UDP carries) ends the
+    // replay at once, with the reason; the frames after it are not sent.
+    WriteText(d + "/big.dat", "{\"Pad\":\"" + std::string(70000, 'x') + "\"}\n{\"Time\":1700000000}\n");
+    EXPECT_EQ(RunCli(d, {LUMORA_CLI_PATH, "replay", d + "/big.dat", "--port", listener.Port()}, d + "/err"), 1);
+    EXPECT_NE(ReadAll(d + "/err").find("cannot send to 127.0.0.1:" + listener.Port() + ": Message too long"),
+              std::string::npos)
+        << ReadAll(d + "/err");
+    EXPECT_EQ(listener.Await(1, 0.5), 0);
+
     // Times that are no finite number make no pause.
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RunCli(d, {LUMORA_CLI_PATH, "replay", file, "--to", "localhost", "--port", listener.Port()}), 0);
