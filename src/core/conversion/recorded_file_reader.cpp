@@ -68,7 +68,11 @@ bool ReadChunks(int fd, uint8_t* buffer, F&& feed, bool* stopped = nullptr) {
 // and writes them. Only a few batches exist, so memory stays the same for
 // any size of source.
 
-constexpr size_t kBatchItems = 256;
+// Items of a batch: text lines, or binary records. A binary record carries
+// up to 320 readings and makes a row about ten times as long as a recorded
+// text line does, so fewer of them keep a batch's rows to the same size.
+constexpr size_t kBatchLines = 256;
+constexpr size_t kBatchRecords = 128;
 constexpr size_t kBatchBytes = 1 << 19;
 constexpr int kBatchCount = 4;
 // Bytes readable after every item, for a parser that reads a little past the
@@ -144,7 +148,7 @@ struct Batch {
         itemEnd.push_back(static_cast<uint32_t>(rawUsed));
         itemLine.push_back(line);
     }
-    bool Full() const { return itemEnd.size() >= kBatchItems || rawUsed >= kBatchBytes; }
+    bool Full(size_t maxItems) const { return itemEnd.size() >= maxItems || rawUsed >= kBatchBytes; }
     void Reset(int64_t newIndex) {
         index = newIndex;
         rawUsed = 0;
@@ -257,7 +261,7 @@ public:
     // line: number of the item's first line in a text source.
     bool Add(const void* item, size_t n, int64_t line = 0) {
         batch_->Add(item, n, line);
-        if (!batch_->Full()) return true;
+        if (!batch_->Full(decode_.kind == SourceKind::JsonLines ? kBatchLines : kBatchRecords)) return true;
         Ship(kMoreFollow);
         if (Stopping()) return false;
         return Begin();
