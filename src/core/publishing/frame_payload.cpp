@@ -23,10 +23,38 @@ void AppendDouble(std::string& out, double v) {
     out.append(buf, r.ptr);
 }
 
+// Length of the well-formed UTF-8 sequence that starts at p (2 to 4 bytes),
+// or 0 when the bytes there are not one. The text ends with a NUL, which is
+// never a continuation byte, so nothing past it is read.
+size_t Utf8SequenceLength(const unsigned char* p) {
+    const auto in = [](unsigned char c, unsigned char lo, unsigned char hi) { return c >= lo && c <= hi; };
+    const unsigned char c = p[0];
+    if (in(c, 0xC2, 0xDF)) return in(p[1], 0x80, 0xBF) ? 2 : 0;
+    if (in(c, 0xE0, 0xEF)) {
+        const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+        return in(p[1], lo, hi) && in(p[2], 0x80, 0xBF) ? 3 : 0;
+    }
+    if (in(c, 0xF0, 0xF4)) {
+        const unsigned char lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+        return in(p[1], lo, hi) && in(p[2], 0x80, 0xBF) && in(p[3], 0x80, 0xBF) ? 4 : 0;
+    }
+    return 0;
+}
+
+// A serial number is whatever bytes the instrument sent: a byte that is not
+// part of well-formed UTF-8 becomes U+FFFD, so that the payload stays JSON.
 void AppendJsonString(std::string& out, const char* text) {
     out += '"';
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p == '"' || *p == '\\') {
+        if (*p >= 0x80) {
+            const size_t n = Utf8SequenceLength(p);
+            if (n == 0) {
+                out += "\\ufffd";
+            } else {
+                out.append(reinterpret_cast<const char*>(p), n);
+                p += n - 1;
+            }
+        } else if (*p == '"' || *p == '\\') {
             out += '\\';
             out += static_cast<char>(*p);
         } else if (*p < 0x20) {

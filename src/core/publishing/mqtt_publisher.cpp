@@ -469,7 +469,11 @@ void MqttPublisher::Start(const MqttSettings& settings) {
 }
 
 void MqttPublisher::Stop(double drainSeconds) {
-    activeQueue_.store(nullptr, std::memory_order_release);
+    activeQueue_.store(nullptr);
+    // A frame being offered may have taken the queue just before it was
+    // withdrawn; it is let in before the thread's last discard counts the
+    // queue, so that every frame offered is published or dropped.
+    while (offering_.load() != 0) std::this_thread::yield();
     if (!thread_.joinable()) return;
     {
         std::lock_guard<std::mutex> lock(wakeMutex_);
@@ -513,7 +517,12 @@ void MqttPublisher::SetFinalState(MqttState state, const std::string& message) n
 }
 
 void MqttPublisher::OnFrame(const FrameSlot& frame, uint32_t sourceAddr) {
-    PublishQueue* queue = activeQueue_.load(std::memory_order_acquire);
+    struct Offering {
+        std::atomic<int>& count;
+        explicit Offering(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
+        ~Offering() { count.fetch_sub(1); }
+    } offering(offering_);
+    PublishQueue* queue = activeQueue_.load();
     if (!queue) return;
     // A frame without a serial number of its own ("X" is what a frame
     // without trailer gets) is named after its sender.

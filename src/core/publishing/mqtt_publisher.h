@@ -112,6 +112,7 @@ private:
     size_t queueFrames_;
     std::unique_ptr<PublishQueue> queue_;
     std::atomic<PublishQueue*> activeQueue_{nullptr};
+    std::atomic<int> offering_{0};  // OnFrame calls under way
 
     std::thread thread_;
     std::atomic<bool> running_{false};

@@ -180,6 +180,12 @@ TEST(MqttNames, RefusedWhereEnteredAndSerialsMadeSafe) {
     EXPECT_EQ(TopicSafe("SN-7 a.b"), "SN-7 a.b");
     EXPECT_EQ(TopicSafe("A\x01+#/\xc3\xa9z\x7f"), "A______z_");
     EXPECT_EQ(TopicSafe(""), "_");
+    // ...and in the payload they stay JSON: bytes that are not UTF-8 become U+FFFD.
+    std::string payload;
+    BeginBatch(payload, "A\"\x01\xc3\xa9\xff\xe2\x82z\xf0\x9f\x98\x80\xed\xa0\x80");
+    EXPECT_NE(payload.find("\"A\\\"\\u0001\xc3\xa9\\ufffd\\ufffd\\ufffdz\xf0\x9f\x98\x80\\ufffd\\ufffd\\ufffd\""),
+              std::string::npos)
+        << payload;
 
     // A client id from the settings file that cannot be used: nothing is
     // started, and the reason is the state's message.
