@@ -22,7 +22,7 @@ const Command kCommands[] = {
      "[--interval MS] [--seconds S] [--mqtt URL] [--sensors FILE]"},
     {"publish", lumora::cli::RunPublish,
      "publish [--port N] --mqtt URL [--str-format] [--seconds S] [--sensors FILE] [--alarm-log FILE]"},
-    {"replay", lumora::cli::RunReplay, "replay FILE... [--to IP] [--port N] [--speed X | --rate F]"},
+    {"replay", lumora::cli::RunReplay, "replay FILE... [--to HOST] [--port N] [--speed X | --rate F]"},
     {"simulate", lumora::cli::RunSimulate, "simulate [options]   (see 'lumora-cli simulate --help')"},
     {"convert", lumora::cli::RunConvert,
      "convert DIR [--no-overwrite] [--skip-bad-lines] [--ms] [--value] [--sensors FILE]"},

@@ -1,13 +1,11 @@
 #include "conversion/recorded_file_reader.h"
 
-#include <cjson/cJSON.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -23,40 +21,11 @@ namespace lumora {
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
-// A JSON line longer than this cannot be a recorded datagram; it fails the
-// source instead of growing the line buffer without end.
-constexpr size_t kMaxJsonLine = 16u << 20;
-
-int32_t Read32(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-float ReadFloat(const uint8_t* p) {
-    uint32_t bits = static_cast<uint32_t>(Read32(p));
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-// Truncation toward zero, kept inside 32 bits (NaN counts as 0).
-int32_t TruncateFloat(float f) {
-    if (std::isnan(f)) return 0;
-    if (f >= 2147483647.0f) return INT32_MAX;
-    if (f <= -2147483648.0f) return INT32_MIN;
-    return static_cast<int32_t>(f);
-}
-
-int32_t WrappingAdd(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
 
 std::string CannotRead(int error) { return std::string("cannot be read: ") + std::strerror(error); }
 
 std::string LineReaderFailure(int error) {
-    if (error == EMSGSIZE) return "a line is longer than " + std::to_string(kMaxJsonLine >> 20) + " MiB";
+    if (error == EMSGSIZE) return "a line is longer than " + std::to_string(TextLineReader::kMaxLine >> 20) + " MiB";
     return CannotRead(error);
 }
 
@@ -72,86 +41,6 @@ std::string CurrentExceptionText() {
         return "the conversion failed";
     }
 }
-
-// A source opened for reading: regular files only (a fifo or a directory
-// named like a recording is not one).
-int OpenRegular(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Reads up to n bytes; fewer only at the end of the file. -1 on a read error.
-ssize_t ReadFull(int fd, uint8_t* buffer, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::read(fd, buffer + got, n - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(got);
-}
-
-// Text lines of a file, read through one large buffer; a line end is a line
-// feed, removed from the line. The buffer ends in json::kPadding bytes that
-// are never filled, so the JSON parser could read past any line in place.
-class LineReader {
-public:
-    explicit LineReader(int fd) : fd_(fd), buffer_(kReadChunk + json::kPadding) {}
-    enum Status { kLine, kEnd, kError };
-    Status Next(const char*& line, size_t& length) {
-        for (;;) {
-            const void* nl = end_ > begin_ ? std::memchr(buffer_.data() + begin_, '\n', end_ - begin_) : nullptr;
-            if (nl) {
-                line = buffer_.data() + begin_;
-                length = static_cast<size_t>(static_cast<const char*>(nl) - line);
-                begin_ += length + 1;
-                return kLine;
-            }
-            if (eof_) {
-                if (begin_ < end_) {
-                    line = buffer_.data() + begin_;
-                    length = end_ - begin_;
-                    begin_ = end_;
-                    return kLine;
-                }
-                return kEnd;
-            }
-            if (begin_ > 0) {
-                std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-                end_ -= begin_;
-                begin_ = 0;
-            }
-            if (end_ == Usable()) {
-                if (Usable() >= kMaxJsonLine) {
-                    errno = EMSGSIZE;
-                    return kError;
-                }
-                buffer_.resize(Usable() * 2 + json::kPadding);
-            }
-            ssize_t r = ReadFull(fd_, reinterpret_cast<uint8_t*>(buffer_.data() + end_), Usable() - end_);
-            if (r < 0) return kError;
-            if (static_cast<size_t>(r) < Usable() - end_) eof_ = true;
-            end_ += static_cast<size_t>(r);
-        }
-    }
-
-private:
-    size_t Usable() const { return buffer_.size() - json::kPadding; }
-
-    int fd_;
-    std::vector<char> buffer_;
-    size_t begin_ = 0;
-    size_t end_ = 0;
-    bool eof_ = false;
-};
 
 // Reads the whole file from its current position through buffer, calling
 // feed(data, n) -> bool for every chunk. false on a read error or when feed
@@ -179,7 +68,11 @@ bool ReadChunks(int fd, uint8_t* buffer, F&& feed, bool* stopped = nullptr) {
 // and writes them. Only a few batches exist, so memory stays the same for
 // any size of source.
 
-constexpr size_t kBatchItems = 256;
+// Items of a batch: text lines, or binary records. A binary record carries
+// up to 320 readings and makes a row about ten times as long as a recorded
+// text line does, so fewer of them keep a batch's rows to the same size.
+constexpr size_t kBatchLines = 256;
+constexpr size_t kBatchRecords = 128;
 constexpr size_t kBatchBytes = 1 << 19;
 constexpr int kBatchCount = 4;
 // Bytes readable after every item, for a parser that reads a little past the
@@ -226,10 +119,10 @@ constexpr int kSourceEnd = 0;  // otherwise a failure result of the source
 
 struct Batch {
     int64_t index = 0;
-    int64_t firstLine = 1;  // number of the first item's line (text sources)
     std::vector<char> raw;
     size_t rawUsed = 0;
     std::vector<uint32_t> itemEnd;
+    std::vector<int64_t> itemLine;  // number of each item's first line (text sources)
     int after = kMoreFollow;
 
     bool formatted = false;
@@ -248,18 +141,19 @@ struct Batch {
     }
     // Bytes readable from item i on: the items after it and the padding.
     size_t Capacity(const char* item) const { return static_cast<size_t>(raw.data() + raw.size() - item); }
-    void Add(const void* data, size_t n) {
+    void Add(const void* data, size_t n, int64_t line) {
         if (raw.size() < rawUsed + n + kItemPadding) raw.resize(std::max(raw.size() * 2, rawUsed + n + kItemPadding));
         std::memcpy(raw.data() + rawUsed, data, n);
         rawUsed += n;
         itemEnd.push_back(static_cast<uint32_t>(rawUsed));
+        itemLine.push_back(line);
     }
-    bool Full() const { return itemEnd.size() >= kBatchItems || rawUsed >= kBatchBytes; }
-    void Reset(int64_t newIndex, int64_t line) {
+    bool Full(size_t maxItems) const { return itemEnd.size() >= maxItems || rawUsed >= kBatchBytes; }
+    void Reset(int64_t newIndex) {
         index = newIndex;
-        firstLine = line;
         rawUsed = 0;
         itemEnd.clear();
+        itemLine.clear();
         after = kMoreFollow;
         formatted = false;
         results.clear();
@@ -361,13 +255,13 @@ public:
     bool Begin() {
         batch_ = queue_.TakeFree();
         if (!batch_) return false;
-        batch_->Reset(index_++, line_);
+        batch_->Reset(index_++);
         return true;
     }
-    bool Add(const void* item, size_t n) {
-        batch_->Add(item, n);
-        ++line_;
-        if (!batch_->Full()) return true;
+    // line: number of the item's first line in a text source.
+    bool Add(const void* item, size_t n, int64_t line = 0) {
+        batch_->Add(item, n, line);
+        if (!batch_->Full(decode_.kind == SourceKind::JsonLines ? kBatchLines : kBatchRecords)) return true;
         Ship(kMoreFollow);
         if (Stopping()) return false;
         return Begin();
@@ -398,7 +292,6 @@ private:
     bool listMode_;
     Batch* batch_ = nullptr;
     int64_t index_ = 0;
-    int64_t line_ = 1;
 };
 
 // Everything one source needs while its rows go to the output files.
@@ -605,12 +498,12 @@ private:
         if (DecodeJsonLine(line, n, decode_.onlyMatched, json_, *slot_, b.Capacity(line)) != JsonLineResult::Fail)
             return true;
         if (!ctx_.skipBadLines) {
-            Fail(kConvertBadLine, "line " + std::to_string(b.firstLine + static_cast<int64_t>(i)) +
+            Fail(kConvertBadLine, "line " + std::to_string(b.itemLine[i]) +
                                       " is not a valid record");
             return false;
         }
         SkippedLines& skipped = ctx_.skippedLines;
-        if (skipped.first.size() < SkippedLines::kFirstKept) skipped.first.push_back(b.firstLine + static_cast<int64_t>(i));
+        if (skipped.first.size() < SkippedLines::kFirstKept) skipped.first.push_back(b.itemLine[i]);
         skipped.count += 1;
         return !StopRequested();
     }
@@ -676,7 +569,7 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
             return true;
         },
         &stopped);
-    if (!readOk || ::lseek(fd, lmra ? 5 : 0, SEEK_SET) < 0) {
+    if (!readOk || ::lseek(fd, lmra ? static_cast<off_t>(kLmraHeaderSize) : 0, SEEK_SET) < 0) {
         const int error = errno;
         run.Start(0);
         if (!stopped) run.Fail(kConvertBadSource, CannotRead(error));
@@ -684,14 +577,37 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
     }
     run.Start(starts.Count());
 
+    if (lmra) {
+        run.Convert([&](BatchProducer& producer) {
+            bool cut = false;
+            int readError = 0;
+            LmraRecordReader records([&](uint8_t* into, size_t n) -> ssize_t {
+                // Checked per read too: long runs of invalid records give no
+                // record to stop at.
+                if (producer.Stopping()) {
+                    cut = true;
+                    return -1;
+                }
+                const ssize_t r = ReadFull(fd, into, n);
+                if (r < 0) readError = errno;
+                return r;
+            });
+            LmraRecordView record;
+            while (records.Next(record)) {
+                if (!producer.Add(record.data, record.pieceLength)) return kSourceEnd;
+            }
+            if (readError == 0 || cut) return kSourceEnd;
+            run.readerReason_ = CannotRead(readError);
+            return kConvertBadSource;
+        });
+        return run.Finish();
+    }
     run.Convert([&](BatchProducer& producer) {
-        PieceCutter cutter(lmra ? 0xFD : 0xFE, lmra ? 2 : 4);
+        PieceCutter cutter(0xFE, 4);
         bool cut = false;
         bool ok = ReadChunks(
             fd, buffer.get(),
             [&](const uint8_t* d, size_t n) {
-                // Checked per chunk too: long runs of invalid pieces give no
-                // record to stop at.
                 if (producer.Stopping()) return false;
                 return cutter.Feed(d, n, [&](const uint8_t* piece, size_t length) { return producer.Add(piece, length); });
             },
@@ -703,6 +619,10 @@ int ReadBinary(SourceRun& run, int fd, SourceKind kind) {
     return run.Finish();
 }
 
+ByteReader FileBytes(int fd) {
+    return [fd](uint8_t* into, size_t n) { return ReadFull(fd, into, n); };
+}
+
 int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines, std::string& reason) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -710,18 +630,17 @@ int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines, std::string& reason
         return kConvertBadSource;
     }
     int64_t fileLength = st.st_size;
-    const char* line = nullptr;
-    size_t length = 0;
     size_t firstLength = 0;
     {
-        LineReader first(fd);
-        LineReader::Status s = first.Next(line, length);
-        if (s == LineReader::kError) {
+        TextLineReader first(FileBytes(fd));
+        std::string_view line;
+        TextLineReader::Status s = first.Next(line);
+        if (s == TextLineReader::kError) {
             reason = LineReaderFailure(errno);
             return kConvertBadLine;
         }
-        if (s == LineReader::kLine) {
-            firstLength = length;
+        if (s == TextLineReader::kLine) {
+            firstLength = line.size();
             if (firstLength > 0 && line[firstLength - 1] == '\r') --firstLength;
         }
     }
@@ -736,15 +655,18 @@ int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines, std::string& reason
     run.Start(firstLength ? fileLength / static_cast<int64_t>(firstLength) : 0);
 
     run.Convert([&](BatchProducer& producer) {
-        LineReader lines(fd);
+        // Lines that leave an object open are joined with the lines after
+        // them into one record.
+        JsonRecordReader records(FileBytes(fd));
+        JsonRecord record;
         for (;;) {
-            LineReader::Status s = lines.Next(line, length);
-            if (s == LineReader::kEnd || producer.Stopping()) return kSourceEnd;
-            if (s == LineReader::kError) {
+            TextLineReader::Status s = records.Next(record);
+            if (s == TextLineReader::kEnd || producer.Stopping()) return kSourceEnd;
+            if (s == TextLineReader::kError) {
                 run.readerReason_ = LineReaderFailure(errno);
                 return kConvertBadLine;
             }
-            if (!producer.Add(line, length)) return kSourceEnd;
+            if (!producer.Add(record.text.data(), record.text.size(), record.line)) return kSourceEnd;
         }
     });
     return run.Finish();
@@ -752,285 +674,7 @@ int ReadJsonLines(SourceRun& run, int fd, bool skipBadLines, std::string& reason
 
 }  // namespace
 
-// ---- cutting ----
-
-PieceCutter::PieceCutter(uint8_t marker, int runLength)
-    : marker_(marker), runLength_(runLength), pending_(new uint8_t[kMaxPieceSize]) {}
-
-bool PieceCutter::Complete(const uint8_t* data, size_t start, size_t end, const uint8_t*& piece, size_t& length) {
-    size_t tail = end - start;
-    if (overflow_) {
-        // The end of a piece that grew too long: dropped, and the next piece
-        // starts after this marker.
-        overflow_ = false;
-        pendingLength_ = 0;
-        return false;
-    }
-    if (pendingLength_ + tail > kMaxPieceSize) {
-        pendingLength_ = 0;
-        return false;
-    }
-    if (pendingLength_ == 0) {
-        piece = data + start;
-        length = tail;
-        return true;
-    }
-    std::memcpy(pending_.get() + pendingLength_, data + start, tail);
-    piece = pending_.get();
-    length = pendingLength_ + tail;
-    pendingLength_ = 0;
-    return true;
-}
-
-void PieceCutter::Keep(const uint8_t* data, size_t start, size_t end) {
-    if (overflow_) return;
-    size_t tail = end - start;
-    if (pendingLength_ + tail > kMaxPieceSize) {
-        overflow_ = true;
-        pendingLength_ = 0;
-        return;
-    }
-    std::memcpy(pending_.get() + pendingLength_, data + start, tail);
-    pendingLength_ += tail;
-}
-
-void RunCounter::Feed(const uint8_t* data, size_t n) {
-    size_t i = 0;
-    while (i < n) {
-        if (run_ == 0) {
-            const void* hit = std::memchr(data + i, marker_, n - i);
-            if (!hit) return;
-            i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
-        }
-        if (data[i++] != marker_) {
-            run_ = 0;
-            continue;
-        }
-        if (++run_ == runLength_) {
-            run_ = 0;
-            ++count_;
-        }
-    }
-}
-
-// ---- decoding ----
-
-namespace {
-
-// The record's serial-number text, for the sensor table's rows of one
-// instrument; at most 29 characters, cut at a NUL.
-void SetSn(FrameSlot& slot, const char* text, size_t length) {
-    length = strnlen(text, std::min<size_t>(length, kSnSize - 1));
-    std::memcpy(slot.sn, text, length);
-    slot.sn[length] = '\0';
-}
-
-}  // namespace
-
-bool DecodeHeaderlessPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
-    // Fixed part: markers, time, counter, channel count and 32 count bytes.
-    if (n < 67) return false;
-    if (p[0] != 0xFF || p[1] != 0xFF || (p[2] != 0xFF && p[3] != 0xFF)) return false;
-    if (p[4] != 0) return false;
-    const int channels = p[34];
-    if (channels > 32) return false;
-    size_t announced = 0;
-    for (int j = 0; j < channels; ++j) announced += p[35 + j];
-    if (n < 67 + 4 * announced) return false;
-
-    slot.time = Read32(p + 10);
-    slot.microseconds = Read32(p + 14);
-    slot.counter = Read32(p + 18);
-    slot.sn[0] = '\0';  // these records carry none
-    int readings = 0;
-    size_t index = 0;
-    for (int j = 0; j < channels; ++j) {
-        const int sensors = p[35 + j];
-        for (int k = 0; k < sensors; ++k, ++index) {
-            // Sensors beyond 60 of a channel are passed over so the next
-            // channel starts with its own values.
-            if (k >= kMaxSensorsPerChannel || readings >= kMaxReadings) continue;
-            int32_t v = TruncateFloat(ReadFloat(p + 67 + 4 * index));
-            SensorReading& r = slot.readings[readings++];
-            r.id = static_cast<int32_t>(index) + 1;
-            r.channel = j + 1;
-            r.wavelength = WrappingAdd(v, kPhysicBase);
-            r.serial = r.channel * 1000 + r.id;
-            r.physicValue = static_cast<double>(v);
-        }
-    }
-    slot.count = readings;
-    return true;
-}
-
-bool DecodeLmraPiece(const uint8_t* p, size_t n, FrameSlot& slot) {
-    if (n < 2) return false;
-    size_t pair = 0;
-    while (pair + 1 < n && !(p[pair] == 0xFF && p[pair + 1] == 0xFF)) ++pair;
-    if (pair + 1 >= n) return false;
-    const uint8_t* h = p + pair + 2;
-    const size_t after = n - (pair + 2);
-    if (after < 3) return false;
-    const int channelByte = h[2];
-    if (channelByte >= 64) return false;  // a spectrum record
-    const int channels = channelByte & 0x3F;
-    // Three header bytes, the count bytes, the values and 50 trailer bytes.
-    const long long spare = static_cast<long long>(after) - channels - 53;
-    if (spare < 0) return false;
-    const int used = std::min(channels, 32);
-    long long announced = 0;
-    for (int l = 0; l < used; ++l) announced += h[3 + l];
-    if (spare / 2 != announced) return false;
-
-    const uint8_t* values = h + 3 + channels;
-    slot.time = Read32(p + n - 22);
-    slot.microseconds = Read32(p + n - 18);
-    slot.counter = Read32(p + n - 14);
-    SetSn(slot, reinterpret_cast<const char*>(p + n - 45), 23);
-    const int offset = static_cast<int8_t>(p[n - 10]);
-    const int32_t base = Read32(p + n - 6);
-    int readings = 0;
-    size_t index = 0;
-    for (int l = 0; l < used; ++l) {
-        int x = offset + l;
-        if (x > 31) x = 31;
-        const int sensors = h[3 + l];
-        for (int k = 0; k < sensors; ++k, ++index) {
-            if (k >= kMaxSensorsPerChannel || readings >= kMaxReadings) continue;
-            SensorReading& r = slot.readings[readings++];
-            r.id = static_cast<int32_t>(index) + 1;
-            r.channel = x + 1;
-            r.wavelength = WrappingAdd(Read16(values + 2 * index), base);
-            r.serial = r.channel * 1000 + r.id;
-            r.physicValue = static_cast<double>(r.wavelength) - kPhysicBase;
-        }
-    }
-    slot.count = readings;
-    return true;
-}
-
-JsonLineResult DecodeJsonLine(const char* line, size_t n, bool onlyMatched, JsonLineState& state, FrameSlot& slot,
-                              size_t capacity) {
-    size_t skip = 0;
-    while (skip < n && static_cast<unsigned char>(line[skip]) <= 0x20) ++skip;
-    if (skip == n) return JsonLineResult::Fail;
-
-    json::LineFields outer, inner;
-    if (!json::ReadJsonLine(line + skip, n - skip, capacity > skip ? capacity - skip : 0, onlyMatched, slot.readings,
-                            outer, inner))
-        return DecodeJsonLineLenient(line, n, onlyMatched, state, slot);
-    const json::LineFields* data = &outer;
-    int time = 0;
-    int microseconds = 0;
-    if (outer.haveSysTime) {
-        if (!outer.haveSysData) return JsonLineResult::Fail;
-        if (!outer.sysTimeHasItem || outer.sysTimeFirst.integer == 0) return JsonLineResult::Fail;
-        time = outer.sysTimeFirst.integer;
-        if (outer.sysTimeHasSecond) microseconds = outer.sysTimeSecond.integer;
-        data = &inner;
-    } else {
-        if (!outer.haveTime || outer.time.integer == 0) return JsonLineResult::Fail;
-        time = outer.time.integer;
-    }
-    if (!data->haveCounter || data->counter.integer == 0) return JsonLineResult::Fail;
-    const int counter = data->counter.integer;
-    if (state.havePrevious && counter == state.previousCounter) return JsonLineResult::Skip;
-    state.havePrevious = true;
-    state.previousCounter = counter;
-    if (!data->haveSn || data->sn.kind != json::Kind::String) return JsonLineResult::Fail;
-    if (!data->haveData) return JsonLineResult::Fail;
-    slot.time = time;
-    slot.microseconds = microseconds;
-    slot.counter = counter;
-    SetSn(slot, data->sn.text.data(), data->sn.text.size());
-    slot.count = data->readings;
-    return JsonLineResult::Record;
-}
-
-JsonLineResult DecodeJsonLineLenient(const char* line, size_t n, bool onlyMatched, JsonLineState& state,
-                                     FrameSlot& slot) {
-    size_t skip = 0;
-    while (skip < n && static_cast<unsigned char>(line[skip]) <= 0x20) ++skip;
-    if (skip == n) return JsonLineResult::Fail;
-    cJSON* root = cJSON_ParseWithLength(line + skip, n - skip);
-    if (!root) return JsonLineResult::Fail;
-    struct Free {
-        cJSON* p;
-        ~Free() { cJSON_Delete(p); }
-    } owner{root};
-
-    const cJSON* data = root;
-    int time = 0;
-    int microseconds = 0;
-    if (const cJSON* sysTime = cJSON_GetObjectItem(root, "SysTime")) {
-        const cJSON* sysData = cJSON_GetObjectItem(root, "SysData");
-        if (!sysData) return JsonLineResult::Fail;
-        const cJSON* first = cJSON_GetArrayItem(sysTime, 0);
-        if (!first || first->valueint == 0) return JsonLineResult::Fail;
-        time = first->valueint;
-        if (const cJSON* second = cJSON_GetArrayItem(sysTime, 1)) microseconds = second->valueint;
-        data = sysData;
-    } else {
-        const cJSON* t = cJSON_GetObjectItem(root, "Time");
-        if (!t || t->valueint == 0) return JsonLineResult::Fail;
-        time = t->valueint;
-    }
-
-    const cJSON* counter = cJSON_GetObjectItem(data, "Counter");
-    if (!counter || counter->valueint == 0) return JsonLineResult::Fail;
-    if (state.havePrevious && counter->valueint == state.previousCounter) return JsonLineResult::Skip;
-    state.havePrevious = true;
-    state.previousCounter = counter->valueint;
-    const cJSON* sn = cJSON_GetObjectItem(data, "SN");
-    if (!cJSON_IsString(sn)) return JsonLineResult::Fail;
-    const cJSON* sensors = cJSON_GetObjectItem(data, "Data");
-    if (!sensors) return JsonLineResult::Fail;
-
-    slot.time = time;
-    slot.microseconds = microseconds;
-    slot.counter = counter->valueint;
-    SetSn(slot, sn->valuestring, kSnSize);
-    int readings = 0;
-    for (const cJSON* e = sensors->child; e && readings < kMaxReadings; e = e->next) {
-        // A sensor needs an array of at least six numbers; anything else is
-        // left out.
-        if (!cJSON_IsArray(e)) continue;
-        const cJSON* item[6];
-        int have = 0;
-        for (const cJSON* v = e->child; v && have < 6 && cJSON_IsNumber(v); v = v->next) item[have++] = v;
-        if (have < 6) continue;
-        if (onlyMatched && item[0]->valueint == 0) continue;
-        SensorReading& r = slot.readings[readings++];
-        r.id = item[1]->valueint;
-        r.channel = item[2]->valueint;
-        r.wavelength = item[3]->valueint;
-        r.physicValue = item[4]->valuedouble;
-        r.serial = item[5]->valueint;
-    }
-    slot.count = readings;
-    return JsonLineResult::Record;
-}
-
 // ---- the source ----
-
-int DetectSourceKind(const std::string& path, SourceKind& kind) {
-    int fd = OpenRegular(path);
-    if (fd < 0) return kConvertCannotOpen;
-    uint8_t head[5] = {0, 0, 0, 0, 0};
-    ssize_t got = ReadFull(fd, head, sizeof head);
-    ::close(fd);
-    if (got < 0) return kConvertCannotOpen;
-    if (head[0] == 0xFF && head[1] == 0xFF && head[2] == 0xFF && head[3] == 0xFF) {
-        kind = SourceKind::HeaderlessBinary;
-    } else if (std::memcmp(head, "LMRA", 4) != 0) {
-        kind = SourceKind::JsonLines;
-    } else if (head[4] == 0x65) {
-        kind = SourceKind::LmraBinary;
-    } else {
-        return kConvertBadSource;
-    }
-    return kConvertOk;
-}
 
 namespace {
 
@@ -1056,7 +700,7 @@ int ConvertSource(ConversionContext& ctx, const std::string& path) {
         return kConvertCancelled;
     }
     ConvertSettings settings = ctx.Settings();
-    int fd = OpenRegular(path);
+    int fd = OpenRegularFile(path);
     if (fd < 0) {
         ctx.failureReason = CannotOpen(path);
         return kConvertCannotOpen;

@@ -1,204 +1,55 @@
 #include "conversion/recording_player.h"
 
-#include <cJSON.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <new>
 
 #include "platform/udp_socket.h"
 
 namespace lumora {
 namespace {
 
-constexpr size_t kTrailer = 52;
-constexpr size_t kLmraHeader = 5;
+using Steady = std::chrono::steady_clock;
 
-int32_t Le32(const uint8_t* p) {
-    return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-}
+// The longest wait for one datagram that due times are computed with: far
+// beyond any replay, far within the clock's range.
+constexpr double kLongestWaitSeconds = 1e9;
+// How often a file that plays is looked at for changes.
+constexpr auto kLookForChanges = std::chrono::milliseconds(50);
 
-bool AllZero(const uint8_t* p, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (p[i]) return false;
-    return true;
-}
-
-// The trailer the recorder appends to a frame that has none: serial "X",
-// reserved bytes zero, channel offset 0 and the wavelength base. An
-// instrument's own trailer carries its serial number.
-bool AppendedByRecorder(const uint8_t* t) {
-    return t[5] == 'X' && t[6] == 0 && AllZero(t + 7, 21) && AllZero(t + 40, 4) && Le32(t + 44) == kWavelengthBase;
-}
-
-const uint8_t* Find(const uint8_t* from, const uint8_t* end, const char* pattern, size_t n) {
-    const void* hit = memmem(from, static_cast<size_t>(end - from), pattern, n);
-    return static_cast<const uint8_t*>(hit);
-}
-
-bool ParseSysTimePrefix(const char* p, size_t n, size_t& prefixLength, double& time) {
-    static const char kOpen[] = "{\"SysTime\":[";
-    static const char kClose[] = "],\"SysData\":";
-    const size_t open = sizeof kOpen - 1, close = sizeof kClose - 1;
-    if (n < open || std::memcmp(p, kOpen, open) != 0) return false;
-    size_t i = open;
-    long long numbers[2] = {0, 0};
-    for (int k = 0; k < 2; ++k) {
-        bool negative = false;
-        if (i < n && p[i] == '-') negative = true, ++i;
-        const size_t digits = i;
-        while (i < n && p[i] >= '0' && p[i] <= '9' && i - digits < 18) numbers[k] = numbers[k] * 10 + (p[i++] - '0');
-        if (i == digits) return false;
-        if (negative) numbers[k] = -numbers[k];
-        if (k == 0) {
-            if (i >= n || p[i] != ',') return false;
-            ++i;
-        }
+// The IPv4 address of host, dotted; false with the reason.
+bool ResolveIPv4(const std::string& host, std::string& address, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (rc != 0 || !list) {
+        error = "cannot resolve " + host + ": " + (rc != 0 ? ::gai_strerror(rc) : "no IPv4 address");
+        if (list) ::freeaddrinfo(list);
+        return false;
     }
-    if (n - i < close || std::memcmp(p + i, kClose, close) != 0) return false;
-    prefixLength = i + close;
-    time = static_cast<double>(numbers[0]) + static_cast<double>(numbers[1]) / 1e6;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr, text, sizeof text);
+    ::freeaddrinfo(list);
+    address = text;
     return true;
+}
+
+Steady::duration After(double seconds) {
+    if (!(seconds > 0)) seconds = 0;
+    seconds = std::min(seconds, kLongestWaitSeconds);
+    return std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
 }
 
 }  // namespace
-
-// ---- RecordingReader
-
-RecordingReader::~RecordingReader() {
-    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
-}
-
-bool RecordingReader::Open(const std::string& path, std::string& error) {
-    if (DetectSourceKind(path, kind_) != kConvertOk) {
-        error = path + ": not a recording that can be read";
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        error = path + ": not a regular file";
-        return false;
-    }
-    size_ = static_cast<size_t>(st.st_size);
-    if (size_ > 0) {
-        void* map = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map == MAP_FAILED) {
-            ::close(fd);
-            error = path + ": " + std::strerror(errno);
-            return false;
-        }
-        ::madvise(map, size_, MADV_SEQUENTIAL);
-        data_ = static_cast<const uint8_t*>(map);
-    }
-    ::close(fd);
-    offset_ = kind_ == SourceKind::LmraBinary ? std::min(kLmraHeader, size_) : 0;
-    return true;
-}
-
-bool RecordingReader::Next(RecordedDatagram& out) {
-    switch (kind_) {
-        case SourceKind::LmraBinary: return NextBinary(out);
-        case SourceKind::HeaderlessBinary: return NextHeaderless(out);
-        case SourceKind::JsonLines: return NextLine(out);
-    }
-    return false;
-}
-
-// A record runs from the frame marker to the end of the 52-byte trailer,
-// which begins FE FE FE FE 65 and ends FD FD FD FD. Frame values may contain
-// FD bytes, so the end is only taken where the trailer's start matches too.
-bool RecordingReader::NextBinary(RecordedDatagram& out) {
-    const uint8_t* end = data_ + size_;
-    while (offset_ + 2 <= size_) {
-        const uint8_t* start = Find(data_ + offset_, end, "\xFF\xFF", 2);
-        if (!start) break;
-        const uint8_t* search = start + 2;
-        while (true) {
-            const uint8_t* fd = Find(search, end, "\xFD\xFD\xFD\xFD", 4);
-            if (!fd) {
-                offset_ = size_;
-                return false;  // a record cut short at the end of the file
-            }
-            const uint8_t* recordEnd = fd + 4;
-            const uint8_t* trailer = recordEnd - kTrailer;
-            if (trailer >= start + 2 && std::memcmp(trailer, "\xFE\xFE\xFE\xFE\x65", 5) == 0) {
-                offset_ = static_cast<size_t>(recordEnd - data_);
-                out.data = start;
-                out.length = static_cast<size_t>(recordEnd - start);
-                if (AppendedByRecorder(trailer)) out.length -= kTrailer;
-                out.haveTime = true;
-                out.time = Le32(trailer + 28) + Le32(trailer + 32) / 1e6;
-                return true;
-            }
-            search = fd + 1;
-        }
-    }
-    offset_ = size_;
-    return false;
-}
-
-bool RecordingReader::NextHeaderless(RecordedDatagram& out) {
-    const uint8_t* end = data_ + size_;
-    while (offset_ + 4 <= size_) {
-        const uint8_t* start = Find(data_ + offset_, end, "\xFF\xFF\xFF\xFF", 4);
-        if (!start) break;
-        const uint8_t* fe = Find(start + 4, end, "\xFE\xFE\xFE\xFE", 4);
-        if (!fe) break;
-        offset_ = static_cast<size_t>(fe + 4 - data_);
-        out.data = start;
-        out.length = static_cast<size_t>(fe + 4 - start);
-        out.haveTime = out.length >= 14;
-        out.time = out.haveTime ? Le32(start + 10) : 0;
-        return true;
-    }
-    offset_ = size_;
-    return false;
-}
-
-bool RecordingReader::NextLine(RecordedDatagram& out) {
-    while (offset_ < size_) {
-        const uint8_t* start = data_ + offset_;
-        const uint8_t* newline = static_cast<const uint8_t*>(std::memchr(start, '\n', size_ - offset_));
-        const uint8_t* lineEnd = newline ? newline : data_ + size_;
-        offset_ = static_cast<size_t>(lineEnd - data_) + (newline ? 1 : 0);
-        const char* line = reinterpret_cast<const char*>(start);
-        size_t n = static_cast<size_t>(lineEnd - start);
-        if (n == 0) continue;
-        size_t prefix = 0;
-        double time = 0;
-        if (ParseSysTimePrefix(line, n, prefix, time)) {
-            // The recorder wrote the prefix, the datagram and one "}".
-            out.data = start + prefix;
-            out.length = n - prefix - (line[n - 1] == '}' ? 1 : 0);
-            out.haveTime = true;
-            out.time = time;
-            return true;
-        }
-        out.data = start;
-        out.length = n;
-        out.haveTime = false;
-        if (cJSON* root = cJSON_ParseWithLength(line, n)) {
-            const cJSON* t = cJSON_GetObjectItem(root, "Time");
-            if (cJSON_IsNumber(t)) {
-                out.haveTime = true;
-                out.time = t->valuedouble;
-            }
-            cJSON_Delete(root);
-        }
-        return true;
-    }
-    return false;
-}
 
 // ---- RecordingPlayer
 
@@ -210,6 +61,12 @@ bool RecordingPlayer::Start(const std::vector<std::string>& files, const ReplayO
         error = "no recording given";
         return false;
     }
+    if (!(options.rate == 0 || (options.rate >= kLowestRate && std::isfinite(options.rate)))) {
+        error = "the rate must be at least 1e-06 frames per second";
+        return false;
+    }
+    ReplayOptions resolved = options;
+    if (!ResolveIPv4(options.to, resolved.to, error)) return false;
     uint64_t total = 0;
     for (const std::string& f : files) {
         RecordingReader reader;
@@ -219,12 +76,17 @@ bool RecordingPlayer::Start(const std::vector<std::string>& files, const ReplayO
     totalBytes_ = total;
     doneBytes_ = 0;
     sent_ = 0;
-    sendFailures_ = 0;
     stop_ = false;
     paused_ = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_.clear();
+        currentFile_.clear();
+    }
     SetSpeed(options.speed);
+    checking_ = true;
     playing_ = true;
-    thread_ = std::thread(&RecordingPlayer::Run, this, files, options);
+    thread_ = std::thread(&RecordingPlayer::Run, this, files, resolved);
     return true;
 }
 
@@ -265,6 +127,16 @@ double RecordingPlayer::Progress() const {
     return total ? std::min(1.0, static_cast<double>(doneBytes_.load()) / static_cast<double>(total)) : 1.0;
 }
 
+std::string RecordingPlayer::Error() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+void RecordingPlayer::EndWith(const std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (error_.empty()) error_ = error;
+}
+
 std::string RecordingPlayer::CurrentFile() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return currentFile_;
@@ -276,12 +148,45 @@ bool RecordingPlayer::WaitUntil(std::chrono::steady_clock::time_point due) {
 }
 
 void RecordingPlayer::Run(std::vector<std::string> files, ReplayOptions options) {
-    using Steady = std::chrono::steady_clock;
+    // Nothing leaves this thread: what goes wrong ends the replay with a reason.
+    try {
+        Play(files, options);
+    } catch (const std::bad_alloc&) {
+        EndWith("not enough memory to go on playing");
+    } catch (const std::exception& e) {
+        EndWith(std::string("replay failed: ") + e.what());
+    } catch (...) {
+        EndWith("replay failed");
+    }
+    checking_ = false;
+    playing_ = false;
+}
+
+void RecordingPlayer::Play(const std::vector<std::string>& files, const ReplayOptions& options) {
     UdpSocket socket;
     if (!socket.Create()) {
-        playing_ = false;
+        EndWith(std::string("cannot create a UDP socket: ") + std::strerror(errno));
         return;
     }
+    // Every file is read through before anything is sent; while it plays, a
+    // file must be the one that was checked.
+    std::vector<std::string> checked;
+    for (const std::string& path : files) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            currentFile_ = path;
+        }
+        RecordingReader reader;
+        reader.SetCancel(&stop_);
+        std::string error;
+        if (!reader.Open(path, error) || !reader.Check(error)) {
+            if (!stop_) EndWith(error);
+            return;
+        }
+        checked.push_back(reader.Identity());
+    }
+    checking_ = false;
+
     // The pace is anchored at a moment and a recorded time; pausing or a new
     // speed sets a new anchor, so the change applies from where playing is.
     Steady::time_point anchor = Steady::now();
@@ -291,15 +196,27 @@ void RecordingPlayer::Run(std::vector<std::string> files, ReplayOptions options)
     double previousTime = 0;
     uint64_t bytesBefore = 0;
 
-    for (const std::string& path : files) {
+    for (size_t f = 0; f < files.size() && !stop_; ++f) {
+        const std::string& path = files[f];
         RecordingReader reader;
+        reader.SetCancel(&stop_);
         std::string error;
-        if (!reader.Open(path, error)) continue;  // gone since Start
+        if (!reader.Open(path, error)) {
+            EndWith(error);
+            return;
+        }
+        if (reader.Identity() != checked[f]) {
+            EndWith(path + " changed while it was played");
+            return;
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             currentFile_ = path;
         }
         RecordedDatagram d;
+        // A file is read ahead in large pieces: whether it is still the one
+        // checked is also asked while its datagrams go out.
+        Steady::time_point nextLook = Steady::now() + kLookForChanges;
         while (!stop_ && reader.Next(d)) {
             if (d.haveTime && havePrevious)
                 recordedSinceAnchor += std::clamp(d.time - previousTime, 0.0, kLongestGapSeconds);
@@ -319,21 +236,29 @@ void RecordingPlayer::Run(std::vector<std::string> files, ReplayOptions options)
                 }
                 const double seconds = options.rate > 0 ? static_cast<double>(sentSinceAnchor) / options.rate
                                                         : recordedSinceAnchor / speed_.load();
-                const auto due = anchor + std::chrono::duration_cast<Steady::duration>(
-                                              std::chrono::duration<double>(seconds));
-                if (WaitUntil(due)) break;
+                if (WaitUntil(anchor + After(seconds))) break;
             }
             if (stop_) break;
-            if (!socket.SendTo(d.data, d.length, options.to, options.port)) sendFailures_.fetch_add(1);
+            if (Steady::now() >= nextLook) {
+                if (!reader.Unchanged()) break;
+                nextLook = Steady::now() + kLookForChanges;
+            }
+            if (!socket.SendTo(d.data, d.length, options.to, options.port)) {
+                EndWith("cannot send to " + options.to + ":" + std::to_string(options.port) + ": " +
+                        std::strerror(errno));
+                return;
+            }
             sent_.fetch_add(1);
             ++sentSinceAnchor;
             doneBytes_ = bytesBefore + reader.Offset();
         }
+        if (!reader.Error().empty() && !stop_) {
+            EndWith(reader.Error());
+            return;
+        }
         bytesBefore += reader.Size();
         doneBytes_ = bytesBefore;
-        if (stop_) break;
     }
-    playing_ = false;
 }
 
 }  // namespace lumora

@@ -3,6 +3,9 @@
 // the instrument sent (the trailer the recorder appended is taken off again,
 // a text line loses the SysTime wrapping the recorder put around it), sent
 // over UDP at the pace the recorded times give, or at a fixed rate.
+// Files are read as formats/recording_reader.h reads them: every file is
+// checked to be a recording before the first datagram goes out, and a file
+// that changes while it plays ends the replay.
 #include <sys/types.h>
 
 #include <atomic>
@@ -15,46 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "conversion/recorded_file_reader.h"
+#include "formats/recording_reader.h"
 
 namespace lumora {
 
-struct RecordedDatagram {
-    const uint8_t* data = nullptr;  // valid until the next call of Next
-    size_t length = 0;
-    bool haveTime = false;
-    double time = 0;  // seconds since 1970, as recorded
-};
-
-// Reads one recording (any of the three kinds the conversion reads).
-class RecordingReader {
-public:
-    RecordingReader() = default;
-    ~RecordingReader();
-    RecordingReader(const RecordingReader&) = delete;
-    RecordingReader& operator=(const RecordingReader&) = delete;
-
-    // False with a reason in error when the file cannot be read.
-    bool Open(const std::string& path, std::string& error);
-    // The next datagram; false at the end of the file.
-    bool Next(RecordedDatagram& out);
-    uint64_t Offset() const { return offset_; }
-    uint64_t Size() const { return size_; }
-    SourceKind Kind() const { return kind_; }
-
-private:
-    bool NextBinary(RecordedDatagram& out);
-    bool NextHeaderless(RecordedDatagram& out);
-    bool NextLine(RecordedDatagram& out);
-
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-    size_t offset_ = 0;
-    SourceKind kind_ = SourceKind::LmraBinary;
-};
-
 struct ReplayOptions {
-    std::string to = "127.0.0.1";
+    std::string to = "127.0.0.1";  // a host name or an IPv4 address, resolved once at Start
     uint16_t port = 7008;
     double speed = 1.0;  // recorded time divided by this
     double rate = 0;     // frames per second; when above 0 the recorded times are not used
@@ -67,14 +36,19 @@ public:
     static constexpr double kLongestGapSeconds = 5.0;
     static constexpr double kSlowest = 0.1;
     static constexpr double kFastest = 100.0;
+    // The lowest fixed rate, in frames per second (one frame in 11.6 days).
+    static constexpr double kLowestRate = 1e-6;
 
     RecordingPlayer() = default;
     ~RecordingPlayer();
     RecordingPlayer(const RecordingPlayer&) = delete;
     RecordingPlayer& operator=(const RecordingPlayer&) = delete;
 
-    // Checks that every file can be read and starts playing them in order on
-    // a thread of its own. False with a reason in error otherwise.
+    // Checks that every file exists and starts like a recording and that the
+    // destination resolves, then plays the files in order on a thread of its
+    // own. That thread first reads every file through (Checking()) and sends
+    // nothing when one is no recording. False with a reason in error when
+    // the replay cannot start.
     bool Start(const std::vector<std::string>& files, const ReplayOptions& options, std::string& error);
     void SetPaused(bool paused);
     bool Paused() const { return paused_.load(); }
@@ -90,11 +64,17 @@ public:
     // Fraction of the bytes of all files read so far, 0..1.
     double Progress() const;
     uint64_t Sent() const { return sent_.load(); }
-    uint64_t SendFailures() const { return sendFailures_.load(); }
+    // Why the replay ended early (a file that is no recording or changed
+    // while it played, a datagram that could not be sent); empty otherwise.
+    std::string Error() const;
+    // The files are still being checked; nothing has been sent yet.
+    bool Checking() const { return checking_.load(); }
     std::string CurrentFile() const;
 
 private:
     void Run(std::vector<std::string> files, ReplayOptions options);
+    void Play(const std::vector<std::string>& files, const ReplayOptions& options);
+    void EndWith(const std::string& error);
     // Waits until due or until paused, stopped or the speed changed; false
     // when it returned early.
     bool WaitUntil(std::chrono::steady_clock::time_point due);
@@ -111,7 +91,8 @@ private:
     std::atomic<uint64_t> totalBytes_{0};
     std::atomic<uint64_t> doneBytes_{0};
     std::atomic<uint64_t> sent_{0};
-    std::atomic<uint64_t> sendFailures_{0};
+    std::atomic<bool> checking_{false};
+    std::string error_;  // guarded by mutex_
 };
 
 }  // namespace lumora

@@ -64,6 +64,14 @@ public:
     virtual void EndBatch() {}
 };
 
+// Sets the frame's serial-number text from a record's bytes: at most 29
+// characters, cut at a NUL. The sensor table keeps rows per instrument.
+inline void SetFrameSn(FrameSlot& slot, const char* text, size_t length) {
+    length = strnlen(text, std::min<size_t>(length, kSnSize - 1));
+    std::memcpy(slot.sn, text, length);
+    slot.sn[length] = '\0';
+}
+
 // Copies what a reader needs of a frame: the header fields, the stored
 // readings, sn and the text up to its end. Much cheaper than copying the whole
 // slot, whose text area is mostly unused.

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "recording/fresh_file.h"
+#include "formats/lmra_records.h"
 #include "recording/raw_recorder.h"
 
 #include <fcntl.h>
@@ -28,8 +29,7 @@ namespace lumora {
 
 namespace {
 
-constexpr uint8_t kFileHeader[5] = {'L', 'M', 'R', 'A', 0x65};
-constexpr size_t kHeaderBytes = sizeof kFileHeader;
+constexpr size_t kHeaderBytes = kLmraHeaderSize;
 // Room for the longest frame the instrument sends (the desktop program takes
 // datagrams of up to 10240 bytes); a longer datagram is counted as too long
 // and not recorded. Small slots keep the receive batch in the caches.
@@ -260,7 +260,7 @@ bool HighSpeedCapture::Open(std::string* error) {
     const size_t dot = ExtensionStart(options_.path);
     fd_ = CreateFreshFile(options_.path.substr(0, dot), options_.path.substr(dot), 1, &path_, nullptr);
     if (fd_ < 0) return fail("cannot create " + path_ + ": " + std::strerror(errno));
-    if (!WriteAll(fd_, kFileHeader, sizeof kFileHeader))
+    if (!WriteAll(fd_, kLmraFileHeader, sizeof kLmraFileHeader))
         return fail("cannot write " + path_ + ": " + std::strerror(errno));
     return true;
 }

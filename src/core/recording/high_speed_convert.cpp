@@ -13,17 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "formats/byte_order.h"
+#include "formats/lmra_records.h"
 #include "platform/durable_file.h"
-#include "recording/raw_recorder.h"
 
 namespace lumora {
 
 namespace {
-
-int32_t Le32(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Output through one large buffer instead of a call per field.
 class CsvOut {
@@ -118,32 +114,10 @@ int DecodeHighSpeedRecord(const uint8_t* r, size_t length, HighSpeedRecord* out)
     return 0;
 }
 
-size_t FindRecordEnd(const uint8_t* data, size_t from, size_t length, bool atEnd) {
-    for (size_t i = from; i + 4 <= length; ++i) {
-        if (data[i] != 0xFD) continue;
-        if (data[i + 1] != 0xFD || data[i + 2] != 0xFD || data[i + 3] != 0xFD) continue;
-        const size_t after = i + 4;
-        if (after == length) return atEnd ? after : 0;
-        if (after + 1 == length) {
-            if (!atEnd) return 0;  // the next byte tells
-            continue;
-        }
-        if (data[after] == 0xFF && data[after + 1] == 0xFF) return after;
-    }
-    return 0;
-}
-
 namespace {
 
 // Bytes read per call.
 constexpr size_t kReadBytes = 4u << 20;
-// No frame is longer (32 channels of at most 255 values and the trailer):
-// a record still without its end after this many bytes is malformed, and
-// only its end is looked for, so that it is not held in memory whole.
-constexpr size_t kLongestRecord = 64u << 10;
-// Kept of a malformed record while its end is looked for: an end marker and
-// the next record's marker may be cut by a read.
-constexpr size_t kEndSearchTail = 5;
 
 ssize_t ReadSome(int fd, uint8_t* into, size_t length) {
     ssize_t n;
@@ -188,7 +162,7 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
         st.error = o.input + " is not an LMRA recording (too short)";
         return st;
     }
-    if (std::memcmp(magic, "LMRA", 4) != 0 || magic[4] != 0x65) {
+    if (std::memcmp(magic, kLmraFileHeader, sizeof magic) != 0) {
         st.error = o.input + " is not an LMRA recording";
         return st;
     }
@@ -246,65 +220,36 @@ HighSpeedConvertStats ConvertHighSpeedFile(const HighSpeedConvertOptions& o) {
         out.EndRow();
     };
 
-    std::vector<uint8_t> buffer(kReadBytes + kLongestRecord);
-    uint8_t* const buf = buffer.data();
     uint64_t offset = sizeof magic;
-    size_t have = 0;
-    size_t unclaimed = 0;
-    bool atEnd = false;
-    bool inLongRecord = false;  // buf starts inside an overlong record, its end not yet found
-    bool longRecordIsSpectrum = false;
     std::string readError;
-    while (!atEnd && !out.Failed()) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size() - have, size - offset));
-        ssize_t n = want > 0 ? ReadSome(fd, buf + have, want) : 0;
-        if (n < 0) {
-            readError = "cannot read " + o.input + ": " + std::strerror(errno);
-            break;
-        }
-        if (n == 0 && offset < size) {
-            readError = o.input + " shrank while it was read (" + std::to_string(offset) + " of " +
-                        std::to_string(size) + " bytes): the conversion ended early";
-            break;
-        }
-        have += static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-        atEnd = offset == size;
-
-        size_t used = 0;
-        if (inLongRecord) {
-            const size_t end = FindRecordEnd(buf, 0, have, atEnd);
-            if (end > 0) {
-                // Counted as decoding it whole would count it.
-                ++(longRecordIsSpectrum ? st.spectrumRecords : st.invalidRecords);
-                used = end;
-                inLongRecord = false;
-            } else if (atEnd) {
-                unclaimed += have + 1;
-                used = have;
-            } else {
-                used = have - std::min(have, kEndSearchTail);
+    LmraRecordReader records(
+        [&](uint8_t* into, size_t n) -> ssize_t {
+            if (out.Failed()) return -1;
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(n, size - offset));
+            if (want == 0) return 0;
+            const ssize_t got = ReadSome(fd, into, want);
+            if (got < 0) {
+                readError = "cannot read " + o.input + ": " + std::strerror(errno);
+                return -1;
             }
-        }
-        if (!inLongRecord) used += ForEachRecordSoFar(buf + used, have - used, atEnd, &unclaimed, convertRecord);
-        std::memmove(buf, buf + used, have - used);
-        have -= used;
-        if (!atEnd && !inLongRecord && have > kLongestRecord) {
-            // A record start whose end has not come within any frame's length:
-            // no wavelength frame, but its kind byte may still say spectrum.
-            HighSpeedRecord probe;
-            longRecordIsSpectrum = DecodeHighSpeedRecord(buf, have, &probe) == 1;
-            inLongRecord = true;
-            std::memmove(buf, buf + have - kEndSearchTail, kEndSearchTail);
-            have = kEndSearchTail;
-        }
-    }
+            if (got == 0) {
+                readError = o.input + " shrank while it was read (" + std::to_string(offset) + " of " +
+                            std::to_string(size) + " bytes): the conversion ended early";
+                return -1;
+            }
+            offset += static_cast<uint64_t>(got);
+            return got;
+        },
+        kReadBytes);
+    LmraRecordView record;
+    while (records.Next(record)) convertRecord(record.data, record.length);
     st.bytesRead = offset;
     if (readError.empty() && ::fstat(fd, &sb) == 0 && static_cast<uint64_t>(sb.st_size) > size) {
         readError = o.input + " grew while it was read: only its first " + std::to_string(size) +
                     " bytes were converted";
     }
-    if (unclaimed > 0) ++st.invalidRecords;
+    // Bytes that belong to no record: leading garbage, an unfinished record.
+    if (records.Unclaimed() > 0) ++st.invalidRecords;
     if (!header) {
         out.Text("Time,Counter", 12);
         out.EndRow();

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstring>
 
+#include "formats/json_lines.h"
 #include "recording/fresh_file.h"
 #include "settings/setting_values.h"
 #include "window/string_table.h"
@@ -15,7 +15,6 @@
 namespace lumora {
 namespace {
 
-constexpr uint8_t kFileHeader[5] = {'L', 'M', 'R', 'A', 0x65};
 constexpr int kOpenFailedString = 220;
 constexpr int kUnsafePrefixString = 230;
 constexpr int kWriteFailedString = 221;
@@ -25,13 +24,6 @@ constexpr size_t kFlushThreshold = 1024 * 1024;
 // A record is at most one datagram (10240 bytes) with a SysTime prefix or a
 // trailer.
 constexpr size_t kLargestRecord = 16 * 1024;
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 bool IsBinary(const uint8_t* data, size_t length) {
     return length >= 2 && data[0] == 0xFF && data[1] == 0xFF;
@@ -47,24 +39,6 @@ void ShowFileNumber(WindowPort& window, int number, int total) {
     std::string text = FileNumberText(number, total);
     WindowPort* w = &window;
     window.Post([w, text] { w->SetText(kFileNumberControl, text); });
-}
-
-bool FrameHasOwnTrailer(const uint8_t* frame, size_t length) {
-    if (length < 2 + kTrailerSize) return false;
-    return frame[length - 4] == 0xFD && frame[length - 3] == 0xFD;
-}
-
-void BuildRecorderTrailer(uint8_t* out, int64_t nowMs, uint32_t datagramCount) {
-    std::memset(out, 0, kTrailerSize);
-    std::memset(out, 0xFE, 4);
-    out[4] = 0x65;
-    out[5] = 'X';  // serial-number text "X", ended by the zero at 6
-    StampTime t = ToStamp(nowMs);
-    PutLe32(out + 28, static_cast<uint32_t>(t.seconds));
-    PutLe32(out + 32, static_cast<uint32_t>(t.microseconds));
-    PutLe32(out + 36, datagramCount);
-    PutLe32(out + 44, 1510000);
-    std::memset(out + 48, 0xFD, 4);
 }
 
 RawRecorder::RawRecorder(WindowPort* window, const Clock& clock)
@@ -188,7 +162,7 @@ void RawRecorder::EndRecord() { unitEnds_.push_back(pending_.size()); }
 
 void RawRecorder::AppendHeaderIfNeeded() {
     if (!needHeader_ || !pending_.empty()) return;
-    Append(kFileHeader, sizeof kFileHeader);
+    Append(kLmraFileHeader, sizeof kLmraFileHeader);
     unitEnds_.push_back(pending_.size());
     pendingHeader_ = true;
     needHeader_ = false;
@@ -270,30 +244,18 @@ int RawRecorder::RecordData(uint8_t* data, size_t length, uint32_t datagramCount
     }
     AppendHeaderIfNeeded();
 
-    if (binary && FrameHasOwnTrailer(data, length)) {
-        if (saveCounter_.load(std::memory_order_relaxed)) PutLe32(data + length - 16, datagramCount);
-        if (stampLocalTime_.load(std::memory_order_relaxed)) {
-            StampTime t = ToStamp(clock_.NowMs());
-            PutLe32(data + length - 24, static_cast<uint32_t>(t.seconds));
-            PutLe32(data + length - 20, static_cast<uint32_t>(t.microseconds));
-        }
-        Append(data, length);
-    } else if (binary) {
-        uint8_t trailer[kTrailerSize];
-        BuildRecorderTrailer(trailer, clock_.NowMs(), datagramCount);
-        Append(data, length);
-        Append(trailer, sizeof trailer);
+    if (binary) {
+        LmraStamp stamp;
+        stamp.datagramCount = datagramCount;
+        stamp.nowMs = clock_.NowMs();
+        stamp.counterIntoOwnTrailer = saveCounter_.load(std::memory_order_relaxed);
+        stamp.timeIntoOwnTrailer = stampLocalTime_.load(std::memory_order_relaxed);
+        AppendLmraRecord(pending_, data, length, stamp);
     } else if (stampLocalTime_.load(std::memory_order_relaxed)) {
-        StampTime t = ToStamp(clock_.NowMs());
-        char prefix[96];
-        int n = std::snprintf(prefix, sizeof prefix, "{\"SysTime\":[%" PRId64 ",%" PRId32 "],\"SysData\":", t.seconds,
-                              t.microseconds);
-        Append(prefix, static_cast<size_t>(n));
-        Append(data, length);
-        Append("}\n", 2);
+        const StampTime t = ToStamp(clock_.NowMs());
+        AppendJsonLine(pending_, data, length, &t);
     } else {
-        Append(data, length);
-        Append("\n", 1);
+        AppendJsonLine(pending_, data, length, nullptr);
     }
     EndRecord();
 

@@ -3,9 +3,10 @@
 //
 // Binary record file: "LMRA" and the format mark 0x65, then records back to
 // back: each is one frame as assembled (starting with 0xFF 0xFF), followed by
-// a 52-byte trailer written here when the frame brings none of its own.
+// a 52-byte trailer when the frame brings none of its own.
 // Text record file (opened by a JSON datagram): one line per datagram, either
-// the text as received or {"SysTime":[s,us],"SysData":<text>}.
+// the text or {"SysTime":[s,us],"SysData":<text>}, its line breaks made blanks.
+// The layouts themselves are formats/' (lmra_records.h, json_lines.h).
 //
 // Records are collected per receive batch and reach the file with one write
 // at Flush (the end of the batch), Close or rotation: no stdio buffer holds
@@ -29,13 +30,13 @@
 #include <vector>
 
 #include "acquisition/record_sink.h"
+#include "formats/lmra_records.h"
 #include "platform/clock.h"
 
 namespace lumora {
 
 class WindowPort;
 
-constexpr size_t kTrailerSize = 52;
 constexpr int kFileNumberControl = 1044;
 
 // Text of the "File Number" field: the number, or number/total when total is
@@ -43,14 +44,6 @@ constexpr int kFileNumberControl = 1044;
 std::string FileNumberText(int number, int total);
 // Shows it in the "File Number" field; callable from any thread.
 void ShowFileNumber(WindowPort& window, int number, int total);
-
-// True when a binary frame ends in a trailer of its own: 0xFD at length - 4
-// and length - 3. A frame too short to hold a marker and a whole trailer never
-// counts as carrying one, so every stamp offset stays inside the frame.
-bool FrameHasOwnTrailer(const uint8_t* frame, size_t length);
-
-// Fills out[0..51] with the trailer the recorder appends.
-void BuildRecorderTrailer(uint8_t* out, int64_t nowMs, uint32_t datagramCount);
 
 class RawRecorder : public RecordSink {
 public:

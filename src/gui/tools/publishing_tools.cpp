@@ -66,6 +66,7 @@ const Caption kSpeed{"Speed", "速度"};
 const Caption kSent{"Frames sent: %1", "已发送帧: %1"};
 const Caption kFinished{"Finished: %1 frames sent", "回放结束: 已发送 %1 帧"};
 const Caption kCannotPlay{"Cannot play the recording:\n%1", "无法回放记录:\n%1"};
+const Caption kChecking{"Checking the recordings...", "正在检查记录..."};
 
 QString StateText(MqttState state, Language lang) { return kStates[static_cast<int>(state)].In(lang); }
 
@@ -273,7 +274,12 @@ ReplayWindow::ReplayWindow(RecordingPlayer& player, const QString& files, Langua
 void ReplayWindow::Refresh() {
     progress_->setValue(static_cast<int>(player_.Progress() * 1000));
     const bool playing = player_.Playing();
-    sent_->setText((playing ? kSent : kFinished).In(lang_).arg(player_.Sent()));
+    QString text = player_.Checking() ? kChecking.In(lang_) : (playing ? kSent : kFinished).In(lang_).arg(player_.Sent());
+    // A file that is no recording, changed while it played or a frame that
+    // could not be sent ended the replay early.
+    const std::string error = player_.Error();
+    if (!playing && !error.empty()) text += QStringLiteral("\n") + kCannotPlay.In(lang_).arg(Q(error));
+    sent_->setText(text);
     pause_->setText((player_.Paused() ? kResume : kPause).In(lang_));
     pause_->setEnabled(playing);
     stop_->setEnabled(playing);

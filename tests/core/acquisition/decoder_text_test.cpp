@@ -57,6 +57,18 @@ TEST(TextDecoder, DocumentFillsTheSlotWithNamesInAnyCase) {
     EXPECT_EQ(Latest(*state).counter, 2);
 }
 
+// The parser of a very long document gives its memory back only when the
+// next document is parsed: the strings read from the long one (an escaped
+// SN is unescaped into the parser's own memory) are still there to copy.
+TEST(TextDecoder, StringsOfAVeryLongDocumentOutliveItsParse) {
+    auto state = std::make_unique<AcquisitionState>();
+    const std::string pad(2u << 20, 'x');
+    ASSERT_EQ(Decode(*state, R"({"Time":1,"Counter":1,"SN":"S\u0041-1","Pad":")" + pad + R"(","Data":[]})"), 0);
+    EXPECT_STREQ(Latest(*state).sn, "SA-1");
+    ASSERT_EQ(Decode(*state, R"({"Time":1,"Counter":2,"SN":"S\u0042","Data":[]})"), 0);
+    EXPECT_STREQ(Latest(*state).sn, "SB");
+}
+
 TEST(TextDecoder, EveryRejectionHasItsCodeAndPublishesNothing) {
     auto state = std::make_unique<AcquisitionState>();
     const struct {

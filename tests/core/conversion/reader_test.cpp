@@ -111,6 +111,69 @@ TEST_F(ReaderTest, LmraRecordsAreCutAtTheirEndMarkers) {
     EXPECT_FALSE(ctx.receiveStarted);
 }
 
+// FD FD inside a record: a counter of 0xFDFD, a second whose low bytes are
+// FD FD, a value of 0xFD00 or more before one ending in 0xFD, and an
+// instrument's own trailer with such a counter. Each record is whole, for the
+// conversion and for replay alike; so is one behind damaged bytes.
+TEST_F(ReaderTest, WholeRecordsSurviveFdPairsInside) {
+    const int64_t fdfdSecond = 0x6553FDFDLL * 1000 + 250;  // 1700003325.250
+    TrailerFields own;
+    own.sn = "SA1";
+    own.time = 1700000000;
+    own.counter = 0xFDFD;
+    struct Case {
+        Bytes frame;
+        uint32_t datagram;
+        int64_t nowMs;
+    };
+    const std::vector<Case> cases = {
+        {EncodeWavelengthFrame({2}, {100, 200}), 0xFDFD, 1700000000000},
+        {EncodeWavelengthFrame({1}, {300}), 2, fdfdSecond},
+        {EncodeWavelengthFrame({3}, {0xFD10, 0x22FD, 0xFDFD}), 3, 1700000001000},
+        {EncodeWavelengthFrame({1}, {400}, &own), 4, 1700000002000},
+        {EncodeSpectrumFrame(2, {1, 2, 3}), 5, 1700000003000},
+        {EncodeWavelengthFrame({1}, {500}), 6, 1700000004000},
+    };
+    std::vector<uint8_t> file(kLmraFileHeader, kLmraFileHeader + kLmraHeaderSize);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        if (i == cases.size() - 1) Append(file, Bytes{0xFF, 0xFF, 0x00, 0x00, 0x05, 0x09, 0xFD, 0xFD, 0x01});
+        LmraStamp stamp;
+        stamp.datagramCount = cases[i].datagram;
+        stamp.nowMs = cases[i].nowMs;
+        stamp.counterIntoOwnTrailer = stamp.timeIntoOwnTrailer = false;  // the instrument's trailer as sent
+        Bytes frame = cases[i].frame;
+        AppendLmraRecord(file, frame.data(), frame.size(), stamp);
+    }
+    WriteFile(dir / "fd.dat", file);
+
+    Configure([](ConvertSettings& s) { s.m_TitleAlign = 0; });
+    ASSERT_EQ(Convert("fd.dat"), 0);
+    const auto rows = Rows("fd-2.csv");
+    ASSERT_EQ(rows.size(), 6u);  // the header and five wavelength records; the spectrum gives no row
+    EXPECT_EQ(rows[1].substr(0, 36), "2023-11-14 22:13:20,1700000000,65021");
+    EXPECT_EQ(rows[2].substr(20, 16), "1700003325,2,1.1");
+    EXPECT_NE(rows[3].find(",3,1.1.1001,1574784,74784,2.1.1002,1518957,18957,3.1.1003,1575021,75021"),
+              std::string::npos)
+        << rows[3];
+    EXPECT_EQ(rows[4].substr(20, 17), "1700000000,65021,");
+    EXPECT_NE(rows[5].find(",6,1.1.1001,1510500,"), std::string::npos) << rows[5];
+
+    // Replay sends each frame as it came: the appended trailers taken off,
+    // the instrument's own kept.
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(dir / "fd.dat", error)) << error;
+    ASSERT_TRUE(reader.Check(error)) << error;
+    RecordedDatagram d;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(reader.Next(d));
+        EXPECT_EQ(Bytes(d.data, d.data + d.length), c.frame);
+        EXPECT_TRUE(d.haveTime);
+    }
+    EXPECT_FALSE(reader.Next(d));
+    EXPECT_TRUE(reader.Error().empty());
+}
+
 TEST_F(ReaderTest, LmraChannelsFollowTheTrailerOffset) {
     FrameSlot slot;
     // Offset 3 and 30 channels of one sensor each: channels 4..32, and the

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "acquisition/frame_encoder.h"
+#include "formats/lmra_records.h"
 #include "platform/udp_socket.h"
 #include "recording/high_speed_convert.h"
 
@@ -245,9 +246,9 @@ TEST_F(ScriptTest, HdaqOnAFullDiskCountsOnlyWhatReachedTheFileAndFails) {
     std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
     ASSERT_GT(file.size(), 5u);
     size_t records = 0;
-    const size_t unclaimed =
-        lumora::ForEachRecord(file.data() + 5, file.size() - 5, [&](const uint8_t*, size_t len) {
-            EXPECT_EQ(len, frame.size());
+    const uint64_t unclaimed =
+        lumora::ForEachLmraRecord(file.data() + 5, file.size() - 5, [&](const lumora::LmraRecordView& r) {
+            EXPECT_EQ(r.length, frame.size());
             ++records;
         });
     EXPECT_EQ(unclaimed, 0u);
