@@ -42,7 +42,8 @@ for f in usr/bin/lumora usr/bin/lumora-cli \
   usr/share/icons/hicolor/48x48/apps/lumora.png usr/share/icons/hicolor/128x128/apps/lumora.png \
   usr/share/icons/hicolor/256x256/apps/lumora.png usr/share/metainfo/org.lumora.Lumora.metainfo.xml \
   usr/share/man/man1/lumora.1.gz usr/share/man/man1/lumora-cli.1.gz \
-  usr/share/doc/lumora/README.md usr/share/doc/lumora/copyright usr/share/doc/lumora/changelog.gz; do
+  usr/share/doc/lumora/README.md usr/share/doc/lumora/copyright usr/share/doc/lumora/changelog.gz \
+  usr/share/doc/lumora/guide.md usr/share/doc/lumora/guide.zh.md usr/share/doc/lumora/images/1920x1080-main-en.png; do
   grep -q " \./$f\$" "$scratch/list" || fail "the package lacks /$f"
 done
 dpkg-deb -f "$deb" Depends | grep -q fonts-noto-cjk || fail "no dependency on fonts-noto-cjk"

@@ -1,6 +1,8 @@
 // The drawing cost of the three charts on the offscreen platform: a spectrum
 // redraw of 32 channels x 5646 points, a trace refresh of 32 and of 320 rows
-// over 500 frames, and a realtime strip drawing at LEN 1000 and 10000. Each
+// over 500 frames (at the chart's size in the window at its default size, and
+// at 1840 x 1000, a maximised window on a full-HD screen), and a realtime
+// strip drawing at LEN 1000 and 10000. Each
 // figure is printed with its ratio to a floor measured in the same run (an
 // empty chart's redraw; filling and copying the strip's image). Times are
 // the CPU time of the drawing thread, which other programs on the machine do
@@ -9,9 +11,12 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -19,7 +24,9 @@
 
 #include "model/frame_types.h"
 #include "platform/clock.h"
+#include "main_window.h"
 #include "views/chart_look.h"
+#include "views/chart_views.h"
 #include "views/realtime_view.h"
 #include "views/spectrum_view.h"
 #include "views/trace_view.h"
@@ -66,13 +73,31 @@ void Report(const char* what, Timing t, double target, Timing floor, const char*
                 t.cpuMs / floor.cpuMs);
 }
 
+// The trace chart's size in a main window shown at its default size.
+QSize DescribedChartSize() {
+    QTemporaryDir dir;
+    lumora::MainWindow window(dir.filePath(QStringLiteral("Lumora.ini")));
+    lumora::ChartViews charts(window);
+    window.show();
+    window.resize(window.DescribedSize());
+    window.ViewTabs()->setCurrentIndex(2);
+    QCoreApplication::processEvents();
+    return charts.Trace().chart()->size();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     using namespace lumora;
-    const QSize chartSize(1180, 560);
+    // The charts at the size they have in the main window at its default
+    // (described) size.
+    const QSize chartSize = DescribedChartSize();
+    std::printf("chart size in the window at its described size: %dx%d\n", chartSize.width(), chartSize.height());
+
+    // "spectrum", "trace" or "realtime" runs only those figures
+    const char* only = argc > 1 ? argv[1] : "";
 
     // empty chart: the floor of the chart redraws
     QCustomPlot empty;
@@ -81,7 +106,7 @@ int main(int argc, char** argv) {
     empty.show();
     const Timing emptyMs = Measure(31, [&] { empty.replot(); });
 
-    {
+    if (!*only || std::strcmp(only, "spectrum") == 0) {
         QCustomPlot chart;
         chart.resize(chartSize);
         chart.show();
@@ -111,10 +136,13 @@ int main(int argc, char** argv) {
         std::printf("  storing 32 spectrum frames (receive worker): %.3f ms cpu\n", store.cpuMs);
     }
 
-    {
+    // The trace chart at the size it has in the window at its described
+    // size, and maximised on a full-HD screen.
+    for (QSize size : {chartSize, QSize(1840, 1000)}) {
+        if (*only && std::strcmp(only, "trace") != 0) break;
         auto ring = std::make_unique<FrameRing>();
         QCustomPlot chart;
-        chart.resize(chartSize);
+        chart.resize(size);
         chart.show();
         TraceView view;
         view.Init(&chart, ring.get(), nullptr, nullptr);
@@ -133,12 +161,13 @@ int main(int argc, char** argv) {
                 view.Rebuild(chosen);
             });
             char what[64];
-            std::snprintf(what, sizeof what, "trace refresh, %d rows x 500 frames", rows);
-            Report(what, ms, rows == 32 ? 10 : 60, emptyMs, "empty chart");
+            std::snprintf(what, sizeof what, "trace refresh, %d rows x 500 frames, %dx%d", rows, size.width(),
+                          size.height());
+            Report(what, ms, size == chartSize ? 10 : 15, emptyMs, "empty chart");
         }
     }
-
     for (int len : {1000, 10000}) {
+        if (*only && std::strcmp(only, "realtime") != 0) break;
         auto ring = std::make_unique<FrameRing>();
         RealtimeView view;
         view.resize(1400, 700);

@@ -37,8 +37,12 @@
 #include "about_dialog.h"
 #include "window/captions.h"
 #include "app_icon.h"
+#include "control_tips.h"
+#include "handbook_window.h"
+#include "recording_indicator.h"
 #include "sensor_list_widget.h"
 #include "settings/setting_values.h"
+#include "window_memory.h"
 
 namespace lumora {
 namespace {
@@ -72,6 +76,9 @@ MainWindow::MainWindow(const QString& settingsPath, QWidget* parent)
     dlg_ = std::make_unique<CLumoraDlg>(*this, settingsPath.toStdString());
     BuildControls();
     BuildTray();
+    memory_ = new WindowMemory(*this, dlg_->Settings());
+    if (QAction* handbook = Action(ID_HELP_HANDBOOK)) handbook->setEnabled(true);
+    SetCommandHandler(ID_HELP_HANDBOOK, [this] { OpenHandbook(); });
 }
 
 MainWindow::~MainWindow() {
@@ -83,18 +90,21 @@ void MainWindow::Initialise() {
     if (initialised_) return;
     initialised_ = true;
     dlg_->OnInitDialog();
+    memory_->RestoreViews();
 }
 
 // ---------------------------------------------------------------- building
 
 void MainWindow::Register(int id, QWidget* w) {
     w->setObjectName(QStringLiteral("ctl%1").arg(id));
+    w->setToolTip(ControlTip(id, lang_));
     controls_[id] = w;
 }
 
 QLabel* MainWindow::NewLabel(int id) {
     auto* l = new QLabel(Q(ControlLabel(id, lang_)));
     l->setObjectName(QStringLiteral("lbl%1").arg(id));
+    l->setToolTip(ControlTip(id, lang_));
     return l;
 }
 
@@ -214,7 +224,6 @@ QWidget* MainWindow::BuildDataInformation() {
     grid->addWidget(NewField(IDC_TIME), 1, 3);
     auto* x = static_cast<QPushButton*>(NewButton(IDC_CLEAR_COUNTER));
     x->setFixedWidth(x->fontMetrics().height() + 12);
-    x->setToolTip(QStringLiteral("0"));
     grid->addWidget(x, 1, 4);
     grid->addWidget(NewLabel(IDC_DAQ_FRQ), 2, 0);
     grid->addWidget(NewField(IDC_DAQ_FRQ), 2, 1);
@@ -342,6 +351,8 @@ QWidget* MainWindow::BuildViewGroups() {
         if (!settingText_) dlg_->OnEditChanged(IDC_REALTIME_ID, std::to_string(value));
     });
     r->addWidget(id);
+    // the group takes the row's spare width; its controls stay together
+    r->addStretch(1);
     h->addWidget(realtime, 1);
     return w;
 }
@@ -362,6 +373,7 @@ QWidget* MainWindow::BuildViewArea() {
             v->addWidget(sensorList_);
         }
         tabs_->addTab(page, Q(ViewTabCaption(tab, lang_)));
+        tabs_->setTabToolTip(tab, ViewTabTip(tab, lang_));
     }
     // The view area: the rectangle of the hidden marker control in the
     // original layout, here a size that scales with the font. It is the
@@ -379,6 +391,15 @@ void MainWindow::BuildControls() {
     root->setSpacing(0);
     BuildMenu();
     root->setMenuBar(menuBar_);
+    indicators_ = new QWidget(menuBar_);  // unnamed: a holder, not a control
+    auto* indicatorRow = new QHBoxLayout(indicators_);
+    indicatorRow->setContentsMargins(0, 0, 0, 0);
+    indicatorRow->setSpacing(6);
+    indicators_->installEventFilter(this);
+    menuBar_->setCornerWidget(indicators_, Qt::TopRightCorner);
+    recording_ = new RecordingIndicator(*dlg_, lang_);
+    SetMenuIndicator(MenuIndicator::Recording, recording_);
+    connect(this, &MainWindow::statusRefreshed, recording_, &RecordingIndicator::Refresh);
 
     contents_ = new QWidget;
     contents_->setObjectName("mainContents");
@@ -477,7 +498,12 @@ void MainWindow::LayoutChanged() { FitToScreen(); }
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The screen may differ from the one the window was built on.
-    if (!event->spontaneous()) FitToScreen();
+    if (event->spontaneous()) return;
+    FitToScreen();
+    if (!geometryRestored_) {
+        geometryRestored_ = true;
+        memory_->RestoreGeometry();
+    }
 }
 
 void MainWindow::BuildMenu() {
@@ -491,6 +517,7 @@ void MainWindow::BuildMenu() {
         QMenu* parentMenu = e.level == 2 ? sub : top;
         if (e.level == 0) {
             top = menuBar_->addMenu(text);
+            top->setToolTipsVisible(true);
             sub = nullptr;
             continue;
         }
@@ -499,10 +526,12 @@ void MainWindow::BuildMenu() {
             parentMenu->addSeparator();
         } else if (e.id == 0) {
             sub = parentMenu->addMenu(text);
+            sub->setToolTipsVisible(true);
         } else {
             QAction* a = parentMenu->addAction(text);
             a->setObjectName(QStringLiteral("cmd%1").arg(e.id));
             a->setEnabled(e.enabled);
+            a->setToolTip(ControlTip(e.id, lang_));
             actions_[e.id] = a;
             int id = e.id;
             connect(a, &QAction::triggered, this, [this, id] {
@@ -559,39 +588,47 @@ void MainWindow::SetCommandHandler(int commandId, std::function<void()> handler)
     commandHandlers_[commandId] = std::move(handler);
 }
 
-void MainWindow::SetMenuCornerWidget(QWidget* widget, int position) {
-    if (!widget) return;
-    if (!menuCorner_) {
-        menuCorner_ = new QWidget;
-        menuCorner_->setObjectName("menuCorner");
-        auto* row = new QHBoxLayout(menuCorner_);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(0);
-        menuBar_->setCornerWidget(menuCorner_, Qt::TopRightCorner);
+void MainWindow::SetMenuIndicator(MenuIndicator place, QWidget* widget) {
+    QPointer<QWidget>& slot = indicatorSlots_[static_cast<size_t>(place)];
+    if (slot == widget) return;
+    if (slot) slot->deleteLater();
+    slot = widget;
+    auto* row = static_cast<QHBoxLayout*>(indicators_->layout());
+    while (QLayoutItem* item = row->takeAt(0)) delete item;
+    for (const QPointer<QWidget>& w : indicatorSlots_)
+        if (w) row->addWidget(w);
+    if (widget) widget->setParent(indicators_);
+    if (widget && place != MenuIndicator::Recording) widget->show();
+}
+
+QWidget* MainWindow::MenuIndicatorWidget(MenuIndicator place) const {
+    return indicatorSlots_[static_cast<size_t>(place)];
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // An indicator changed its text or showed: the menu bar places its
+    // corner anew, at the corner's new size.
+    if (watched == indicators_ && event->type() == QEvent::LayoutRequest) {
+        indicators_->adjustSize();
+        menuBar_->setCornerWidget(indicators_, Qt::TopRightCorner);
     }
-    cornerWidgets_.emplace(position, widget);
-    auto* row = static_cast<QHBoxLayout*>(menuCorner_->layout());
-    int index = 0;
-    for (const auto& [pos, w] : cornerWidgets_) {
-        if (w == widget) break;
-        if (w) ++index;
-    }
-    row->insertWidget(index, widget);
-    widget->show();
-    menuCorner_->show();
+    return QDialog::eventFilter(watched, event);
 }
 
 void MainWindow::MenuCornerChanged() {
-    if (!menuCorner_) return;
-    menuCorner_->adjustSize();
+    indicators_->adjustSize();
     // Setting the corner again is what makes the menu bar lay it out anew.
-    menuBar_->setCornerWidget(menuCorner_, Qt::TopRightCorner);
+    menuBar_->setCornerWidget(indicators_, Qt::TopRightCorner);
 }
 
 bool MainWindow::AddToGroup(const QString& groupName, QWidget* widget) {
     auto* group = findChild<QGroupBox*>(groupName);
-    if (!group || !group->layout()) return false;
-    group->layout()->addWidget(widget);
+    auto* row = group ? qobject_cast<QBoxLayout*>(group->layout()) : nullptr;
+    if (!row) return false;
+    // a group that ends in spare room keeps it last
+    const int count = row->count();
+    const bool spare = count > 0 && row->itemAt(count - 1)->spacerItem();
+    row->insertWidget(spare ? count - 1 : count, widget);
     return true;
 }
 
@@ -699,7 +736,10 @@ void MainWindow::StartTimer(int timerId, int periodMs) {
         t = new QTimer(this);
         t->setObjectName(QStringLiteral("timer%1").arg(timerId));
         if (periodMs < 100) t->setTimerType(Qt::PreciseTimer);
-        connect(t, &QTimer::timeout, this, [this, timerId] { dlg_->OnTimer(timerId); });
+        connect(t, &QTimer::timeout, this, [this, timerId] {
+            dlg_->OnTimer(timerId);
+            if (timerId == kTimerStatus) emit statusRefreshed();
+        });
     }
     t->start(periodMs);
 }
@@ -742,6 +782,24 @@ std::string MainWindow::ChooseFolder(const std::string& title, const std::string
     return dir.toStdString();
 }
 
+void MainWindow::OpenHandbook() {
+    if (!handbook_) {
+        const QString guide = GuidePath(lang_);
+        if (guide.isEmpty()) {
+            MessageBox(lang_ == Language::Chinese ? "找不到指南 guide.md，它安装在 /usr/share/doc/lumora 中。"
+                                                  : "The guide guide.md was not found; it is installed in "
+                                                    "/usr/share/doc/lumora.",
+                       "", kMbOk, kMbIconWarning);
+            return;
+        }
+        handbook_ = new HandbookWindow(guide, lang_, this);
+        handbook_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    handbook_->show();
+    handbook_->raise();
+    handbook_->activateWindow();
+}
+
 void MainWindow::ShowAboutBox() {
     AboutDialog about(lang_, this);
     about.exec();
@@ -769,6 +827,7 @@ bool MainWindow::RestartProgram() {
 }
 
 void MainWindow::SensorListChanged(bool rebuilt) {
+    if (rebuilt) memory_->OnRowsRebuilt();
     if (sensorList_) sensorList_->Refresh(rebuilt);
 }
 
@@ -782,6 +841,7 @@ void MainWindow::EndProgram() {
         return;
     }
     ended_ = true;
+    if (initialised_) memory_->SaveGeometry();
     dlg_->OnClose();
     for (auto& [id, t] : timers_) t->stop();
     if (tray_) tray_->hide();

@@ -8,6 +8,7 @@
 // widget "viewTabs" and its pages "viewTab0" .. "viewTab4".
 #include <QDialog>
 #include <QPointer>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,6 +29,8 @@ class QWidget;
 
 namespace lumora {
 
+class RecordingIndicator;
+class WindowMemory;
 class SensorListWidget;
 
 class MainWindow : public QDialog, public WindowPort {
@@ -54,21 +57,33 @@ public:
     // Lets another part of the program handle a menu command instead of
     // CLumoraDlg::OnCommand.
     void SetCommandHandler(int commandId, std::function<void()> handler);
-    // A small widget at the right end of the menu bar, where it moves no
-    // control of the window. Several are placed left to right by position
-    // (the alarm count, 50, left of the MQTT dot, 100).
-    void SetMenuCornerWidget(QWidget* widget, int position = 100);
+    // Small widgets at the right end of the menu bar, where they move no
+    // control of the window. They stand in this order, left to right.
+    enum class MenuIndicator { Recording, Alarms, Mqtt };
+    // Puts widget in its place (null empties the place); the window takes
+    // ownership.
+    void SetMenuIndicator(MenuIndicator place, QWidget* widget);
+    // The MQTT dot's place, the last one.
+    void SetMenuCornerWidget(QWidget* widget) { SetMenuIndicator(MenuIndicator::Mqtt, widget); }
+    QWidget* MenuIndicatorWidget(MenuIndicator place) const;
+    RecordingIndicator* Recording() const { return recording_; }
+    // The [Window] keys of the settings file.
+    WindowMemory& Memory() { return *memory_; }
     // One of them changed its text or was shown or hidden: the menu bar
     // places them anew.
     void MenuCornerChanged();
-    // Appends widget to the controls of a group box (by its object name,
-    // "grpTraceView"...); false when there is no such group.
+    // Adds widget to the controls of a group box (by its object name,
+    // "grpTraceView"...), before the group's spare room; false when there is
+    // no such group.
     bool AddToGroup(const QString& groupName, QWidget* widget);
     // The window's default size: the layout with the view area at its
     // described size.
     QSize DescribedSize() const;
     // The least size of the layout with the view area as it is now.
     QSize LeastSize() const;
+    // Help > Handbook: the guide in the interface language.
+    void OpenHandbook();
+    QWidget* Handbook() const { return handbook_; }
     // Controls were shown or hidden (the Units boxes of a sensor table): the
     // window's sizes follow the layout again.
     void LayoutChanged();
@@ -113,12 +128,15 @@ signals:
     // The program has ended (close box, Escape, Exit, tray "Close", a language
     // switch or a termination signal): main() leaves its event loop.
     void programEnded();
+    // The once-a-second status refresh has run.
+    void statusRefreshed();
 
 public slots:
     // The close box's way out, also taken on SIGTERM, SIGINT and SIGHUP.
     void EndProgram();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -156,14 +174,18 @@ private:
     std::map<int, QTimer*> timers_;
     std::map<int, std::function<void()>> commandHandlers_;
     QMenuBar* menuBar_ = nullptr;
-    QWidget* menuCorner_ = nullptr;
-    std::multimap<int, QPointer<QWidget>> cornerWidgets_;
     QTabWidget* tabs_ = nullptr;
     QScrollArea* scroll_ = nullptr;  // holds every control below the menu
     QWidget* contents_ = nullptr;
     QSize viewAreaSize_;  // the described size of the view tabs
     SensorListWidget* sensorList_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    QWidget* indicators_ = nullptr;  // the menu bar's corner
+    std::array<QPointer<QWidget>, 3> indicatorSlots_;
+    RecordingIndicator* recording_ = nullptr;
+    WindowMemory* memory_ = nullptr;
+    QPointer<QWidget> handbook_;
+    bool geometryRestored_ = false;
     int settingText_ = 0;  // >0 while the program itself changes a control
     bool ended_ = false;
     bool initialised_ = false;

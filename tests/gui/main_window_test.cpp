@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -25,15 +26,19 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QtTest>
 #include <memory>
 
 #include "about_dialog.h"
+#include "handbook_window.h"
 #include "acquisition/frame_encoder.h"
 #include "window/captions.h"
 #include "main_window.h"
 #include "platform/udp_socket.h"
+#include "recording_indicator.h"
 #include "sensor_list_widget.h"
+#include "views/chart_views.h"
 #include "settings/settings_store.h"
 #include "views/sensor_list.h"
 
@@ -86,6 +91,14 @@ struct Fixture {
         window->Dlg().UpdateSensorList();
     }
 };
+
+void PublishTenReadings(FrameRing& ring, int counter) {
+    FrameSlot& s = ring.Target();
+    s.count = 10;
+    s.counter = counter;
+    for (int k = 0; k < 10; ++k) s.readings[k] = SensorReading{k + 1, 7008001 + k, 1, 1530000 + k, 0.0, 0, 0};
+    ring.Publish();
+}
 
 // A free UDP port the four-character "RCV Port" box can hold.
 int FreeSmallPort() {
@@ -192,7 +205,27 @@ private slots:
         QCOMPARE(tabs->currentIndex(), 0);
         QVERIFY(w.Action(ID_SYSTEM_RESET));
         QCOMPARE(w.Action(ID_TOOLS_DEBUG)->text().toStdString(), MenuText(ID_TOOLS_DEBUG, lang));
-        QVERIFY(!w.Action(ID_HELP_HANDBOOK)->isEnabled());
+        // Help > Handbook shows the guide of the interface's language.
+        w.Action(ID_HELP_HANDBOOK)->trigger();
+        auto* handbook = qobject_cast<HandbookWindow*>(w.Handbook());
+        QVERIFY(handbook && handbook->isVisible());
+        QCOMPARE(handbook->Browser()->source().fileName(),
+                 lang == Language::Chinese ? QStringLiteral("guide.zh.md") : QStringLiteral("guide.md"));
+        QVERIFY(handbook->Browser()->document()->toPlainText().startsWith(
+            lang == Language::Chinese ? QString::fromUtf8("Lumora 使用指南") : QStringLiteral("Lumora guide")));
+        // the screenshots are shrunk to the text's width: no sideways scrolling
+        QTRY_COMPARE(handbook->Browser()->horizontalScrollBar()->maximum(), 0);
+        handbook->close();
+        // Every control, its label and every tab says in a line what it does.
+        for (const auto& ids : {std::vector<int>(std::begin(buttonsAndChecks), std::end(buttonsAndChecks)),
+                                std::vector<int>(std::begin(labelled), std::end(labelled))}) {
+            for (int id : ids) {
+                const QString tip = w.Control(id)->toolTip();
+                QVERIFY2(!tip.isEmpty() && !tip.contains('\n'), qPrintable(QString::number(id)));
+                if (auto* label = w.findChild<QLabel*>(QStringLiteral("lbl%1").arg(id))) QCOMPARE(label->toolTip(), tip);
+            }
+        }
+        for (int t = 0; t < tabs->count(); ++t) QVERIFY(!tabs->tabToolTip(t).isEmpty());
         QVERIFY(!w.Action(ID_SETTING_CONVERT_HIGHSPEED)->isEnabled());
         QVERIFY(w.Action(ID_HELP_ABOUT)->isEnabled());
         // Only the other language is offered.
@@ -275,6 +308,25 @@ private slots:
         QCOMPARE(zh.findChild<QPushButton*>("aboutOk")->text(), QStringLiteral("确定"));
     }
 
+    // The installed guide goes before the build tree's, the window's language
+    // before the folder order, and English stands in for a missing Chinese guide.
+    void guideIsFoundInTheLanguageInstalledFirst() {
+        QTemporaryDir tmp;
+        const QDir top(tmp.path());
+        for (const char* file : {"installed/guide.md", "installed/guide.zh.md", "source/guide.md",
+                                 "source/guide.zh.md", "english/guide.md"}) {
+            QVERIFY(top.mkpath(QFileInfo(top.filePath(file)).path()));
+            QFile f(top.filePath(file));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const QString installed = top.filePath("installed"), source = top.filePath("source");
+        QCOMPARE(GuideIn({installed, source}, Language::Chinese), top.filePath("installed/guide.zh.md"));
+        QCOMPARE(GuideIn({installed, source}, Language::English), top.filePath("installed/guide.md"));
+        QCOMPARE(GuideIn({"", top.filePath("english"), source}, Language::Chinese), top.filePath("source/guide.zh.md"));
+        QCOMPARE(GuideIn({"", top.filePath("english")}, Language::Chinese), top.filePath("english/guide.md"));
+        QVERIFY(GuideIn({"", top.filePath("missing")}, Language::English).isEmpty());
+    }
+
     void messageBoxesShowTheirTextAsPlainText() {
         Fixture f;
         f.window->messageBoxOverride = nullptr;
@@ -336,6 +388,121 @@ private slots:
         QTest::keyClick(&w, Qt::Key_Escape);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
         QVERIFY(w.Dlg().StopReceive());
+    }
+
+    // "● REC" leads the menu bar's indicators while recording is enabled and
+    // the port is open; amber, with the space left, when the recording
+    // folder's file system runs short. It follows the status refresh.
+    void recordingIndicator() {
+        const int port = FreeSmallPort();
+        QVERIFY(port > 0);
+        Fixture f({{"Net.Port", std::to_string(port)}});
+        MainWindow& w = *f.window;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        RecordingIndicator* rec = w.Recording();
+        auto* mqtt = new QLabel("MQTT");
+        w.SetMenuCornerWidget(mqtt);
+        auto* alarms = new QLabel("0");
+        w.SetMenuIndicator(MainWindow::MenuIndicator::Alarms, alarms);
+        QLayout* row = rec->parentWidget()->layout();
+        QCOMPARE(row->indexOf(rec), 0);
+        QCOMPARE(row->indexOf(alarms), 1);
+        QCOMPARE(row->indexOf(mqtt), 2);
+
+        QSignalSpy refreshed(&w, &MainWindow::statusRefreshed);
+        auto nextRefresh = [&] {
+            const int seen = refreshed.count();
+            QTRY_VERIFY_WITH_TIMEOUT(refreshed.count() > seen, 30000);
+        };
+        QTest::mouseClick(f.Get<QCheckBox>(IDC_ENABLE), Qt::LeftButton);
+        nextRefresh();
+        QVERIFY(rec->isHidden());  // the port is closed
+        QTest::mouseClick(f.Get<QPushButton>(IDC_OPEN_CLOSE), Qt::LeftButton);
+        QVERIFY(w.Dlg().PortOpen());
+        nextRefresh();
+        QVERIFY(rec->isVisible());
+        QCOMPARE(rec->text(), QString::fromUtf8("● REC"));
+        QVERIFY(!rec->LowSpace());
+        QVERIFY(rec->mapTo(&w, QPoint(0, 0)).x() < mqtt->mapTo(&w, QPoint(0, 0)).x());
+
+        QString askedFor;
+        rec->freeBytes = [&](const QString& folder) {
+            askedFor = folder;
+            return qint64(300) << 20;
+        };
+        nextRefresh();
+        QVERIFY(rec->LowSpace());
+        QCOMPARE(askedFor, f.Get<QLineEdit>(IDC_SAVE_DIR)->text());
+        QVERIFY2(rec->toolTip().contains("300.0 MiB"), qPrintable(rec->toolTip()));
+
+        QTest::mouseClick(f.Get<QCheckBox>(IDC_ENABLE), Qt::LeftButton);
+        nextRefresh();
+        QVERIFY(rec->isHidden());
+    }
+
+    // [Window] keeps the window's size and place, the tab, the ticked
+    // sensors (by id), Spectrum DISP, the realtime ID and the chart ranges
+    // for the next start; the described keys stay as they were.
+    void windowIsRememberedForTheNextStart() {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath("Lumora.ini");
+        auto iniText = [&] {
+            QFile file(ini);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        auto describedPart = [&] {
+            QString text = iniText();
+            const int at = text.indexOf("[Window]");
+            if (at < 0) return text;
+            const int next = text.indexOf("\n[", at);
+            return text.left(at) + (next < 0 ? QString() : text.mid(next + 1));
+        };
+        const QRect placed(20, 30, 700, 500);
+        {
+            MainWindow w(ini);
+            ChartViews charts(w);
+            w.Initialise();
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            const QString described = describedPart();
+            QTest::mouseClick(w.findChild<QCheckBox*>(QStringLiteral("ctl%1").arg(IDC_SPECTRUM_DISP)), Qt::LeftButton);
+            w.ViewTabs()->setCurrentIndex(kViewTabTrace);
+            w.findChild<QSpinBox*>(QStringLiteral("ctl%1").arg(IDC_REALTIME_ID))->setValue(5);
+            FrameRing& ring = w.Dlg().Acquisition().Ring();
+            PublishTenReadings(ring, 1);
+            w.Dlg().UpdateSensorList();
+            QAbstractItemModel* model = w.SensorListView()->model();
+            model->setData(model->index(2, 0), Qt::Checked, Qt::CheckStateRole);
+            model->setData(model->index(4, 0), Qt::Checked, Qt::CheckStateRole);
+            charts.Trace().Controls()->Fit();
+            w.setGeometry(placed);
+            w.EndProgram();
+            QCOMPARE(describedPart(), described);
+        }
+        SettingsStore store(ini.toStdString());
+        QCOMPARE(store.GetString("Window", "Tab", ""), std::string("2"));
+        QCOMPARE(store.GetString("Window", "Sensors", ""), std::string("3,5"));
+        QCOMPARE(store.GetString("Window", "SpectrumDisp", ""), std::string("1"));
+        QCOMPARE(store.GetString("Window", "RealtimeId", ""), std::string("5"));
+        QCOMPARE(store.GetString("Window", "TraceRange", ""), std::string("fit"));
+        QCOMPARE(store.GetString("Window", "SpectrumRange", "?"), std::string("?"));  // never changed
+
+        MainWindow w(ini);
+        ChartViews charts(w);
+        w.Initialise();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.geometry(), placed);
+        QCOMPARE(w.ViewTabs()->currentIndex(), int(kViewTabTrace));
+        QVERIFY(w.GetCheck(IDC_SPECTRUM_DISP) && w.Dlg().ShowSpectrum());
+        QCOMPARE(w.Dlg().LiveRealtimeId(), 5);
+        QCOMPARE(charts.Trace().Controls()->Mode(), ChartControls::Ranges::Fitted);
+        PublishTenReadings(w.Dlg().Acquisition().Ring(), 1);
+        w.Dlg().UpdateSensorList();
+        QCOMPARE(w.Dlg().SensorRows().ChosenRows(), (std::vector<int>{2, 4}));
+        QCOMPARE(w.SensorListView()->model()->data(w.SensorListView()->model()->index(4, 0), Qt::CheckStateRole).toInt(),
+                 int(Qt::Checked));
     }
 
     void portBoxLimitsTypingButKeepsALongerStoredPort() {

@@ -170,7 +170,7 @@ private slots:
         SendFrame(sender, dlg.Session().BoundPort(), 2, 30);
         QCustomPlot* chart = charts.Trace().chart();
         QTRY_VERIFY_WITH_TIMEOUT(chart->graphCount() == 1 && chart->graph(0)->name() == "Pier", 30000);
-        QCOMPARE(chart->yAxis->label(), QString("kPa"));
+        QCOMPARE(chart->yAxis->label(), QString("Value (kPa)"));
         QTRY_COMPARE_WITH_TIMEOUT(chart->graph(0)->data()->at(chart->graph(0)->data()->size() - 1)->value, 30.0,
                                   30000);
         charts.RealtimeUnits()->click();

@@ -48,7 +48,7 @@ private slots:
         QCOMPARE(f.chart.xAxis->grid()->pen().color(), QColor(0, 50, 0));
         QVERIFY(!f.chart.legend->visible());  // nothing in it yet
         QCOMPARE(f.chart.legend->fillOrder(), QCPLayoutGrid::foRowsFirst);
-        QVERIFY(!f.chart.interactions().testFlag(QCP::iRangeZoom));
+        QVERIFY(f.chart.interactions().testFlag(QCP::iRangeZoom));  // the wheel zooms, dragging pans
         QCOMPARE(f.counter.text(), QString("0"));
         QCOMPARE(f.chart.graphCount(), 0);
     }

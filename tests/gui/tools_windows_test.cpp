@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +15,11 @@
 #include <arpa/inet.h>
 
 #include "window/control_ids.h"
+#include "conversion/recording_player.h"
+#include "tools/conversion_window.h"
+#include "tools/convert_settings_dialog.h"
+#include "tools/publishing_tools.h"
+#include "tools/sensor_tools.h"
 #include "device/device_discovery.h"
 #include "platform/udp_socket.h"
 #include "settings/settings_store.h"
@@ -57,6 +64,24 @@ void Type(QLineEdit* e, const QString& text) {
 
 AnnouncementBlock Announcement(const char* ip, const std::string& json) {
     return MakeAnnouncementBlock(inet_addr(ip), json.data(), json.size());
+}
+
+// The controls of window whose tooltip is empty or longer than a line; the
+// parts inside spin boxes, combo boxes and lists are the parents' own.
+QStringList ControlsWithoutOneLineTip(const QWidget* window) {
+    QStringList missing;
+    for (QWidget* c : window->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(c) || qobject_cast<QLineEdit*>(c) ||
+                             qobject_cast<QAbstractSpinBox*>(c) || qobject_cast<QComboBox*>(c) ||
+                             qobject_cast<QAbstractItemView*>(c) || qobject_cast<QPlainTextEdit*>(c);
+        bool part = false;
+        for (QWidget* p = c->parentWidget(); p && p != window; p = p->parentWidget())
+            part = part || qobject_cast<QAbstractSpinBox*>(p) || qobject_cast<QComboBox*>(p) ||
+                   qobject_cast<QAbstractItemView*>(p);
+        if (control && !part && (c->toolTip().isEmpty() || c->toolTip().contains('\n')))
+            missing << window->objectName() + "/" + c->objectName() + ":" + c->metaObject()->className();
+    }
+    return missing;
 }
 
 template <class T>
@@ -131,6 +156,22 @@ private slots:
         std::string saved = SettingsStore(f.Ini()).GetString("Command", "Array", "", 2600);
         QVERIFY(saved.rfind("SwitchChannel-02@*FTS:1;&", 0) == 0);
         QVERIFY(saved.size() > 15 && saved.compare(saved.size() - 15, 15, "EnableOS@*CHS!;") == 0);
+
+        // "@" or "&" in a name or a text would split the entry when the list
+        // is read back: refused with a message, before anything is stored.
+        const int rowsBefore = list->rowCount();
+        const std::string arrayBefore = ed->Editor().Array();
+        for (auto [name, text] : {std::pair{"A&B", "*A;"}, {"AB", "*A&B;"}, {"Mail", "a@b"}, {"a@b", "*A;"}}) {
+            ed->NameBox()->setPlainText(name);
+            ed->TextBox()->setPlainText(text);
+            QTest::mouseClick(ed->Button(CommandEditorWindow::kAppend), Qt::LeftButton);
+            QVERIFY(f.boxes.size() == 1 && f.boxes.back().text.find("\"@\" or \"&\"") != std::string::npos);
+            f.boxes.clear();
+            QCOMPARE(list->rowCount(), rowsBefore);
+            QCOMPARE(ed->Editor().Array(), arrayBefore);
+        }
+        QTest::mouseClick(ed->Button(CommandEditorWindow::kSave), Qt::LeftButton);
+        QCOMPARE(SettingsStore(f.Ini()).GetString("Command", "Array", "", 2600), saved);
 
         // A separator by its name "@@"; selecting it gives the name back.
         ed->NameBox()->setPlainText("@@");
@@ -262,6 +303,33 @@ private slots:
         QTest::mouseClick(conv->findChild<QPushButton*>("ctl1"), Qt::LeftButton);
         QCOMPARE(f.scripts.size(), size_t(3));
         QCOMPARE(f.scripts[2], (std::pair<std::string, std::string>("convert.sh", "1510000 5 ./Data2/run 2")));
+    }
+
+    // Every button, box and list of every tool window says in one line what
+    // it does, in both languages.
+    void everyControlOfTheToolWindowsHasATip() {
+        for (Language lang : {Language::English, Language::Chinese}) {
+            SetUiLanguage(lang);
+            ToolsFixture f;
+            f.tools->OnDebug();
+            f.tools->OnHighSpeedDaq();
+            f.tools->OnHighSpeedConvert();
+            PublishingTools publishing(*f.window);
+            f.window->Action(ID_SETTING_MQTT)->trigger();
+            ConvertSettingsDialog settings(ConvertSettings{}, lang);
+            ConversionWindow conversion(lang, nullptr);
+            RecordingPlayer player;
+            ReplayWindow replay(player, QStringLiteral("a.dat"), lang, nullptr);
+            SensorsDialog sensors(f.window->Dlg(), lang, nullptr);
+            const QList<QWidget*> windows{f.tools->CommandEditor(), OpenDialogs<HighSpeedDaqDialog>().value(0),
+                                          OpenDialogs<HighSpeedConvertDialog>().value(0), publishing.Dialog(),
+                                          &settings, &conversion, &replay, &sensors};
+            for (QWidget* w : windows) {
+                QVERIFY(w);
+                QCOMPARE(ControlsWithoutOneLineTip(w), QStringList());
+            }
+        }
+        SetUiLanguage(Language::English);
     }
 };
 

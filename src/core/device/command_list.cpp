@@ -52,9 +52,14 @@ void CommandEditor::SelectRow(int row) {
     if (!text.empty()) textBox = text;
 }
 
+bool SplitsCommandList(const std::string& name, const std::string& text) {
+    return name.find_first_of("@&") != std::string::npos || text.find_first_of("@&") != std::string::npos;
+}
+
 bool CommandEditor::Append() {
     const bool separator = nameBox == kSeparatorName;
     if (!separator && textBox.empty()) return false;
+    if (!separator && SplitsCommandList(nameBox, textBox)) return false;
     const std::string entry = separator ? std::string(kCommandSeparator) : nameBox + "@" + textBox;
     bool changed = true;
     if (commandArray_.empty()) {

@@ -26,6 +26,10 @@ inline constexpr int kMaxCommandArrayChars = 2599;
 // most kMaxCommandRows of them.
 std::vector<std::string> ListedCommandEntries(const std::string& array);
 
+// Whether a name or a command text holds "@" or "&", the separators of the
+// stored list: such an entry would come back split into other commands.
+bool SplitsCommandList(const std::string& name, const std::string& text);
+
 class CommandEditor {
 public:
     // post hands a command to the main window, which sends it later (the
@@ -50,7 +54,8 @@ public:
     // boxes; an empty part leaves its box as it was.
     void SelectRow(int row);
     // "Append": the boxes become a new last entry (a separator when the name
-    // is "@@"). Returns whether the array changed.
+    // is "@@"). A name or text that would split the list is refused (the
+    // window says why). Returns whether the array changed.
     bool Append();
     // "Delete": removes a row and empties both boxes; the array is rebuilt
     // from the rows that remain. Returns whether a row was deleted.

@@ -24,12 +24,22 @@ const std::vector<std::string>& ProgramScriptNames() {
     return names;
 }
 
-std::string InstalledScriptsDirectory() {
+namespace {
+
+// PREFIX/share/SUB of the running program (PREFIX/bin/NAME); empty when the
+// program's own path cannot be read.
+std::string InstalledShareDirectory(const fs::path& sub) {
     std::error_code ec;
     fs::path program = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return {};
-    return (program.parent_path().parent_path() / "share" / "lumora" / "scripts").string();
+    return (program.parent_path().parent_path() / "share" / sub).string();
 }
+
+}  // namespace
+
+std::string InstalledScriptsDirectory() { return InstalledShareDirectory(fs::path("lumora") / "scripts"); }
+
+std::string InstalledDocsDirectory() { return InstalledShareDirectory(fs::path("doc") / "lumora"); }
 
 std::string LocateScript(const std::string& script, const std::string& installedDir) {
     if (script.find('/') != std::string::npos) return script;

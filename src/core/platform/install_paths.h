@@ -17,6 +17,9 @@ const std::vector<std::string>& ProgramScriptNames();
 // folder may not exist, as in a build tree).
 std::string InstalledScriptsDirectory();
 
+// PREFIX/share/doc/lumora, where the guide and the README are installed.
+std::string InstalledDocsDirectory();
+
 // The file to start for script: a name with "/" is taken as it is; otherwise
 // the copy in the current folder when there is one, else the copy in
 // installedDir when there is one, else the current folder's (missing) copy.

@@ -62,29 +62,42 @@ TraceAxes BuildTraceSeries(const TraceHistory& history, const std::vector<int>& 
     series.resize(rows.size());
     for (size_t s = 0; s < rows.size(); ++s) {
         TraceSeries& line = series[s];
-        const int r = rows[s];
-        line.row = r;
+        line.row = rows[s];
         line.name.clear();
-        line.x.clear();
-        line.y.clear();
-        if (r < 0 || r >= kMaxReadings) continue;
-        line.x.reserve(n);
-        line.y.reserve(n);
-        for (int j = 0; j < n; ++j) {
-            const TraceEntry& e = history.Entry(j);
-            // a frame with fewer readings has no value at this row
-            if (r >= static_cast<int>(e.readings.size())) continue;
+        line.x.resize(static_cast<size_t>(n));
+        line.y.resize(static_cast<size_t>(n));
+    }
+    // Frame by frame, so that each copy's readings are read in one sweep
+    // rather than one reading of every copy per line; a line's points are
+    // packed as they come, a frame with fewer readings (or, in units, without
+    // a value) leaving a gap at that row.
+    std::vector<size_t> points(rows.size(), 0);
+    for (int j = 0; j < n; ++j) {
+        const TraceEntry& e = history.Entry(j);
+        const int count = static_cast<int>(e.readings.size());
+        const int valued = static_cast<int>(e.values.size());
+        for (size_t s = 0; s < rows.size(); ++s) {
+            const int r = rows[s];
+            if (r < 0 || r >= count) continue;
             double v = e.readings[r].physicValue;
             if (units) {
-                v = r < static_cast<int>(e.values.size()) ? e.values[r] : std::nan("");
-                if (std::isnan(v)) continue;  // no value: a gap
+                v = r < valued ? e.values[r] : std::nan("");
+                if (std::isnan(v)) continue;
             }
-            line.x.push_back(j);
-            line.y.push_back(v);
+            TraceSeries& line = series[s];
+            line.x[points[s]] = j;
+            line.y[points[s]] = v;
+            ++points[s];
             low = std::min(low, v);
             high = std::max(high, v);
         }
-        if (n > 0) {
+    }
+    for (size_t s = 0; s < rows.size(); ++s) {
+        TraceSeries& line = series[s];
+        line.x.resize(points[s]);
+        line.y.resize(points[s]);
+        const int r = rows[s];
+        if (n > 0 && r >= 0) {
             const TraceEntry& oldest = history.Entry(0);
             if (r < static_cast<int>(oldest.readings.size()) && oldest.readings[r].id != 0) {
                 char name[32];

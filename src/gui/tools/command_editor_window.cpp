@@ -4,12 +4,14 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "tools/tool_text.h"
+#include "control_tips.h"
 
 namespace lumora {
 
@@ -28,6 +30,9 @@ const Caption kDeleteText{"Delete", "删除"};
 const Caption kStandardText{"Standard", "标准"};
 const Caption kSaveText{"Save", "保存"};
 const Caption kCancelText{"Cancel", "取消"};
+const Caption kSplitsList{"A command's name and text may not contain \"@\" or \"&\": they separate the commands "
+                          "in the stored list.",
+                          "指令名和指令中不能包含“@”或“&”：它们是保存的指令列表中的分隔符。"};
 
 // The instrument takes CR LF as a command's line break; the box works with LF.
 std::string CommandFromBox(const QString& boxText) {
@@ -127,7 +132,12 @@ CommandEditorWindow::CommandEditorWindow(SettingsStore& settings, std::function<
         ShowBoxes();
     });
     connect(send, &QPushButton::clicked, this, [this] { editor_.Send(); });
-    connect(append, &QPushButton::clicked, this, [this] {
+    connect(append, &QPushButton::clicked, this, [this, lang] {
+        if (editor_.nameBox != kSeparatorName && !editor_.textBox.empty() &&
+            SplitsCommandList(editor_.nameBox, editor_.textBox)) {
+            showMessage(kSplitsList.In(lang));
+            return;
+        }
         if (editor_.Append()) ShowRows();
     });
     connect(del, &QPushButton::clicked, this, [this] {
@@ -143,8 +153,11 @@ CommandEditorWindow::CommandEditorWindow(SettingsStore& settings, std::function<
     connect(save, &QPushButton::clicked, this, [this] { editor_.Save(); });
     connect(cancel, &QPushButton::clicked, this, &CommandEditorWindow::reject);
 
+    showMessage = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+
     editor_.Load();
     ShowRows();
+    ApplyToolTips(this, lang);
 }
 
 QPushButton* CommandEditorWindow::Button(int id) const { return findChild<QPushButton*>(ControlName(id)); }

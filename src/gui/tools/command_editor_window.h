@@ -36,6 +36,10 @@ public:
     QTableWidget* List() const { return list_; }
     QPushButton* Button(int id) const;
 
+    // Shows a message about the editor's work (a refused entry); by default
+    // a warning box over the editor.
+    std::function<void(const QString& text)> showMessage;
+
 public slots:
     void reject() override;  // Cancel, Escape, close box: hide
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "tools/tool_text.h"
+#include "control_tips.h"
 
 namespace lumora {
 
@@ -82,6 +83,7 @@ ConversionWindow::ConversionWindow(Language lang, QWidget* parent)
     row->addWidget(close);
     layout->addLayout(row);
     setMinimumWidth(fontMetrics().averageCharWidth() * 60);
+    ApplyToolTips(this, lang);
 }
 
 void ConversionWindow::Begin(const std::string& directory) {

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "tools/tool_text.h"
+#include "control_tips.h"
 
 namespace lumora {
 
@@ -103,6 +104,7 @@ ConvertSettingsDialog::ConvertSettingsDialog(const ConvertSettings& values, Lang
     top->addWidget(frame);
     top->addLayout(buttons);
     setFixedSize(sizeHint());
+    ApplyToolTips(this, lang);
 }
 
 QLineEdit* ConvertSettingsDialog::Edit(int id) const { return findChild<QLineEdit*>(ControlName(id)); }

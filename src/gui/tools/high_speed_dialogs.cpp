@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "tools/tool_text.h"
+#include "control_tips.h"
 
 namespace lumora {
 
@@ -58,6 +59,7 @@ void AddButtons(QDialog* d, QVBoxLayout* top, Language lang) {
     row->addWidget(ok);
     row->addWidget(cancel);
     top->addLayout(row);
+    ApplyToolTips(d, lang);
 }
 
 void Prepare(QDialog* d, const char* name, const Caption& title, Language lang) {

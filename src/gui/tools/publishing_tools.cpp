@@ -19,6 +19,7 @@
 #include <QValidator>
 
 #include "app/lumora_dlg.h"
+#include "control_tips.h"
 #include "main_window.h"
 #include "publishing/mqtt_settings.h"
 #include "tools/tool_text.h"
@@ -169,6 +170,7 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
     connect(ca, &QLineEdit::textChanged, this, showCleartext);
     showCleartext();
     auto* browse = new QPushButton(QStringLiteral("..."), this);
+    browse->setObjectName("mqttBrowseCA");
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
     connect(browse, &QPushButton::clicked, this, [this, ca] {
         const QString f = QFileDialog::getOpenFileName(this, kCaFile.In(lang_), ca->text());
@@ -199,11 +201,13 @@ MqttDialog::MqttDialog(CLumoraDlg& dlg, Language lang, QWidget* parent) : QDialo
         Refresh();
     });
     auto* close = new QPushButton(kClose.In(lang), this);
+    close->setObjectName("mqttClose");
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     buttons->addWidget(apply);
     buttons->addWidget(close);
     layout->addLayout(buttons);
     setMinimumWidth(fontMetrics().averageCharWidth() * 60);
+    ApplyToolTips(this, lang);
     Refresh();
 }
 
@@ -263,6 +267,7 @@ ReplayWindow::ReplayWindow(RecordingPlayer& player, const QString& files, Langua
     row->addWidget(stop_);
     layout->addLayout(row);
     setMinimumWidth(fontMetrics().averageCharWidth() * 55);
+    ApplyToolTips(this, lang);
     Refresh();
 }
 

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "app/lumora_dlg.h"
+#include "control_tips.h"
 #include "main_window.h"
 #include "sensors/alarms.h"
 #include "sensors/sensor_file.h"
@@ -31,9 +32,6 @@ using tools::Q;
 using tools::S;
 
 namespace {
-
-// Left of the MQTT dot (100) and right of the recording indicator.
-constexpr int kIndicatorPosition = 50;
 
 const Caption kTitle{"Sensors", "传感器"};
 const Caption kFile{"Table file", "传感器表文件"};
@@ -179,6 +177,7 @@ SensorsDialog::SensorsDialog(CLumoraDlg& dlg, Language lang, QWidget* parent)
         ShowTable(SensorTable::WithKnownColumns());
     }
     resize(900, 480);
+    ApplyToolTips(this, lang);
 }
 
 QString SensorsDialog::Path() const { return path_->text(); }
@@ -372,7 +371,7 @@ SensorTools::SensorTools(MainWindow& window) : window_(window), lang_(UiLanguage
     indicator_ = new QLabel(&window);
     indicator_->setObjectName("alarmIndicator");
     indicator_->setContentsMargins(4, 0, 6, 0);
-    window.SetMenuCornerWidget(indicator_, kIndicatorPosition);
+    window.SetMenuIndicator(MainWindow::MenuIndicator::Alarms, indicator_);
     window.SetCommandHandler(ID_SETTING_SENSORS, [this] { OnSensors(); });
     CLumoraDlg& dlg = window.Dlg();
     dlg.onAlarmsChanged = [this] { RefreshIndicator(); };

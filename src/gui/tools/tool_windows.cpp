@@ -255,6 +255,9 @@ void ToolWindows::OnDebug() {
         editor_ = new CommandEditorWindow(
             dlg.Settings(), [&dlg](std::string text) { dlg.Commands().PostCommand(std::move(text)); }, UiLanguage(),
             &window_);
+        editor_->showMessage = [this](const QString& text) {
+            port_.MessageBox(text.toStdString(), LUMORA_PRODUCT_NAME, kMbOk, kMbIconWarning);
+        };
     }
     editor_->show();
     editor_->raise();

@@ -4,8 +4,10 @@
 #include <QLineEdit>
 
 #include "window/control_ids.h"
+#include "control_tips.h"
 #include "main_window.h"
 #include "views/chart_look.h"
+#include "window_memory.h"
 
 namespace lumora {
 
@@ -63,6 +65,9 @@ ChartViews::ChartViews(MainWindow& window) : window_(window) {
     trace_.Init(
         tracePanel_->chart(), &ring, [&dlg] { return dlg.SensorRows().ChosenRows(); },
         [&dlg] { return !dlg.StopReceive() && dlg.ShowTrace(); });
+    // binary frames carry wavelength changes in picometres; text frames the
+    // instrument's own physical values
+    trace_.valuesArePicometres = [&dlg] { return !dlg.StringFormat(); };
 
     realtime_ = new RealtimeView;
     realtime_->setObjectName("realtimeSurface");
@@ -95,10 +100,13 @@ ChartViews::ChartViews(MainWindow& window) : window_(window) {
 
     traceUnits_ = NewUnitsBox("traceUnits", "TraceUnits", "grpTraceView");
     realtimeUnits_ = NewUnitsBox("realtimeUnits", "RealtimeUnits", "grpRealtimeView");
+    ApplyToolTips(&window_, UiLanguage());
     dlg.sensorTableListeners[this] = [this] { ApplyUnits(); };
     ApplyUnits();
 
     dlg.Acquisition().m_spectrumSink.store(&spectrum_);
+    window.Memory().RememberChart(QStringLiteral("SpectrumRange"), spectrum_.Controls());
+    window.Memory().RememberChart(QStringLiteral("TraceRange"), trace_.Controls());
 }
 
 ChartViews::~ChartViews() {

@@ -31,9 +31,12 @@ void SpectrumView::Init(QCustomPlot* chart, std::function<bool()> displayTicked,
     refresh_.start(refreshMs_);
     if (chart_) {
         replotter_ = new ChartReplotter(chart_);
-        ApplyChartLook(chart_, false);
-        chart_->xAxis->setRange(0, 1);
-        chart_->yAxis->setRange(0, 4095);
+        ApplyChartLook(chart_, true);
+        controls_ = new ChartControls(chart_, UiLanguage());
+        const bool chinese = UiLanguage() == Language::Chinese;
+        controls_->SetAxisTitles(QString::fromUtf8(chinese ? "采样点" : "Sample"),
+                                 QString::fromUtf8(chinese ? "强度 (0–4095)" : "Intensity (0–4095)"));
+        controls_->ApplyRanges(QCPRange(0, 1), QCPRange(0, 4095));
     }
     ResetSpectrum();
 }
@@ -79,8 +82,9 @@ void SpectrumView::RedrawNow() {
             for (int k = 0; k < n; ++k) yScratch_[k] = samples[k];
             SetSeriesPoints(series_[c], xValues_.data(), yScratch_.data(), n);
         }
-        chart_->yAxis->setRange(0, 4095);
-        if (picture_.maxPoints > 1) chart_->xAxis->setRange(0, picture_.maxPoints - 1);
+        // the described ranges, until the user zooms, pans or fits
+        controls_->ApplyRanges(picture_.maxPoints > 1 ? QCPRange(0, picture_.maxPoints - 1) : chart_->xAxis->range(),
+                               QCPRange(0, 4095));
         replotter_->Replot();
         ++redraws_;
     } catch (const std::exception&) {

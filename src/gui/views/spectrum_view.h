@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "acquisition/acquisition_state.h"
+#include "views/chart_controls.h"
 #include "views/chart_look.h"
 #include "views/spectrum_channels.h"
 
@@ -57,6 +58,7 @@ public:
     int MaxPoints() const { return channels_.MaxPoints(); }
     int RedrawCount() const { return redraws_; }
     QCustomPlot* chart() const { return chart_; }
+    ChartControls* Controls() const { return controls_; }
 
 private:
     void Poll();
@@ -66,6 +68,7 @@ private:
     SpectrumPicture picture_;
     QPointer<QCustomPlot> chart_;
     ChartReplotter* replotter_ = nullptr;  // owned by the chart
+    ChartControls* controls_ = nullptr;    // owned by the chart
     QPointer<QLineEdit> counterBox_;
     std::function<bool()> displayTicked_;
     std::array<QCPGraph*, kSpectrumChannels> series_{};  // owned by the chart

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "views/chart_controls.h"
 #include "views/chart_look.h"
 #include "views/trace_history.h"
 
@@ -44,12 +45,25 @@ public:
     void Rebuild(const std::vector<int>& rows);
     int RebuildCount() const { return rebuilds_; }
     QCustomPlot* chart() const { return chart_; }
+    ChartControls* Controls() const { return controls_; }
+
+    // Whether the physical values are wavelength changes in picometres (the
+    // binary frames'), drawn as nanometres; otherwise they are drawn as they
+    // are. Asked at every rebuild; unset means "as they are".
+    std::function<bool()> valuesArePicometres;
 
 private:
+    // The value axis's title: the units of the sensor table's lines when
+    // given, else the wavelength change in nm or the plain PhysicValue.
+    void ShowValueTitle(bool nanometres, const std::string* units = nullptr);
+    int LegendRowsThatFit() const;
+
     TraceHistory history_;
     std::vector<TraceSeries> series_;
     QPointer<QCustomPlot> chart_;
     ChartReplotter* replotter_ = nullptr;  // owned by the chart
+    ChartControls* controls_ = nullptr;    // owned by the chart
+    QString valueTitle_;                   // the y title shown
     const FrameRing* ring_ = nullptr;
     std::function<std::vector<int>()> chosenRows_;
     std::function<bool()> active_;

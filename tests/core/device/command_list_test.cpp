@@ -131,6 +131,11 @@ TEST_F(EditorFixture, AppendAddsNameAtTextAndNeverASeparatorToAnEmptyArray) {
     editor.textBox = "*FTS:1;\r\n";
     EXPECT_TRUE(editor.Append());
     EXPECT_EQ(editor.Array(), "@*SAV!;&Multi@*FTS:1;\r\n");
+    // "@" or "&" would split the entry when the list is read back.
+    editor.textBox = "*A&B;";
+    EXPECT_FALSE(editor.Append());
+    EXPECT_EQ(editor.Array(), "@*SAV!;&Multi@*FTS:1;\r\n");
+    editor.textBox = "*FTS:1;\r\n";
     EXPECT_EQ(editor.Rows(), (Rows{"Multi@*FTS:1;\r\n", "@*SAV!;"}));
     // Nothing reaches the settings file before Save.
     EXPECT_EQ(settings.GetString("Command", "Array", "?"), "Only@*CFG!;");
