@@ -19,8 +19,11 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Frame(const std::vector<uint8_t>& counts, const std::vector<uint16_t>& values, int spare = 0) {
     Bytes b = {0xFF, 0xFF, 0x00, 0x00, static_cast<uint8_t>(counts.size())};
-    b.insert(b.end(), counts.begin(), counts.end());
-    for (uint16_t v : values) b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    for (uint8_t c : counts) b.push_back(c);
+    for (uint16_t v : values) {
+        b.push_back(static_cast<uint8_t>(v));
+        b.push_back(static_cast<uint8_t>(v >> 8));
+    }
     b.insert(b.end(), static_cast<size_t>(spare), 0);
     return b;
 }
