@@ -30,9 +30,10 @@ void AppendDouble(std::string& out, double v) {
 // part of well-formed UTF-8 becomes U+FFFD, so that the payload stays JSON.
 void AppendJsonString(std::string& out, const char* text) {
     out += '"';
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    const auto* end = reinterpret_cast<const unsigned char*>(text) + std::strlen(text);
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); p < end; ++p) {
         if (*p >= 0x80) {
-            const size_t n = Utf8SequenceLength(p, p + std::strlen(reinterpret_cast<const char*>(p)));
+            const size_t n = Utf8SequenceLength(p, end);
             if (n == 0) {
                 out += "\\ufffd";
             } else {

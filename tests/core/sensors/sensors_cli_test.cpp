@@ -1,18 +1,16 @@
 // lumora-cli with a sensor table: record prints each alarm transition and
 // writes it to alarms.csv in its folder, convert --value adds the values to
 // the CSV; tables that cannot be used are refused with exit code 2.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "acquisition/frame_encoder.h"
 #include "core/recording/test_window_port.h"
+#include "platform/udp_socket.h"
 #include "support/child_process.h"
 #include "support/run_program.h"
 #include "sensors/alarms.h"
@@ -28,38 +26,19 @@ using test::TempDir;
 using test::RunProgram;
 using test::WaitExit;
 
-void Put32(std::vector<uint8_t>& f, size_t at, int32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
-}
-
 // One channel of two readings and a trailer with serial number, time and counter.
 std::vector<uint8_t> Frame(int32_t first, int32_t second, int32_t time, int32_t counter) {
-    std::vector<uint8_t> f = {0xFF, 0xFF, 0x00, 0x00, 1, 2};
-    for (int32_t w : {first, second}) {
-        const int v = w - 1510000;
-        f.push_back(static_cast<uint8_t>(v & 0xFF));
-        f.push_back(static_cast<uint8_t>(v >> 8));
-    }
-    const size_t t = f.size();
-    f.resize(t + 52, 0);
-    std::memset(&f[t], 0xFE, 4);
-    f[t + 4] = 0x65;
-    std::memcpy(&f[t + 5], "SIMX", 4);
-    Put32(f, t + 28, time);
-    Put32(f, t + 36, counter);
-    Put32(f, t + 44, 1510000);
-    std::memset(&f[t + 48], 0xFD, 4);
-    return f;
+    TrailerFields t;
+    t.sn = "SIMX";
+    t.time = time;
+    t.counter = counter;
+    return EncodeWavelengthFrame({2}, {uint16_t(first - 1510000), uint16_t(second - 1510000)}, &t);
 }
 
 void Send(int port, const std::vector<uint8_t>& datagram) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::close(fd);
+    UdpSocket socket;
+    ASSERT_TRUE(socket.Create());
+    ASSERT_TRUE(socket.SendTo(datagram.data(), datagram.size(), "127.0.0.1", static_cast<uint16_t>(port)));
 }
 
 TEST(SensorsCli, RecordLogsAlarmsAndConvertAddsValues) {
